@@ -1,0 +1,112 @@
+// The drive map and the translation between Windows and Unix paths.
+//
+// Drives c and z have fixed places (the prefix's drive_c and the Unix
+// root). Every other drive is looked up in the drive map, learnt once from a
+// listing of the prefix's dosdevices folder on the host; a drive without an
+// entry is reached through its link in dosdevices.
+#include "platform/platform.h"
+#include "winebridge/winebridge.h"
+
+namespace modrik {
+
+std::vector<std::string> DriveMap;
+
+namespace {
+
+const std::string kArrow = " -> ";
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+  std::size_t at = 0;
+  while ((at = text.find(from, at)) != std::string::npos) {
+    text.replace(at, from.size(), to);
+    at += to.size();
+  }
+}
+
+// The drive-map entry one listing line yields, or empty for none.
+std::string DriveEntryOf(const std::string& line) {
+  const std::size_t arrow = line.find(kArrow);
+  if (arrow == std::string::npos) return std::string();
+  // The link name starts after the last blank before the arrow, so the
+  // colon of the time column does not matter.
+  std::string kept = line;
+  if (arrow > 0) {
+    const std::size_t blank = line.rfind(' ', arrow - 1);
+    if (blank != std::string::npos) kept = line.substr(blank + 1);
+  }
+  if (kept.find("/dev/") != std::string::npos || kept.find("c:") != std::string::npos ||
+      kept.find("z:") != std::string::npos)
+    return std::string();
+  ReplaceAll(kept, kArrow, "");
+  ReplaceAll(kept, "::", ":");
+  return kept;
+}
+
+}  // namespace
+
+std::string DosdevicesFolder() { return UnixHomeFolder() + "/.wine/dosdevices/"; }
+
+std::vector<std::string> ParseDriveListing(const std::string& listing) {
+  std::vector<std::string> entries;
+  if (listing.empty()) return entries;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t end = listing.find('\n', start);
+    const std::string field =
+        listing.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    std::string entry = DriveEntryOf(field);
+    if (!entry.empty()) entries.push_back(entry);
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return entries;
+}
+
+void LoadDriveMap() {
+  DriveMap.clear();
+  DriveMap = ParseDriveListing(RunUnixCommandCapture("ls -al ~/.wine/dosdevices"));
+}
+
+std::string WindowsToUnixPath(const std::string& windowsPath) {
+  auto& sys = platform::Sys();
+  if (DriveMap.empty()) LoadDriveMap();
+
+  std::string path = windowsPath;
+  ReplaceAll(path, "\\", "/");
+  const std::string head = sys.LowerAnsi(path.substr(0, 3));
+
+  if (head == "z:/") return path.substr(2);
+  if (head == "c:/") return UnixHomeFolder() + "/.wine/drive_c/" + path.substr(3);
+
+  for (const std::string& entry : DriveMap) {
+    if (entry.substr(0, 2) + "/" != head) continue;
+    const std::string target = entry.substr(2);
+    // A link without a target is no help: reach the drive through its link.
+    if (target.empty()) break;
+    // A relative link target is relative to the dosdevices folder that
+    // holds the link, not to whatever folder the host command runs in.
+    if (target[0] != '/') return DosdevicesFolder() + target + path.substr(2);
+    return target + path.substr(2);
+  }
+
+  std::string linked = DosdevicesFolder() + path;
+  const std::size_t colon = linked.find(':');
+  if (colon != std::string::npos && colon >= 1)
+    linked.replace(colon - 1, 1, sys.LowerAnsi(linked.substr(colon - 1, 1)));
+  return linked;
+}
+
+std::string UnixToWindowsPath(const std::string& unixPath) {
+  std::string path = "z:" + unixPath;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return path;
+}
+
+std::int32_t UnixPathExists(const std::string& unixPath) {
+  const std::string path = UnixToWindowsPath(unixPath);
+  if (path.find_first_of("*?") != std::string::npos) return 0;
+  return platform::Sys().FileAttributesExist(path) ? -1 : 0;
+}
+
+}  // namespace modrik

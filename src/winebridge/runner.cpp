@@ -1,0 +1,115 @@
+// The Unix command runner: a command for the host is written into the
+// two-line script dues.sh in the user's home folder, and Wine's `start`
+// program has /bin/sh run it. The capture variant sends the command's
+// standard output into dues.log and polls that file.
+//
+// The program holds text in the ANSI code page, the host reads and writes
+// UTF-8: the script is converted on the way out, the log on the way back.
+#include <algorithm>
+#include <cstddef>
+
+#include "platform/platform.h"
+#include "winebridge/winebridge.h"
+
+namespace modrik {
+
+std::string CachedWineVersion;
+
+namespace {
+
+constexpr unsigned kPauseMs = 250;
+// The capture reads dues.log at most this many times, kPauseMs apart
+// (3 seconds in quarter seconds).
+constexpr int kCaptureReads = 12;
+
+void FillCachedWineVersion() {
+  if (CachedWineVersion.empty()) CachedWineVersion = WineVersion();
+}
+
+std::string ScriptWindowsPath() { return WindowsHomeFolder() + "dues.sh"; }
+std::string LogWindowsPath() { return WindowsHomeFolder() + "dues.log"; }
+std::string ScriptUnixPath() { return UnixHomeFolder() + "/dues.sh"; }
+
+// "start /unix ..." or "start /exec ...", followed by the program and its
+// argument.
+std::string StartLine(const std::string& programAndArgument) {
+  return "start /" + LaunchSwitch(CachedWineVersion) + " " + programAndArgument;
+}
+
+}  // namespace
+
+std::string UserName() { return platform::Sys().EnvironmentVariable("USERNAME"); }
+std::string WindowsHomeFolder() { return "z:\\home\\" + UserName() + "\\"; }
+std::string UnixHomeFolder() { return "/home/" + UserName(); }
+
+std::string LaunchSwitch(const std::string& wineVersion) {
+  // A plain text comparison on unsigned byte values, not a numeric one:
+  // "9.0" is above "11", "10.12" below it.
+  static const std::string kFirstUnixSwitchVersion = "11";
+  const std::size_t common = std::min(wineVersion.size(), kFirstUnixSwitchVersion.size());
+  for (std::size_t i = 0; i < common; ++i) {
+    const auto a = static_cast<unsigned char>(wineVersion[i]);
+    const auto b = static_cast<unsigned char>(kFirstUnixSwitchVersion[i]);
+    if (a != b) return a > b ? "unix" : "exec";
+  }
+  return wineVersion.size() >= kFirstUnixSwitchVersion.size() ? "unix" : "exec";
+}
+
+std::string UnixScriptText(const std::string& command) {
+  return "#!/bin/bash\n" + command + "\n";
+}
+
+std::string ShellQuote(const std::string& word) {
+  std::string quoted = "'";
+  for (char c : word) {
+    if (c == '\'')
+      quoted += "'\\''";
+    else
+      quoted += c;
+  }
+  quoted += "'";
+  return quoted;
+}
+
+std::string UnixCommandLine(const std::string& program, const std::vector<std::string>& args) {
+  std::string line = ShellQuote(program);
+  for (const std::string& arg : args) line += " " + ShellQuote(arg);
+  return line;
+}
+
+void WriteUnixScript(const std::string& command) {
+  auto& sys = platform::Sys();
+  FillCachedWineVersion();
+  const std::string script = ScriptWindowsPath();
+  sys.DeleteFileAt(script);
+  sys.WriteWholeFile(script, UnixScriptText(sys.AnsiToUtf8(command)));
+  sys.StartHidden(StartLine("/bin/chmod +x " + ScriptUnixPath()), true);
+}
+
+void RunUnixCommand(const std::string& command) {
+  auto& sys = platform::Sys();
+  FillCachedWineVersion();
+  WriteUnixScript(command);
+  sys.StartHidden(StartLine("/bin/sh " + ScriptUnixPath()), false);
+  sys.SleepMs(kPauseMs);
+}
+
+std::string RunUnixCommandCapture(const std::string& command) {
+  auto& sys = platform::Sys();
+  const std::string log = LogWindowsPath();
+  sys.DeleteFileAt(log);
+  RunUnixCommand(command + " > ~/dues.log");
+  std::string output;
+  for (int reads = 0; reads < kCaptureReads; ++reads) {
+    sys.SleepMs(kPauseMs);
+    output = sys.ReadSharedFile(log);
+    if (!output.empty()) break;
+  }
+  return sys.Utf8ToAnsi(output);
+}
+
+void RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>& args) {
+  RunUnixCommand(UnixCommandLine(playerPath, args));
+}
+
+}  // namespace modrik
