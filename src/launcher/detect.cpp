@@ -1,0 +1,70 @@
+// Player auto-detection on a first run.
+#include "launcher/launcher.h"
+#include "platform/platform.h"
+#include "winebridge/winebridge.h"
+
+namespace modrik {
+
+namespace {
+
+const char kPlayerKey[] = "SOFTWARE\\VideoLAN\\VLC";
+const char kInstallDirValue[] = "InstallDir";
+const char kPlayerFile[] = "vlc.exe";
+const char* const kInstallFolders[] = {"C:\\Program Files (x86)\\VideoLAN\\VLC\\",
+                                       "C:\\Program Files\\VideoLAN\\VLC\\"};
+
+// The player file in a folder, as a plain file (not a folder, not hidden,
+// not a system file), named with the letter case stored on disk.
+std::string ProbeFolder(const std::string& folder) {
+  for (const platform::FoundFile& entry : platform::Sys().FindFiles(folder + kPlayerFile)) {
+    if (entry.directory || entry.hidden || entry.system) continue;
+    if (entry.name == "." || entry.name == "..") continue;
+    return folder + entry.name;
+  }
+  return std::string();
+}
+
+}  // namespace
+
+std::string PlayerFromWhereis(const std::string& output) {
+  std::size_t colon = output.find(':');
+  std::string rest = colon == std::string::npos ? output : output.substr(colon + 1);
+  std::size_t first = rest.find_first_not_of(' ');
+  if (first == std::string::npos) return std::string();
+  std::size_t last = rest.find_last_not_of(' ');
+  rest = rest.substr(first, last - first + 1);
+  std::size_t space = rest.find(' ');
+  return space == std::string::npos ? rest : rest.substr(0, space);
+}
+
+std::string ReadRegistryString(std::uint32_t root, const std::string& subkey,
+                               const std::string& valueName) {
+  return platform::Sys().RegistryValueText(root, subkey.substr(0, 299), valueName.substr(0, 255));
+}
+
+void DetectPlayer() {
+  if (UnderWine) {
+    PlayerPath = RunUnixCommandCapture("whereis vlc");
+    if (PlayerPath.empty()) return;
+    PlayerPath = PlayerFromWhereis(PlayerPath);
+    return;
+  }
+
+  PlayerPath = ReadRegistryString(platform::kHkeyLocalMachine, kPlayerKey, "");
+  if (!PlayerPath.empty()) return;
+
+  PlayerPath = ReadRegistryString(platform::kHkeyLocalMachine, kPlayerKey, kInstallDirValue);
+  if (!PlayerPath.empty()) {
+    PlayerPath += "\\";
+    PlayerPath += kPlayerFile;
+    return;
+  }
+
+  for (const char* folder : kInstallFolders) {
+    PlayerPath = ProbeFolder(folder);
+    if (!PlayerPath.empty()) return;
+  }
+  PlayerPath.clear();
+}
+
+}  // namespace modrik

@@ -1,0 +1,54 @@
+// The executable's exported functions, for other programs that load it.
+//
+// Texts cross this interface as OLE byte strings holding ANSI bytes. A text
+// passed by value becomes ours and is released before returning; a text
+// passed by reference stays the caller's. A returned text is a new string
+// that belongs to the caller.
+#include <windows.h>
+#include <oleauto.h>
+
+#include <cstdint>
+#include <string>
+
+#include "launcher/launcher.h"
+
+namespace {
+
+std::string TextOf(BSTR text) {
+  if (text == nullptr) return std::string();
+  return std::string(reinterpret_cast<const char*>(text), SysStringByteLen(text));
+}
+
+// Takes over a text passed by value: copies it out and releases it.
+std::string TakeText(BSTR text) {
+  std::string copy = TextOf(text);
+  if (text != nullptr) SysFreeString(text);
+  return copy;
+}
+
+}  // namespace
+
+extern "C" {
+
+__declspec(dllexport) BSTR __stdcall GETINIS(BSTR file, BSTR section, BSTR key) {
+  std::string fileText = TakeText(file);
+  std::string sectionText = TakeText(section);
+  std::string keyText = TakeText(key);
+  std::string value = modrik::GetIniString(fileText, sectionText, keyText);
+  return SysAllocStringByteLen(value.data(), static_cast<UINT>(value.size()));
+}
+
+__declspec(dllexport) std::int32_t __stdcall GETINIV(BSTR file, BSTR section, BSTR key) {
+  std::string fileText = TakeText(file);
+  std::string sectionText = TakeText(section);
+  std::string keyText = TakeText(key);
+  return modrik::GetIniNumber(fileText, sectionText, keyText);
+}
+
+__declspec(dllexport) std::int32_t __stdcall DELREGKEY(const std::uint32_t* root, BSTR* subkey) {
+  if (root == nullptr) return 0;
+  std::string subkeyText = subkey != nullptr ? TextOf(*subkey) : std::string();
+  return modrik::DeleteRegistryKey(*root, subkeyText);
+}
+
+}  // extern "C"

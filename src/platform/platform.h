@@ -1,0 +1,160 @@
+// The thin layer between modrik's rules and the operating system.
+//
+// Everything that touches Win32, GDI+ or Wine goes through `Platform`. On
+// Windows (and under Wine) the real implementation in win32_platform.cpp is
+// used; the unit tests on Linux install a scripted stand-in with SetPlatform.
+//
+// Texts are byte strings in the process's ANSI code page, as the program
+// holds them. Handles are opaque integers (module, icon, GDI+ image).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+using Handle = std::uintptr_t;
+
+// Registry root keys, with their Windows values.
+constexpr std::uint32_t kHkeyCurrentUser = 0x80000001u;
+constexpr std::uint32_t kHkeyLocalMachine = 0x80000002u;
+
+// Message box styles and answers used by the program.
+constexpr unsigned kMbOk = 0x0;
+constexpr unsigned kMbYesNo = 0x4;
+constexpr unsigned kMbIconQuestion = 0x20;
+constexpr unsigned kMbIconInformation = 0x40;
+constexpr int kIdYes = 6;
+constexpr int kIdNo = 7;
+
+// Show states for ShellExecuteA.
+constexpr int kSwShow = 5;
+constexpr int kSwShowMinNoActive = 7;
+
+// Resource types.
+constexpr std::uintptr_t kRtIcon = 3;
+constexpr std::uintptr_t kRtGroupIcon = 14;
+
+// One entry reported by a directory search (FindFirstFileA / FindNextFileA).
+struct FoundFile {
+  std::string name;  // as stored on disk
+  bool directory = false;
+  bool hidden = false;
+  bool system = false;
+};
+
+// One GDI+ image encoder: the two fields of ImageCodecInfo that are used.
+struct ImageEncoder {
+  std::uint8_t clsid[16] = {};
+  std::u16string mimeType;
+};
+
+// A resource name as Windows passes it: either a pointer to a text or a
+// small integer identifier (values below 0x10000).
+using ResourceName = std::uintptr_t;
+inline bool IsIntResource(ResourceName name) { return name < 0x10000; }
+
+// Called once per icon-group resource name during EnumIconGroups; return
+// true to go on with the next group.
+using IconGroupCallback = bool (*)(Handle module, ResourceName name);
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // ---- process and environment -------------------------------------------
+  virtual std::string CommandLine() = 0;  // GetCommandLineA
+  // Full path of the module that holds the program's code (the executable
+  // itself, also when another program has loaded it to call its exports).
+  virtual std::string ModulePath() = 0;
+  virtual std::string CurrentDirectory() = 0;  // GetCurrentDirectoryA
+  // GetEnvironmentVariableA; empty when the variable is missing.
+  virtual std::string EnvironmentVariable(const std::string& name) = 0;
+  virtual void SleepMs(unsigned milliseconds) = 0;
+
+  // ---- files ----------------------------------------------------------------
+  // True when GetFileAttributesA succeeds for the path.
+  virtual bool FileAttributesExist(const std::string& path) = 0;
+  // Opens (creating when missing) for writing, cuts the file to zero length,
+  // writes the bytes in one write and closes it. False on any failure.
+  virtual bool WriteWholeFile(const std::string& path, const std::string& bytes) = 0;
+  // Opens for reading, sharing read and write access, creating an empty file
+  // when missing; reads as many bytes as the file's current length.
+  virtual std::string ReadSharedFile(const std::string& path) = 0;
+  virtual bool DeleteFileAt(const std::string& path) = 0;
+  virtual bool MoveFileTo(const std::string& from, const std::string& to) = 0;
+  // All entries matching a search pattern, in the order the system reports
+  // them ("." and ".." included when the pattern matches them).
+  virtual std::vector<FoundFile> FindFiles(const std::string& pattern) = 0;
+
+  // ---- settings files and registry -----------------------------------------
+  // GetPrivateProfileStringA into a buffer of bufferSize bytes; returns the
+  // buffer's text up to its first NUL.
+  virtual std::string ProfileString(const std::string& section, const std::string& key,
+                                    const std::string& fallback, const std::string& file,
+                                    std::size_t bufferSize) = 0;
+  // Opens root\subkey for reading, queries the named value (empty name: the
+  // default value) into a zeroed 256-byte buffer, closes the key. Returns the
+  // buffer's text up to its first zero byte; empty when the key cannot be
+  // opened.
+  virtual std::string RegistryValueText(std::uint32_t root, const std::string& subkey,
+                                        const std::string& valueName) = 0;
+  // Opens root\subkey with full access; when that fails returns 0 and deletes
+  // nothing, otherwise returns RegDeleteKeyA's result.
+  virtual std::int32_t RegistryDeleteKey(std::uint32_t root, const std::string& subkey) = 0;
+
+  // ---- user interface and processes -----------------------------------------
+  // MessageBoxA with no owner window; returns the answer.
+  virtual int ShowMessage(const std::string& text, const std::string& title, unsigned style) = 0;
+  // ShellExecuteA with no owner window.
+  virtual void ShellStart(const std::string& verb, const std::string& file,
+                          const std::string& parameters, const std::string& directory,
+                          int show) = 0;
+  // CreateProcessA with the command line, hidden (STARTF_USESHOWWINDOW,
+  // SW_HIDE), NORMAL_PRIORITY_CLASS. When wait is set, waits without limit
+  // for the process to end. False when the process could not be started.
+  virtual bool StartHidden(const std::string& commandLine, bool wait) = 0;
+
+  // ---- Wine -------------------------------------------------------------------
+  // Address of ntdll's "wine_get_version" export in the already loaded
+  // ntdll.dll, or null (no module, or no such export).
+  virtual void* WineGetVersionAddress() = 0;
+
+  // ---- text -------------------------------------------------------------------
+  virtual std::string LowerAnsi(const std::string& text) = 0;  // CharLowerBuffA
+  virtual std::string UpperAnsi(const std::string& text) = 0;  // CharUpperBuffA
+  virtual std::string AnsiToUtf8(const std::string& text) = 0;
+  virtual std::string Utf8ToAnsi(const std::string& text) = 0;
+  virtual std::u16string AnsiToWide(const std::string& text) = 0;
+  virtual std::string WideToAnsi(const std::u16string& text) = 0;
+
+  // ---- resources and icons ------------------------------------------------------
+  virtual Handle LoadModule(const std::string& path) = 0;  // LoadLibraryA; 0 on failure
+  // EnumResourceNamesA(module, RT_GROUP_ICON, ...), calling back on this thread.
+  virtual void EnumIconGroups(Handle module, IconGroupCallback callback) = 0;
+  // FindResourceA + LoadResource + LockResource + SizeofResource. False when
+  // any step fails; otherwise the resource's bytes.
+  virtual bool ResourceBytes(Handle module, ResourceName name, std::uintptr_t type,
+                             std::string* bytes) = 0;
+  // LoadImageA(NULL, path, IMAGE_ICON, width, height, LR_LOADFROMFILE); 0 on failure.
+  virtual Handle LoadIconFile(const std::string& path, int width, int height) = 0;
+
+  // ---- GDI+ flat interface (statuses: 0 Ok, 2 InvalidParameter, ...) ----------
+  virtual int GdiplusStart(std::uintptr_t* token) = 0;
+  virtual void GdiplusStop(std::uintptr_t token) = 0;
+  virtual int BitmapFromIcon(Handle icon, Handle* bitmap) = 0;
+  virtual void DisposeImage(Handle image) = 0;
+  // GdipGetImageEncodersSize + GdipGetImageEncoders: the status of the
+  // second call, and the records in GDI+'s order.
+  virtual int ImageEncoders(std::vector<ImageEncoder>* encoders) = 0;
+  // GdipSaveImageToFile with no encoder parameters.
+  virtual int SaveImage(Handle image, const std::u16string& file, const std::uint8_t clsid[16]) = 0;
+};
+
+// The platform in use.
+Platform& Sys();
+// Installs another platform (the unit tests' stand-in); null restores the default.
+void SetPlatform(Platform* replacement);
+
+}  // namespace platform

@@ -1,0 +1,53 @@
+// The real platform on Windows and under Wine. Its methods are spread over
+// the *_win32.cpp files of this folder by subject.
+#pragma once
+
+#include "platform/platform.h"
+
+namespace platform {
+
+class Win32Platform final : public Platform {
+ public:
+  std::string CommandLine() override;
+  std::string ModulePath() override;
+  std::string CurrentDirectory() override;
+  std::string EnvironmentVariable(const std::string& name) override;
+  void SleepMs(unsigned milliseconds) override;
+  bool FileAttributesExist(const std::string& path) override;
+  bool WriteWholeFile(const std::string& path, const std::string& bytes) override;
+  std::string ReadSharedFile(const std::string& path) override;
+  bool DeleteFileAt(const std::string& path) override;
+  bool MoveFileTo(const std::string& from, const std::string& to) override;
+  std::vector<FoundFile> FindFiles(const std::string& pattern) override;
+  std::string ProfileString(const std::string& section, const std::string& key,
+                            const std::string& fallback, const std::string& file,
+                            std::size_t bufferSize) override;
+  std::string RegistryValueText(std::uint32_t root, const std::string& subkey,
+                                const std::string& valueName) override;
+  std::int32_t RegistryDeleteKey(std::uint32_t root, const std::string& subkey) override;
+  int ShowMessage(const std::string& text, const std::string& title, unsigned style) override;
+  void ShellStart(const std::string& verb, const std::string& file, const std::string& parameters,
+                  const std::string& directory, int show) override;
+  bool StartHidden(const std::string& commandLine, bool wait) override;
+  void* WineGetVersionAddress() override;
+  std::string LowerAnsi(const std::string& text) override;
+  std::string UpperAnsi(const std::string& text) override;
+  std::string AnsiToUtf8(const std::string& text) override;
+  std::string Utf8ToAnsi(const std::string& text) override;
+  std::u16string AnsiToWide(const std::string& text) override;
+  std::string WideToAnsi(const std::u16string& text) override;
+  // Resources, icons and GDI+ (win32_imaging_win32.cpp).
+  Handle LoadModule(const std::string& path) override;
+  void EnumIconGroups(Handle module, IconGroupCallback callback) override;
+  bool ResourceBytes(Handle module, ResourceName name, std::uintptr_t type,
+                     std::string* bytes) override;
+  Handle LoadIconFile(const std::string& path, int width, int height) override;
+  int GdiplusStart(std::uintptr_t* token) override;
+  void GdiplusStop(std::uintptr_t token) override;
+  int BitmapFromIcon(Handle icon, Handle* bitmap) override;
+  void DisposeImage(Handle image) override;
+  int ImageEncoders(std::vector<ImageEncoder>* encoders) override;
+  int SaveImage(Handle image, const std::u16string& file, const std::uint8_t clsid[16]) override;
+};
+
+}  // namespace platform

@@ -1,0 +1,150 @@
+// A scripted stand-in for the operating system, for the unit tests.
+//
+// Files live in memory, keyed by their path compared without regard to
+// letter case (as Windows compares them). Every call that matters is logged,
+// and the answers (message box replies, registry values, directory listings,
+// host commands) are scripted by the test.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace fake {
+
+struct ShellCall {
+  std::string verb, file, parameters, directory;
+  int show = 0;
+};
+
+struct MessageCall {
+  std::string text, title;
+  unsigned style = 0;
+};
+
+struct ProcessCall {
+  std::string commandLine;
+  bool waited = false;
+};
+
+// An icon group or icon image resource of a scripted module.
+struct FakeModule {
+  // Group names in enumeration order: a text, or "#N" for integer id N.
+  std::vector<std::string> groupNames;
+  std::map<std::string, std::string> groups;  // name -> RT_GROUP_ICON bytes
+  std::map<int, std::string> icons;           // id -> RT_ICON bytes
+};
+
+class FakePlatform : public platform::Platform {
+ public:
+  FakePlatform();
+  ~FakePlatform() override;
+
+  // ---- scripted state (tests set these directly) ----
+  std::string commandLine = "modrik.exe";
+  std::string modulePath = "C:\\Apps\\modrik.exe";
+  std::string currentDirectory = "C:\\Apps";
+  std::map<std::string, std::string> environment;
+  // Files: lower-cased path -> bytes. Folders: lower-cased paths (no
+  // trailing backslash).
+  std::map<std::string, std::string> files;
+  std::map<std::string, bool> folders;
+  std::map<std::string, bool> readOnlyFolders;
+  // Directory searches: pattern (exact) -> entries.
+  std::map<std::string, std::vector<platform::FoundFile>> searches;
+  // Registry: "root|subkey|value" (subkey lower-cased) -> data; keys present.
+  std::map<std::string, std::string> registryValues;
+  std::map<std::string, bool> registryKeys;
+  std::deque<int> messageAnswers;  // answers of successive message boxes (default IDNO)
+  // Wine: null for "not under Wine".
+  bool wineExport = false;
+  const char* wineVersionText = nullptr;
+  // Called for every started process with its command line; it may change
+  // the files (to play the host's part) and returns whether it started.
+  std::function<bool(const std::string&)> onStart;
+  // Modules that LoadModule can load, by path as given.
+  std::map<std::string, FakeModule> modules;
+  // Icon files LoadIconFile accepts: lower-cased path.
+  std::map<std::string, bool> loadableIcons;
+  // GDI+.
+  int gdiplusStartStatus = 0;
+  std::vector<platform::ImageEncoder> encoders;
+  int encodersStatus = 0;
+  int saveStatus = 0;  // returned by SaveImage; on 0 the file is written
+
+  // ---- logs ----
+  std::vector<MessageCall> messages;
+  std::vector<ShellCall> shellCalls;
+  std::vector<ProcessCall> processes;
+  std::vector<unsigned> sleeps;
+  std::vector<std::string> attributeQueries;
+  std::vector<std::string> loadedModules;
+  std::vector<std::pair<std::string, std::pair<int, int>>> iconLoads;
+  std::vector<std::string> savedImages;  // file names given to SaveImage
+  int encoderSearches = 0;
+  int gdiplusStarts = 0, gdiplusStops = 0, disposedImages = 0;
+  std::vector<std::string> profileReads;  // file names given to ProfileString
+
+  // ---- helpers for tests ----
+  void AddFile(const std::string& path, const std::string& bytes);
+  void AddFolder(const std::string& path);
+  bool HasFile(const std::string& path) const;
+  std::string FileBytes(const std::string& path) const;
+  static std::string Key(const std::string& path);
+
+  // ---- Platform ----
+  std::string CommandLine() override;
+  std::string ModulePath() override;
+  std::string CurrentDirectory() override;
+  std::string EnvironmentVariable(const std::string& name) override;
+  void SleepMs(unsigned milliseconds) override;
+  bool FileAttributesExist(const std::string& path) override;
+  bool WriteWholeFile(const std::string& path, const std::string& bytes) override;
+  std::string ReadSharedFile(const std::string& path) override;
+  bool DeleteFileAt(const std::string& path) override;
+  bool MoveFileTo(const std::string& from, const std::string& to) override;
+  std::vector<platform::FoundFile> FindFiles(const std::string& pattern) override;
+  std::string ProfileString(const std::string& section, const std::string& key,
+                            const std::string& fallback, const std::string& file,
+                            std::size_t bufferSize) override;
+  std::string RegistryValueText(std::uint32_t root, const std::string& subkey,
+                                const std::string& valueName) override;
+  std::int32_t RegistryDeleteKey(std::uint32_t root, const std::string& subkey) override;
+  int ShowMessage(const std::string& text, const std::string& title, unsigned style) override;
+  void ShellStart(const std::string& verb, const std::string& file,
+                  const std::string& parameters, const std::string& directory,
+                  int show) override;
+  bool StartHidden(const std::string& commandLine, bool wait) override;
+  void* WineGetVersionAddress() override;
+  std::string LowerAnsi(const std::string& text) override;
+  std::string UpperAnsi(const std::string& text) override;
+  std::string AnsiToUtf8(const std::string& text) override;
+  std::string Utf8ToAnsi(const std::string& text) override;
+  std::u16string AnsiToWide(const std::string& text) override;
+  std::string WideToAnsi(const std::u16string& text) override;
+  platform::Handle LoadModule(const std::string& path) override;
+  void EnumIconGroups(platform::Handle module, platform::IconGroupCallback callback) override;
+  bool ResourceBytes(platform::Handle module, platform::ResourceName name, std::uintptr_t type,
+                     std::string* bytes) override;
+  platform::Handle LoadIconFile(const std::string& path, int width, int height) override;
+  int GdiplusStart(std::uintptr_t* token) override;
+  void GdiplusStop(std::uintptr_t token) override;
+  int BitmapFromIcon(platform::Handle icon, platform::Handle* bitmap) override;
+  void DisposeImage(platform::Handle image) override;
+  int ImageEncoders(std::vector<platform::ImageEncoder>* encoders) override;
+  int SaveImage(platform::Handle image, const std::u16string& file,
+                const std::uint8_t clsid[16]) override;
+
+ private:
+  std::vector<std::string> moduleOrder_;      // handle - 1 -> path
+  std::vector<std::string> resourceNames_;    // storage for text resource names
+};
+
+// The process-wide values of the program, back to their start state.
+void ResetProgramState();
+
+}  // namespace fake

@@ -1,0 +1,22 @@
+// Puts every process-wide value of the program back to its start state, so
+// that each test sees a freshly started process.
+#include "desktop/desktop.h"
+#include "fake_platform.h"
+#include "launcher/launcher.h"
+#include "winebridge/winebridge.h"
+
+namespace fake {
+
+void ResetProgramState() {
+  modrik::UnderWine = false;
+  modrik::SettingsPath.clear();
+  modrik::PlayerPath.clear();
+  modrik::CachedWineVersion.clear();
+  modrik::DriveMap.clear();
+  modrik::GroupsSeen = 0;
+  modrik::WantedGroup = 0;
+  modrik::LargestWidth = 0;
+  modrik::IconFilePath.clear();
+}
+
+}  // namespace fake
