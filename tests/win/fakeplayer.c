@@ -1,0 +1,39 @@
+/* fakeplayer.exe: a stand-in for a Windows media player.
+ *
+ * Appends one record to the file beside itself named after its own path
+ * plus ".rec" (fakeplayer.exe.rec), then exits with code 0. A record is a
+ * run of fields (see fields.h):
+ *   rec       its process id (starts the record)
+ *   cmdline   GetCommandLineA, exactly
+ *   flags     STARTUPINFO dwFlags, decimal
+ *   show      STARTUPINFO wShowWindow, decimal
+ *   cwd       the current folder
+ *   username  the value of USERNAME; the field is absent when it is unset
+ *   end       empty (ends the record; a record without it is incomplete) */
+#include "fields.h"
+
+int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR args, int show) {
+  (void)inst; (void)prev; (void)args; (void)show;
+  char self[MAX_PATH + 8], rec[MAX_PATH + 16], cwd[MAX_PATH + 1];
+  DWORD n = GetModuleFileNameA(NULL, self, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return 1;
+  snprintf(rec, sizeof rec, "%s.rec", self);
+  STARTUPINFOA si;
+  memset(&si, 0, sizeof si);
+  si.cb = sizeof si;
+  GetStartupInfoA(&si);
+  MdkOut o = {0};
+  mdk_out_long(&o, "rec", (long long)GetCurrentProcessId());
+  mdk_out_text(&o, "cmdline", GetCommandLineA());
+  mdk_out_long(&o, "flags", (long long)si.dwFlags);
+  mdk_out_long(&o, "show", (long long)si.wShowWindow);
+  DWORD c = GetCurrentDirectoryA(sizeof cwd, cwd);
+  mdk_out_field(&o, "cwd", cwd, c < sizeof cwd ? c : 0);
+  char user[512];
+  SetLastError(0);
+  DWORD u = GetEnvironmentVariableA("USERNAME", user, sizeof user);
+  if (u > 0 && u < sizeof user) mdk_out_field(&o, "username", user, u);
+  else if (u == 0 && GetLastError() != ERROR_ENVVAR_NOT_FOUND) mdk_out_text(&o, "username", "");
+  mdk_out_text(&o, "end", "");
+  return mdk_out_append(&o, rec) ? 0 : 1;
+}

@@ -1,0 +1,210 @@
+/* mdkdrive.exe JOBFILE RESULTFILE
+ *
+ * Starts one program with an exact command line, watches it for message
+ * boxes, answers them, waits (bounded) for it to end and writes what happened
+ * as a field file (see fields.h).
+ *
+ * Job fields:
+ *   cmd        the exact command line (required)
+ *   cwd        working folder of the started program (default: inherited)
+ *   unset      NAME: remove the variable from the program's environment
+ *   set        NAME=VALUE: set the variable in the program's environment
+ *   answer     button id to press on the next message box (6 yes, 7 no,
+ *              1 ok); one field per box, in order. When the list is used up,
+ *              OK is pressed if present, else No, else Cancel.
+ *   timeout_ms bound on the whole run (default 30000); the program is killed
+ *              when it is reached.
+ *
+ * Result fields, in this order:
+ *   started 1|0, error (GetLastError, only when not started), pid;
+ *   per message box: box (its index from 0), title, text, buttons (ids of
+ *   the box's buttons, comma-separated, in window order), icon (question,
+ *   information, warning, error, none or other), answer (id pressed);
+ *   exit (exit code), timeout 1|0, ms (time from start to end). */
+#include "fields.h"
+
+#define MAX_BOXES 64
+
+typedef struct {
+  DWORD pid;
+  HWND found;
+  HWND seen[MAX_BOXES];
+  int seenCount;
+} FindState;
+
+static int already_seen(FindState *s, HWND w) {
+  for (int i = 0; i < s->seenCount; i++)
+    if (s->seen[i] == w) return 1;
+  return 0;
+}
+
+static BOOL CALLBACK find_box(HWND w, LPARAM lp) {
+  FindState *s = (FindState *)lp;
+  DWORD pid = 0;
+  char cls[32];
+  GetWindowThreadProcessId(w, &pid);
+  if (pid != s->pid || !IsWindowVisible(w)) return TRUE;
+  if (!GetClassNameA(w, cls, sizeof cls) || strcmp(cls, "#32770") != 0) return TRUE;
+  if (already_seen(s, w)) return TRUE;
+  s->found = w;
+  return FALSE;
+}
+
+typedef struct {
+  char ids[256];
+  size_t len;
+  int hasOk, hasNo;
+} Buttons;
+
+static BOOL CALLBACK collect_button(HWND w, LPARAM lp) {
+  Buttons *b = (Buttons *)lp;
+  char cls[32];
+  if (!GetClassNameA(w, cls, sizeof cls) || lstrcmpiA(cls, "Button") != 0) return TRUE;
+  if (!IsWindowVisible(w)) return TRUE;
+  int id = GetDlgCtrlID(w);
+  if (id == IDOK) b->hasOk = 1;
+  if (id == IDNO) b->hasNo = 1;
+  if (b->len + 16 < sizeof b->ids)
+    b->len += (size_t)snprintf(b->ids + b->len, sizeof b->ids - b->len, "%s%d", b->len ? "," : "", id);
+  return TRUE;
+}
+
+/* The text of a window or control, any length, CR characters kept. */
+static char *window_text(HWND w) {
+  int n = GetWindowTextLengthA(w);
+  char *t = (char *)malloc((size_t)n + 2);
+  t[0] = 0;
+  if (n >= 0) GetWindowTextA(w, t, n + 1);
+  return t;
+}
+
+static const char *icon_name(HWND box) {
+  /* The message box's icon is a static control with id 0x440 (1088). */
+  HWND st = GetDlgItem(box, 0x440);
+  if (!st || !IsWindowVisible(st)) return "none";
+  HICON ic = (HICON)SendMessageA(st, STM_GETICON, 0, 0);
+  if (!ic) return "none";
+  if (ic == LoadIconA(NULL, IDI_QUESTION)) return "question";
+  if (ic == LoadIconA(NULL, IDI_INFORMATION)) return "information";
+  if (ic == LoadIconA(NULL, IDI_WARNING)) return "warning";
+  if (ic == LoadIconA(NULL, IDI_ERROR)) return "error";
+  return "other";
+}
+
+/* Builds an environment block from ours with the job's changes. */
+static char *make_environment(MdkFields *job) {
+  char *cur = GetEnvironmentStringsA();
+  MdkOut o = {0};
+  for (char *p = cur; *p; p += strlen(p) + 1) {
+    const char *eq = strchr(p + 1, '=');  /* entries like "=C:=C:\" keep their leading '=' */
+    size_t nameLen = eq ? (size_t)(eq - p) : strlen(p);
+    int drop = 0;
+    for (int i = 0; i < job->count && !drop; i++) {
+      MdkField *f = &job->items[i];
+      size_t n;
+      if (!strcmp(f->key, "unset")) n = f->len;
+      else if (!strcmp(f->key, "set")) n = strchr(f->value, '=') ? (size_t)(strchr(f->value, '=') - f->value) : f->len;
+      else continue;
+      if (n == nameLen && !_strnicmp(p, f->value, n)) drop = 1;
+    }
+    if (!drop) mdk_out_bytes(&o, p, strlen(p) + 1);
+  }
+  FreeEnvironmentStringsA(cur);
+  for (int i = 0; i < job->count; i++)
+    if (!strcmp(job->items[i].key, "set")) mdk_out_bytes(&o, job->items[i].value, job->items[i].len + 1);
+  mdk_out_bytes(&o, "\0", 1);
+  return o.data;
+}
+
+int main(int argc, char **argv) {
+  if (argc != 3) {
+    fprintf(stderr, "usage: mdkdrive JOBFILE RESULTFILE\n");
+    return 2;
+  }
+  MdkFields job;
+  if (!mdk_parse_fields(argv[1], &job)) {
+    fprintf(stderr, "mdkdrive: bad job file %s\n", argv[1]);
+    return 2;
+  }
+  const char *cmd = NULL, *cwd = NULL;
+  int answers[MAX_BOXES], answerCount = 0, changesEnv = 0;
+  DWORD timeoutMs = 30000;
+  for (int i = 0; i < job.count; i++) {
+    MdkField *f = &job.items[i];
+    if (!strcmp(f->key, "cmd")) cmd = f->value;
+    else if (!strcmp(f->key, "cwd")) cwd = f->value;
+    else if (!strcmp(f->key, "answer") && answerCount < MAX_BOXES) answers[answerCount++] = atoi(f->value);
+    else if (!strcmp(f->key, "timeout_ms")) timeoutMs = (DWORD)strtoul(f->value, NULL, 10);
+    else if (!strcmp(f->key, "unset") || !strcmp(f->key, "set")) changesEnv = 1;
+  }
+  if (!cmd) {
+    fprintf(stderr, "mdkdrive: no cmd field\n");
+    return 2;
+  }
+
+  MdkOut out = {0};
+  char *env = changesEnv ? make_environment(&job) : NULL;
+  char *line = _strdup(cmd);
+  STARTUPINFOA si;
+  PROCESS_INFORMATION pi;
+  memset(&si, 0, sizeof si);
+  si.cb = sizeof si;
+  DWORD t0 = GetTickCount();
+  if (!CreateProcessA(NULL, line, NULL, NULL, FALSE, 0, env, cwd, &si, &pi)) {
+    mdk_out_long(&out, "started", 0);
+    mdk_out_long(&out, "error", (long long)GetLastError());
+    return mdk_out_save(&out, argv[2]) ? 0 : 3;
+  }
+  mdk_out_long(&out, "started", 1);
+  mdk_out_long(&out, "pid", (long long)pi.dwProcessId);
+
+  FindState fs;
+  memset(&fs, 0, sizeof fs);
+  fs.pid = pi.dwProcessId;
+  int boxes = 0, timedOut = 0;
+  HWND pending = NULL; /* a box we answered and that is still open */
+  for (;;) {
+    if (WaitForSingleObject(pi.hProcess, 15) == WAIT_OBJECT_0) break;
+    if (GetTickCount() - t0 > timeoutMs) {
+      TerminateProcess(pi.hProcess, 0xDEAD);
+      WaitForSingleObject(pi.hProcess, 5000);
+      timedOut = 1;
+      break;
+    }
+    if (pending) {
+      if (IsWindow(pending)) continue;
+      pending = NULL;
+    }
+    fs.found = NULL;
+    EnumWindows(find_box, (LPARAM)&fs);
+    if (!fs.found || fs.seenCount >= MAX_BOXES) continue;
+    HWND box = fs.found;
+    fs.seen[fs.seenCount++] = box;
+    char *title = window_text(box);
+    HWND st = GetDlgItem(box, 0xFFFF);
+    char *text = st ? window_text(st) : _strdup("");
+    Buttons b;
+    memset(&b, 0, sizeof b);
+    EnumChildWindows(box, collect_button, (LPARAM)&b);
+    int answer = boxes < answerCount ? answers[boxes] : (b.hasOk ? IDOK : b.hasNo ? IDNO : IDCANCEL);
+    mdk_out_long(&out, "box", boxes);
+    mdk_out_text(&out, "title", title);
+    mdk_out_text(&out, "text", text);
+    mdk_out_field(&out, "buttons", b.ids, b.len);
+    mdk_out_text(&out, "icon", icon_name(box));
+    mdk_out_long(&out, "answer", answer);
+    free(title);
+    free(text);
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
+    pending = box;
+    boxes++;
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(pi.hProcess, &code);
+  mdk_out_long(&out, "exit", (long long)code);
+  mdk_out_long(&out, "timeout", timedOut);
+  mdk_out_long(&out, "ms", (long long)(GetTickCount() - t0));
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return mdk_out_save(&out, argv[2]) ? 0 : 3;
+}
