@@ -1,0 +1,182 @@
+// Player arguments reach the host as literal words: the quoting helper, the
+// command line built from it, the script the player start writes, and the
+// splitting of a translated command tail. The quoting is checked against
+// the host's real /bin/sh, running the very script text the runner writes.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "winebridge/winebridge.h"
+#include "winebridge_fake_host.h"
+
+namespace {
+
+using fake::FakeHost;
+using Words = std::vector<std::string>;
+
+// Names that would run commands or be mangled if the shell read them as code.
+const Words kHostileNames = {
+    "x$(touch CANARY).mkv",
+    "x`touch CANARY`.mkv",
+    "a;touch CANARY;.mkv",
+    "a|touch CANARY",
+    "a&touch CANARY&",
+    "a>CANARY",
+    "a<b",
+    "it's here.mkv",
+    "'",
+    "''",
+    "'\\''",
+    "say \"hi\".mkv",
+    "back\\slash\\n.mkv",
+    "two\nlines.mkv",
+    "cr\r.mkv",
+    "tab\there",
+    "  spaced  ",
+    "$HOME ${HOME} $0 $@ $*",
+    "*.mkv",
+    "?",
+    "[ab]",
+    "~",
+    "~/x",
+    "#not a comment",
+    "-",
+    "--",
+    "",
+    "!x",
+    "{a,b}",
+    "vid\xC3\xA9o \xE2\x82\xAC.mkv",
+};
+
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    char pattern[] = "/tmp/modrik-quoting-XXXXXX";
+    path_ = mkdtemp(pattern);
+  }
+  ~ScratchFolder() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  return buffer.str();
+}
+
+void WriteAll(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+// Runs the script text with /bin/sh inside `folder`; a recording program
+// there writes its arguments NUL-terminated to `folder`/argv. Returns them.
+Words RunScriptAndRecord(const ScratchFolder& folder, const std::string& scriptText) {
+  const std::string script = folder.path() + "/dues.sh";
+  WriteAll(script, scriptText);
+  std::system(("cd '" + folder.path() + "' && /bin/sh ./dues.sh >/dev/null 2>&1").c_str());
+  const std::string record = ReadAll(folder.path() + "/argv");
+  Words args;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < record.size(); ++i) {
+    if (record[i] == '\0') {
+      args.push_back(record.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  return args;
+}
+
+std::string MakeRecorder(const ScratchFolder& folder, const std::string& name) {
+  const std::string recorder = folder.path() + "/" + name;
+  WriteAll(recorder, "#!/bin/sh\nprintf '%s\\0' \"$@\" > \"$(dirname \"$0\")/argv\"\n");
+  chmod(recorder.c_str(), 0755);
+  return recorder;
+}
+
+TEST(ShellQuote, WrapsInSingleQuotesAndEscapesThem) {
+  EXPECT_EQ(modrik::ShellQuote(""), "''");
+  EXPECT_EQ(modrik::ShellQuote("/usr/bin/vlc"), "'/usr/bin/vlc'");
+  EXPECT_EQ(modrik::ShellQuote("it's"), "'it'\\''s'");
+  EXPECT_EQ(modrik::ShellQuote("a\"$b`\\"), "'a\"$b`\\'");
+  EXPECT_EQ(modrik::UnixCommandLine("/usr/bin/vlc", {"--random", "/a b"}),
+            "'/usr/bin/vlc' '--random' '/a b'");
+  EXPECT_EQ(modrik::UnixCommandLine("/usr/bin/vlc", {}), "'/usr/bin/vlc'");
+}
+
+TEST(ShellQuote, HostShellPassesEveryHostileNameLiterally) {
+  ScratchFolder folder;
+  // The player's own path is hostile too, and quoted the same way.
+  const std::string recorder = MakeRecorder(folder, "my player's $(touch CANARY)");
+  Words expected = kHostileNames;
+
+  Words received =
+      RunScriptAndRecord(folder, modrik::UnixScriptText(modrik::UnixCommandLine(recorder, expected)));
+
+  EXPECT_EQ(received, expected);
+  EXPECT_NE(access((folder.path() + "/CANARY").c_str(), F_OK), 0) << "a name ran as a command";
+}
+
+TEST(ShellQuote, EachNameAloneArrivesAsOneArgument) {
+  ScratchFolder folder;
+  const std::string recorder = MakeRecorder(folder, "vlc");
+  for (const std::string& name : kHostileNames) {
+    Words received =
+        RunScriptAndRecord(folder, modrik::UnixScriptText(modrik::UnixCommandLine(recorder, {name})));
+    EXPECT_EQ(received, Words({name})) << name;
+  }
+  EXPECT_NE(access((folder.path() + "/CANARY").c_str(), F_OK), 0);
+}
+
+TEST(RunUnixPlayer, WritesQuotedPlayerLineInUtf8AndStartsIt) {
+  FakeHost host;
+  modrik::RunUnixPlayer("/usr/bin/vlc", {"--random", "/home/guest/it's vid\xE9o"});
+  EXPECT_EQ(host.FileBytes(FakeHost::kScript),
+            "#!/bin/bash\n'/usr/bin/vlc' '--random' '/home/guest/it'\\''s vid\xC3\xA9o'\n");
+  ASSERT_EQ(host.processes.size(), 2u);
+  EXPECT_EQ(host.processes[1].commandLine, "start /exec /bin/sh /home/guest/dues.sh");
+  EXPECT_EQ(host.sleeps, std::vector<unsigned>({250}));
+}
+
+TEST(SplitTranslatedTail, SplitsLikeTheShellOnBlanksAndDoubleQuotes) {
+  struct Row {
+    std::string tail;
+    Words words;
+  } rows[] = {
+      // one quoted Windows path, translated whole through dosdevices
+      {"/home/guest/.wine/dosdevices/\"c:/My Films/a b.mkv\"",
+       {"/home/guest/.wine/dosdevices/c:/My Films/a b.mkv"}},
+      {"/media/cdrom/a.mkv", {"/media/cdrom/a.mkv"}},
+      {"/a.mkv /b.mkv", {"/a.mkv", "/b.mkv"}},
+      {"a  b\tc ", {"a", "b", "c"}},
+      {"  a", {"a"}},
+      {"\"\" x", {"", "x"}},
+      {"\"\"", {""}},
+      {"a\"b c\"d", {"ab cd"}},
+      {"\"a b", {"a b"}},  // a quote never closed runs to the end
+      {"", {}},
+      {"   ", {}},
+  };
+  for (const Row& row : rows) EXPECT_EQ(modrik::SplitTranslatedTail(row.tail), row.words) << row.tail;
+}
+
+TEST(SplitTranslatedTail, EverythingButBlanksAndDoubleQuotesIsLiteral) {
+  EXPECT_EQ(modrik::SplitTranslatedTail("\"/x$(touch CANARY).mkv\""), Words({"/x$(touch CANARY).mkv"}));
+  EXPECT_EQ(modrik::SplitTranslatedTail("/x$(touch CANARY).mkv"), Words({"/x$(touch", "CANARY).mkv"}));
+  EXPECT_EQ(modrik::SplitTranslatedTail("/a;b|c&d>e<f"), Words({"/a;b|c&d>e<f"}));
+  EXPECT_EQ(modrik::SplitTranslatedTail("/it's `x` $HOME"), Words({"/it's", "`x`", "$HOME"}));
+  EXPECT_EQ(modrik::SplitTranslatedTail("\"/two\nlines\" x\ny"), Words({"/two\nlines", "x\ny"}));
+  EXPECT_EQ(modrik::SplitTranslatedTail("\"/say 'hi' $(id)\""), Words({"/say 'hi' $(id)"}));
+}
+
+}  // namespace

@@ -1,0 +1,186 @@
+// The Unix command runner: dues.sh bytes, the start lines and their switch,
+// the pauses, the capture poll, and the text conversion at the host boundary.
+#include <gtest/gtest.h>
+
+#include "fake_platform.h"
+#include "winebridge/winebridge.h"
+#include "winebridge_fake_host.h"
+
+namespace {
+
+using fake::FakeHost;
+
+const char kChmodLine[] = " /bin/chmod +x /home/guest/dues.sh";
+const char kShLine[] = " /bin/sh /home/guest/dues.sh";
+
+TEST(LaunchSwitch, ComparesVersionsAsText) {
+  struct Row {
+    const char* version;
+    const char* expected;
+  } rows[] = {
+      {"9.0", "unix"},  {"2.0", "unix"},  {"10.0", "exec"}, {"10.12", "exec"}, {"11", "unix"},
+      {"11.0", "unix"}, {"12.1", "unix"}, {"1.8", "exec"},  {"1", "exec"},     {"", "exec"},
+  };
+  for (const Row& row : rows) EXPECT_EQ(modrik::LaunchSwitch(row.version), row.expected) << row.version;
+  // Unsigned bytes: a high byte sorts above every digit.
+  EXPECT_EQ(modrik::LaunchSwitch("\xE9"), "unix");
+}
+
+TEST(UnixScript, ScriptBytesAndChmodForTwoLetterCommand) {
+  FakeHost host;
+  host.wineExport = true;
+  host.wineVersionText = "9.0";
+  host.AddFile(FakeHost::kScript, "#!/bin/bash\nsomething much longer than ls\n");
+
+  modrik::WriteUnixScript("ls");
+
+  const std::string script = host.FileBytes(FakeHost::kScript);
+  EXPECT_EQ(script, std::string("#!/bin/bash\nls\n"));
+  EXPECT_EQ(script.size(), 15u);
+  ASSERT_EQ(host.processes.size(), 1u);
+  EXPECT_EQ(host.processes[0].commandLine, std::string("start /unix") + kChmodLine);
+  EXPECT_TRUE(host.processes[0].waited);
+  EXPECT_TRUE(host.sleeps.empty());
+  EXPECT_EQ(modrik::CachedWineVersion, "9.0");
+}
+
+TEST(UnixScript, CommandIsWrittenUnchangedExceptForItsEncoding) {
+  FakeHost host;
+  modrik::WriteUnixScript("");
+  EXPECT_EQ(host.FileBytes(FakeHost::kScript), std::string("#!/bin/bash\n\n"));
+
+  modrik::WriteUnixScript("echo \"a\\b\" 'c'\nls");
+  EXPECT_EQ(host.FileBytes(FakeHost::kScript), std::string("#!/bin/bash\necho \"a\\b\" 'c'\nls\n"));
+
+  // ANSI (1252) inside the program, UTF-8 on the host.
+  modrik::WriteUnixScript("ls 'vid\xE9o \x80.mkv'");
+  EXPECT_EQ(host.FileBytes(FakeHost::kScript),
+            std::string("#!/bin/bash\nls 'vid\xC3\xA9o \xE2\x82\xAC.mkv'\n"));
+}
+
+TEST(UnixCommand, StartsShellWithoutWaitingThenPauses) {
+  FakeHost host;
+  host.wineExport = true;
+  host.wineVersionText = "10.0";
+
+  modrik::RunUnixCommand("/usr/bin/true");
+
+  ASSERT_EQ(host.processes.size(), 2u);
+  EXPECT_EQ(host.processes[0].commandLine, std::string("start /exec") + kChmodLine);
+  EXPECT_TRUE(host.processes[0].waited);
+  EXPECT_EQ(host.processes[1].commandLine, std::string("start /exec") + kShLine);
+  EXPECT_FALSE(host.processes[1].waited);
+  EXPECT_EQ(host.sleeps, std::vector<unsigned>({250}));
+  ASSERT_EQ(host.scriptsRun.size(), 1u);
+  EXPECT_EQ(host.scriptsRun[0], "#!/bin/bash\n/usr/bin/true\n");
+}
+
+TEST(UnixCommand, VersionIsCachedOnceKnownAndAskedAgainWhileEmpty) {
+  FakeHost host;
+  // Outside Wine: empty version, switch exec, nothing cached.
+  modrik::RunUnixCommand("a");
+  EXPECT_EQ(modrik::CachedWineVersion, "");
+  EXPECT_EQ(host.processes[1].commandLine, std::string("start /exec") + kShLine);
+
+  host.wineExport = true;
+  host.wineVersionText = "11.0";
+  modrik::RunUnixCommand("b");
+  EXPECT_EQ(modrik::CachedWineVersion, "11.0");
+  EXPECT_EQ(host.processes[3].commandLine, std::string("start /unix") + kShLine);
+
+  // Once cached, the version is not asked again.
+  host.wineVersionText = "10.0";
+  modrik::RunUnixCommand("c");
+  EXPECT_EQ(host.processes[4].commandLine, std::string("start /unix") + kChmodLine);
+  EXPECT_EQ(host.processes[5].commandLine, std::string("start /unix") + kShLine);
+}
+
+TEST(UnixCommand, EmptyUserNameLeavesAnEmptySegment) {
+  FakeHost host;
+  host.environment.erase("USERNAME");
+  modrik::RunUnixCommand("ls");
+  EXPECT_EQ(host.processes[0].commandLine, "start /exec /bin/chmod +x /home//dues.sh");
+  EXPECT_EQ(host.processes[1].commandLine, "start /exec /bin/sh /home//dues.sh");
+}
+
+TEST(UnixCommand, FailedStartsAndWritesDoNotStopTheSequence) {
+  FakeHost host;
+  host.folders.clear();  // no home folder: dues.sh cannot be written
+  host.onStart = [](const std::string&) { return false; };
+  modrik::RunUnixCommand("ls");
+  EXPECT_FALSE(host.HasFile(FakeHost::kScript));
+  EXPECT_EQ(host.processes.size(), 2u);
+  EXPECT_EQ(host.sleeps, std::vector<unsigned>({250}));
+}
+
+TEST(Capture, RedirectsIntoLogAndReturnsFirstNonEmptyRead) {
+  FakeHost host;
+  host.command = "whereis vlc";
+  host.output = "vlc: /usr/bin/vlc /usr/share/vlc\n";
+
+  EXPECT_EQ(modrik::RunUnixCommandCapture("whereis vlc"), "vlc: /usr/bin/vlc /usr/share/vlc\n");
+  EXPECT_EQ(host.scriptsRun.back(), "#!/bin/bash\nwhereis vlc > ~/dues.log\n");
+  // One pause inside RunUnixCommand, one before the first read.
+  EXPECT_EQ(host.sleeps, std::vector<unsigned>({250, 250}));
+}
+
+TEST(Capture, PollsTwelveTimesAndNoMore) {
+  {
+    // Output appearing just before the twelfth read is seen.
+    FakeHost host;
+    host.command = "x";
+    host.output = "late\n";
+    host.appearsAfterPause = 13;  // pause 1 is RunUnixCommand's, 2..13 precede the reads
+    EXPECT_EQ(modrik::RunUnixCommandCapture("x"), "late\n");
+    EXPECT_EQ(host.sleeps.size(), 13u);
+  }
+  {
+    // Output appearing after the twelfth read is not.
+    FakeHost host;
+    host.command = "x";
+    host.output = "too late\n";
+    host.appearsAfterPause = 14;
+    EXPECT_EQ(modrik::RunUnixCommandCapture("x"), "");
+    EXPECT_EQ(host.sleeps, std::vector<unsigned>(13, 250));
+  }
+  {
+    // A run that stops early reads once per pause after the first.
+    FakeHost host;
+    host.command = "x";
+    host.output = "y";
+    host.appearsAfterPause = 5;
+    EXPECT_EQ(modrik::RunUnixCommandCapture("x"), "y");
+    EXPECT_EQ(host.sleeps.size(), 5u);
+  }
+}
+
+TEST(Capture, EmptyCommandLeavesEmptyLogAfterTwelveReads) {
+  FakeHost host;
+  EXPECT_EQ(modrik::RunUnixCommandCapture(""), "");
+  EXPECT_EQ(host.FileBytes(FakeHost::kScript), "#!/bin/bash\n > ~/dues.log\n");
+  EXPECT_EQ(host.sleeps.size(), 13u);
+  EXPECT_TRUE(host.HasFile(FakeHost::kLog));
+  EXPECT_EQ(host.FileBytes(FakeHost::kLog), "");
+}
+
+TEST(Capture, StaleLogOfAnEarlierCommandIsNeverReturned) {
+  FakeHost host;
+  host.AddFile(FakeHost::kLog, "output of an earlier command\n");
+  EXPECT_EQ(modrik::RunUnixCommandCapture("true"), "");
+}
+
+TEST(Capture, HostOutputComesBackInTheAnsiCodePage) {
+  FakeHost host;
+  host.command = "ls";
+  host.output = "caf\xC3\xA9 \xE2\x82\xAC\n";
+  EXPECT_EQ(modrik::RunUnixCommandCapture("ls"), "caf\xE9 \x80\n");
+}
+
+TEST(Capture, CapturedCommandIsConvertedToUtf8Too) {
+  FakeHost host;
+  host.command = "ls 'vid\xC3\xA9o'";
+  host.output = "vid\xC3\xA9o\n";
+  EXPECT_EQ(modrik::RunUnixCommandCapture("ls 'vid\xE9o'"), "vid\xE9o\n");
+}
+
+}  // namespace
