@@ -1,0 +1,57 @@
+// The hidden desktop entry that ties the program's windows to its icon.
+//
+// Wine's X11 driver gives a program's windows the class of its lower-cased
+// executable file name; StartupWMClass names that class, Icon names the
+// exported PNG, and NoDisplay keeps the entry out of the application menu.
+// There is no Exec key: the entry only lends the window an icon.
+#include "desktop/desktop.h"
+#include "platform/platform.h"
+#include "winebridge/winebridge.h"
+
+namespace modrik {
+
+std::string FileNameOf(const std::string& path) {
+  const std::size_t cut = path.find_last_of("\\:");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+std::string FileNameWithoutExtension(const std::string& path) {
+  const std::string name = FileNameOf(path);
+  const std::size_t dot = name.rfind('.');
+  return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+std::string DesktopEntryPath(const std::string& exePath) {
+  return WindowsHomeFolder() + ".local\\share\\applications\\wine-" + DesktopName(exePath) +
+         ".desktop";
+}
+
+std::string DesktopEntryText(const std::string& exePath, const std::string& iconPath) {
+  auto& sys = platform::Sys();
+  const std::string lines[] = {
+      "[Desktop Entry]",
+      "Name=" + FileNameWithoutExtension(exePath),
+      "StartupWMClass=" + sys.LowerAnsi(FileNameOf(exePath)),
+      "NoDisplay=true",
+      "Type=Application",
+      "Terminal=false",
+      "StartupNotify=true",
+      "Icon=" + FileNameWithoutExtension(iconPath),
+  };
+  std::string text;
+  for (const std::string& line : lines) text += line + "\r\n";
+  // The program holds its texts in the ANSI code page; desktop entries are
+  // UTF-8, and GLib will not read a value that is not.
+  return sys.AnsiToUtf8(text);
+}
+
+int WriteDesktopEntry(const std::string& exePath) {
+  const std::string iconPath = ExportIcon(exePath);
+  SetCustomIcon(exePath, iconPath);
+  const std::string entryPath = DesktopEntryPath(exePath);
+  platform::Sys().WriteWholeFile(entryPath, DesktopEntryText(exePath, iconPath));
+  SetCustomIcon(entryPath, iconPath);
+  return 1;
+}
+
+}  // namespace modrik
