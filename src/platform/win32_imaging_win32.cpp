@@ -1,17 +1,181 @@
-// Placeholder until the imaging methods land: no module, icon or image.
+// Resources, icons and GDI+ for the Win32 platform.
+//
+// gdiplus.dll is loaded on first use, not at start-up: most starts find
+// the exported PNG in place and never need it.
+#include <windows.h>
+
+#include <cstring>
+
 #include "platform/win32_platform.h"
 
 namespace platform {
 
-Handle Win32Platform::LoadModule(const std::string&) { return 0; }
-void Win32Platform::EnumIconGroups(Handle, IconGroupCallback) {}
-bool Win32Platform::ResourceBytes(Handle, ResourceName, std::uintptr_t, std::string*) { return false; }
-Handle Win32Platform::LoadIconFile(const std::string&, int, int) { return 0; }
-int Win32Platform::GdiplusStart(std::uintptr_t*) { return 1; }
-void Win32Platform::GdiplusStop(std::uintptr_t) {}
-int Win32Platform::BitmapFromIcon(Handle, Handle* bitmap) { *bitmap = 0; return 2; }
-void Win32Platform::DisposeImage(Handle) {}
-int Win32Platform::ImageEncoders(std::vector<ImageEncoder>* encoders) { encoders->clear(); return 1; }
-int Win32Platform::SaveImage(Handle, const std::u16string&, const std::uint8_t*) { return 2; }
+namespace {
+
+// The GDI+ flat interface, as far as it is used here.
+struct GdiplusStartupInput {
+  UINT32 GdiplusVersion;
+  void* DebugEventCallback;
+  BOOL SuppressBackgroundThread;
+  BOOL SuppressExternalCodecs;
+};
+
+struct ImageCodecInfo {
+  CLSID Clsid;
+  GUID FormatID;
+  const WCHAR* CodecName;
+  const WCHAR* DllName;
+  const WCHAR* FormatDescription;
+  const WCHAR* FilenameExtension;
+  const WCHAR* MimeType;
+  DWORD Flags;
+  DWORD Version;
+  DWORD SigCount;
+  DWORD SigSize;
+  const BYTE* SigPattern;
+  const BYTE* SigMask;
+};
+
+using StartupFn = int(WINAPI*)(ULONG_PTR*, const GdiplusStartupInput*, void*);
+using ShutdownFn = void(WINAPI*)(ULONG_PTR);
+using BitmapFromIconFn = int(WINAPI*)(HICON, void**);
+using DisposeImageFn = int(WINAPI*)(void*);
+using EncodersSizeFn = int(WINAPI*)(UINT*, UINT*);
+using EncodersFn = int(WINAPI*)(UINT, UINT, ImageCodecInfo*);
+using SaveImageFn = int(WINAPI*)(void*, const WCHAR*, const CLSID*, const void*);
+
+constexpr int kGenericError = 1;
+
+// Zero until the first use; filled once, kept for the rest of the process.
+struct GdiplusApi {
+  bool tried;
+  StartupFn startup;
+  ShutdownFn shutdown;
+  BitmapFromIconFn bitmapFromIcon;
+  DisposeImageFn disposeImage;
+  EncodersSizeFn encodersSize;
+  EncodersFn encoders;
+  SaveImageFn saveImage;
+};
+GdiplusApi gdiplus;
+
+template <typename Fn>
+Fn Export(HMODULE module, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// True when every function is there.
+bool LoadGdiplus() {
+  if (!gdiplus.tried) {
+    gdiplus.tried = true;
+    HMODULE module = LoadLibraryA("gdiplus.dll");
+    if (module != nullptr) {
+      gdiplus.startup = Export<StartupFn>(module, "GdiplusStartup");
+      gdiplus.shutdown = Export<ShutdownFn>(module, "GdiplusShutdown");
+      gdiplus.bitmapFromIcon = Export<BitmapFromIconFn>(module, "GdipCreateBitmapFromHICON");
+      gdiplus.disposeImage = Export<DisposeImageFn>(module, "GdipDisposeImage");
+      gdiplus.encodersSize = Export<EncodersSizeFn>(module, "GdipGetImageEncodersSize");
+      gdiplus.encoders = Export<EncodersFn>(module, "GdipGetImageEncoders");
+      gdiplus.saveImage = Export<SaveImageFn>(module, "GdipSaveImageToFile");
+    }
+  }
+  return gdiplus.startup && gdiplus.shutdown && gdiplus.bitmapFromIcon && gdiplus.disposeImage &&
+         gdiplus.encodersSize && gdiplus.encoders && gdiplus.saveImage;
+}
+
+BOOL CALLBACK ForwardIconGroup(HMODULE module, LPCSTR, LPSTR name, LONG_PTR callback) {
+  auto forward = reinterpret_cast<IconGroupCallback>(callback);
+  return forward(reinterpret_cast<Handle>(module), reinterpret_cast<ResourceName>(name)) ? TRUE
+                                                                                          : FALSE;
+}
+
+}  // namespace
+
+Handle Win32Platform::LoadModule(const std::string& path) {
+  return reinterpret_cast<Handle>(LoadLibraryA(path.c_str()));
+}
+
+void Win32Platform::EnumIconGroups(Handle module, IconGroupCallback callback) {
+  EnumResourceNamesA(reinterpret_cast<HMODULE>(module), MAKEINTRESOURCEA(14), ForwardIconGroup,
+                     reinterpret_cast<LONG_PTR>(callback));
+}
+
+bool Win32Platform::ResourceBytes(Handle module, ResourceName name, std::uintptr_t type,
+                                  std::string* bytes) {
+  HMODULE handle = reinterpret_cast<HMODULE>(module);
+  HRSRC found = FindResourceA(handle, reinterpret_cast<LPCSTR>(name),
+                              reinterpret_cast<LPCSTR>(type));
+  if (found == nullptr) return false;
+  HGLOBAL loaded = LoadResource(handle, found);
+  if (loaded == nullptr) return false;
+  const void* data = LockResource(loaded);
+  if (data == nullptr) return false;
+  bytes->assign(static_cast<const char*>(data), SizeofResource(handle, found));
+  return true;
+}
+
+Handle Win32Platform::LoadIconFile(const std::string& path, int width, int height) {
+  return reinterpret_cast<Handle>(
+      LoadImageA(nullptr, path.c_str(), IMAGE_ICON, width, height, LR_LOADFROMFILE));
+}
+
+int Win32Platform::GdiplusStart(std::uintptr_t* token) {
+  if (!LoadGdiplus()) return kGenericError;
+  GdiplusStartupInput input = {1, nullptr, FALSE, FALSE};
+  ULONG_PTR value = 0;
+  const int status = gdiplus.startup(&value, &input, nullptr);
+  *token = value;
+  return status;
+}
+
+void Win32Platform::GdiplusStop(std::uintptr_t token) {
+  if (LoadGdiplus()) gdiplus.shutdown(token);
+}
+
+int Win32Platform::BitmapFromIcon(Handle icon, Handle* bitmap) {
+  *bitmap = 0;
+  if (!LoadGdiplus()) return kGenericError;
+  void* image = nullptr;
+  const int status = gdiplus.bitmapFromIcon(reinterpret_cast<HICON>(icon), &image);
+  *bitmap = reinterpret_cast<Handle>(image);
+  return status;
+}
+
+void Win32Platform::DisposeImage(Handle image) {
+  if (LoadGdiplus()) gdiplus.disposeImage(reinterpret_cast<void*>(image));
+}
+
+int Win32Platform::ImageEncoders(std::vector<ImageEncoder>* encoders) {
+  encoders->clear();
+  if (!LoadGdiplus()) return kGenericError;
+  UINT count = 0, size = 0;
+  gdiplus.encodersSize(&count, &size);
+  if (count == 0 || size < count * sizeof(ImageCodecInfo)) return count == 0 ? 0 : kGenericError;
+  // The records and the strings they point to share one buffer; aligned
+  // for the records' pointers.
+  std::vector<ULONG_PTR> buffer((size + sizeof(ULONG_PTR) - 1) / sizeof(ULONG_PTR));
+  auto* records = reinterpret_cast<ImageCodecInfo*>(buffer.data());
+  const int status = gdiplus.encoders(count, size, records);
+  if (status != 0) return status;
+  for (UINT i = 0; i < count; ++i) {
+    ImageEncoder encoder;
+    std::memcpy(encoder.clsid, &records[i].Clsid, sizeof encoder.clsid);
+    if (records[i].MimeType != nullptr) {
+      const int length = lstrlenW(records[i].MimeType);
+      encoder.mimeType.assign(reinterpret_cast<const char16_t*>(records[i].MimeType), length);
+    }
+    encoders->push_back(encoder);
+  }
+  return 0;
+}
+
+int Win32Platform::SaveImage(Handle image, const std::u16string& file,
+                             const std::uint8_t clsid[16]) {
+  if (!LoadGdiplus()) return kGenericError;
+  CLSID id;
+  std::memcpy(&id, clsid, sizeof id);
+  return gdiplus.saveImage(reinterpret_cast<void*>(image),
+                           reinterpret_cast<const WCHAR*>(file.c_str()), &id, nullptr);
+}
 
 }  // namespace platform
