@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what building and testing modrik needs, when it is missing:
+# the host compiler and GoogleTest, the mingw-w64 cross compiler, Wine,
+# a virtual X display, D-Bus with GVfs, and GLib's Python bindings.
+set -euo pipefail
+
+need=()
+have_cmd() { command -v "$1" >/dev/null 2>&1; }
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+
+have_cmd cmake || need+=(cmake)
+have_cmd g++ || need+=(g++)
+have_cmd x86_64-w64-mingw32-g++ || need+=(g++-mingw-w64-x86-64)
+have_cmd x86_64-w64-mingw32-windres || need+=(mingw-w64-tools binutils-mingw-w64-x86-64)
+have_cmd wine || need+=(wine64 wine)
+have_cmd xvfb-run || need+=(xvfb xauth)
+have_cmd dbus-run-session || need+=(dbus-user-session)
+have_cmd gio || need+=(libglib2.0-bin)
+for pkg in libgtest-dev libgmock-dev gvfs gvfs-daemons python3-gi gir1.2-glib-2.0; do
+  have_pkg "$pkg" || need+=("$pkg")
+done
+
+if [ "${#need[@]}" -gt 0 ]; then
+  echo "Installing: ${need[*]}"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -q
+  $SUDO apt-get install -y -q --no-install-recommends "${need[@]}"
+fi

@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include "fake_platform.h"
+#include "launcher/launcher.h"
+
+namespace {
+
+const std::string kVlcKey = std::to_string(platform::kHkeyLocalMachine) + "|software\\videolan\\vlc|";
+
+void AddPlayerKey(fake::FakePlatform& sys) { sys.registryKeys[kVlcKey] = true; }
+
+}  // namespace
+
+TEST(PlayerFromWhereis, OutputForms) {
+  EXPECT_EQ(modrik::PlayerFromWhereis("vlc: /usr/bin/vlc /usr/share/vlc\n"), "/usr/bin/vlc");
+  // A single location keeps the output's line feed.
+  EXPECT_EQ(modrik::PlayerFromWhereis("vlc: /usr/bin/vlc\n"), "/usr/bin/vlc\n");
+  EXPECT_EQ(modrik::PlayerFromWhereis("vlc:\n"), "\n");
+  EXPECT_EQ(modrik::PlayerFromWhereis("  /opt/vlc extra"), "/opt/vlc");
+  // Only spaces are trimmed: a tab stays.
+  EXPECT_EQ(modrik::PlayerFromWhereis("vlc:\t/usr/bin/vlc\n"), "\t/usr/bin/vlc\n");
+  EXPECT_EQ(modrik::PlayerFromWhereis("vlc:   "), "");
+}
+
+TEST(DetectPlayer, UnderWineAsksTheHostOnly) {
+  fake::FakePlatform sys;
+  sys.wineExport = true;
+  sys.wineVersionText = "8.0";
+  AddPlayerKey(sys);
+  sys.registryValues[kVlcKey] = "C:\\ignored\\vlc.exe";
+  sys.AddFolder("z:\\home\\guest");
+  // The host answers the captured command by writing dues.log.
+  sys.onStart = [&](const std::string& line) {
+    if (line.find("/bin/sh") != std::string::npos &&
+        sys.FileBytes("z:\\home\\guest\\dues.sh").find("whereis vlc") != std::string::npos)
+      sys.AddFile("z:\\home\\guest\\dues.log", "vlc: /usr/bin/vlc /usr/share/vlc\n");
+    return true;
+  };
+  modrik::UnderWine = true;
+  modrik::DetectPlayer();
+  EXPECT_EQ(modrik::PlayerPath, "/usr/bin/vlc");
+}
+
+TEST(DetectPlayer, UnderWineWithNoAnswerFindsNothing) {
+  fake::FakePlatform sys;
+  sys.wineExport = true;
+  sys.wineVersionText = "8.0";
+  sys.AddFolder("z:\\home\\guest");
+  modrik::UnderWine = true;
+  modrik::PlayerPath = "stale";
+  modrik::DetectPlayer();
+  EXPECT_EQ(modrik::PlayerPath, "");
+}
+
+TEST(DetectPlayer, RegistryDefaultValueWinsUnchecked) {
+  fake::FakePlatform sys;
+  AddPlayerKey(sys);
+  sys.registryValues[kVlcKey] = "D:\\nowhere\\vlc.exe";
+  sys.registryValues[kVlcKey + "InstallDir"] = "C:\\VLC";
+  sys.searches["C:\\Program Files (x86)\\VideoLAN\\VLC\\vlc.exe"] = {{"vlc.exe"}};
+  modrik::DetectPlayer();
+  EXPECT_EQ(modrik::PlayerPath, "D:\\nowhere\\vlc.exe");
+}
+
+TEST(DetectPlayer, InstallDirGetsThePlayerFileAppended) {
+  fake::FakePlatform sys;
+  AddPlayerKey(sys);
+  sys.registryValues[kVlcKey + "InstallDir"] = "C:\\VLC\\";
+  modrik::DetectPlayer();
+  EXPECT_EQ(modrik::PlayerPath, "C:\\VLC\\\\vlc.exe");
+}
+
+TEST(DetectPlayer, FolderProbesInOrderKeepingTheStoredCase) {
+  fake::FakePlatform sys;
+  sys.searches["C:\\Program Files (x86)\\VideoLAN\\VLC\\vlc.exe"] = {{"VLC.EXE"}};
+  sys.searches["C:\\Program Files\\VideoLAN\\VLC\\vlc.exe"] = {{"vlc.exe"}};
+  modrik::DetectPlayer();
+  EXPECT_EQ(modrik::PlayerPath, "C:\\Program Files (x86)\\VideoLAN\\VLC\\VLC.EXE");
+}
+
+TEST(DetectPlayer, FolderProbeSkipsFoldersHiddenAndSystemEntries) {
+  fake::FakePlatform sys;
+  platform::FoundFile folder{"vlc.exe", true, false, false};
+  platform::FoundFile hidden{"vlc.exe", false, true, false};
+  platform::FoundFile system{"vlc.exe", false, false, true};
+  platform::FoundFile dot{".", false, false, false};
+  sys.searches["C:\\Program Files (x86)\\VideoLAN\\VLC\\vlc.exe"] = {folder, hidden, system, dot};
+  modrik::DetectPlayer();
+  EXPECT_EQ(modrik::PlayerPath, "");
+
+  sys.searches["C:\\Program Files\\VideoLAN\\VLC\\vlc.exe"] = {hidden, {"Vlc.exe"}};
+  modrik::DetectPlayer();
+  EXPECT_EQ(modrik::PlayerPath, "C:\\Program Files\\VideoLAN\\VLC\\Vlc.exe");
+}
+
+TEST(ReadRegistryString, MissingKeyOrValueGivesEmptyText) {
+  fake::FakePlatform sys;
+  EXPECT_EQ(modrik::ReadRegistryString(platform::kHkeyLocalMachine, "SOFTWARE\\VideoLAN\\VLC", ""), "");
+  AddPlayerKey(sys);
+  EXPECT_EQ(modrik::ReadRegistryString(platform::kHkeyLocalMachine, "SOFTWARE\\VideoLAN\\VLC", "x"), "");
+  // Data with an inner zero byte reads up to it.
+  sys.registryValues[kVlcKey + "x"] = std::string("ab\0cd", 5);
+  EXPECT_EQ(modrik::ReadRegistryString(platform::kHkeyLocalMachine, "SOFTWARE\\VideoLAN\\VLC", "x"), "ab");
+}

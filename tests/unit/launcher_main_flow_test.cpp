@@ -1,0 +1,244 @@
+#include <gtest/gtest.h>
+
+#include "fake_platform.h"
+#include "launcher/launcher.h"
+
+namespace {
+
+const char kIni[] = "C:\\Apps\\modrik.ini";
+const char kNotFound[] =
+    "VLC Media Player not found.\r\rPlease manually set the VLC filepath\rinto \"C:\\Apps\\modrik.ini\"";
+const char kQuestion[] =
+    "This is your first time launching this program.\r\r"
+    "Do you want to auto-detect VLC Media Player on your system?";
+
+void Settings(fake::FakePlatform& sys, const std::string& value) {
+  sys.AddFile(kIni, "[modrik]\r\nvlcpath=" + value + "\r\n");
+}
+
+// The second line of dues.sh, the command handed to the host shell.
+std::string HostCommand(fake::FakePlatform& sys) {
+  std::string script = sys.FileBytes("z:\\home\\guest\\dues.sh");
+  std::size_t first = script.find('\n');
+  if (first == std::string::npos) return std::string();
+  return script.substr(first + 1, script.size() - first - 2);
+}
+
+}  // namespace
+
+TEST(MainRoutine, FirstRunAnsweredNoWritesAnEmptySettingsFileAndReportsNoPlayer) {
+  fake::FakePlatform sys;
+  sys.AddFolder("C:\\Apps");
+  sys.messageAnswers = {platform::kIdNo};
+  EXPECT_EQ(modrik::MainRoutine(), 0);
+  EXPECT_EQ(modrik::SettingsPath, kIni);
+  EXPECT_EQ(sys.FileBytes(kIni), modrik::SettingsTemplateText(""));
+  ASSERT_EQ(sys.messages.size(), 2u);
+  EXPECT_EQ(sys.messages[0].text, kQuestion);
+  EXPECT_EQ(sys.messages[0].title, "modrik 1.3");
+  EXPECT_EQ(sys.messages[0].style, 0x24u);
+  EXPECT_EQ(sys.messages[1].text, kNotFound);
+  EXPECT_EQ(sys.messages[1].title, "modrik 1.3");
+  EXPECT_EQ(sys.messages[1].style, 0x40u);
+  EXPECT_TRUE(sys.shellCalls.empty());
+
+  // The next start asks nothing and reports the same.
+  fake::ResetProgramState();
+  sys.messages.clear();
+  EXPECT_EQ(modrik::MainRoutine(), 0);
+  ASSERT_EQ(sys.messages.size(), 1u);
+  EXPECT_EQ(sys.messages[0].text, kNotFound);
+}
+
+TEST(MainRoutine, FirstRunAnsweredYesWritesWhatWasDetected) {
+  fake::FakePlatform sys;
+  sys.AddFolder("C:\\Apps");
+  sys.AddFile("C:\\Program Files\\VideoLAN\\VLC\\vlc.exe", "MZ");
+  sys.searches["C:\\Program Files\\VideoLAN\\VLC\\vlc.exe"] = {{"vlc.exe"}};
+  sys.messageAnswers = {platform::kIdYes};
+  sys.commandLine = "modrik.exe C:\\v\\a.mkv";
+  modrik::MainRoutine();
+  EXPECT_EQ(sys.FileBytes(kIni), modrik::SettingsTemplateText("C:\\Program Files\\VideoLAN\\VLC\\vlc.exe"));
+  ASSERT_EQ(sys.messages.size(), 1u);
+  ASSERT_EQ(sys.shellCalls.size(), 1u);
+  EXPECT_EQ(sys.shellCalls[0].file, "C:\\Program Files\\VideoLAN\\VLC\\vlc.exe");
+  EXPECT_EQ(sys.shellCalls[0].parameters, "C:\\v\\a.mkv");
+}
+
+TEST(MainRoutine, FirstRunAnsweredYesWithNothingFoundIsLikeNo) {
+  fake::FakePlatform sys;
+  sys.AddFolder("C:\\Apps");
+  sys.messageAnswers = {platform::kIdYes};
+  modrik::MainRoutine();
+  EXPECT_EQ(sys.FileBytes(kIni), modrik::SettingsTemplateText(""));
+  ASSERT_EQ(sys.messages.size(), 2u);
+  EXPECT_EQ(sys.messages[1].text, kNotFound);
+}
+
+TEST(MainRoutine, UnwritableSettingsFolderEndsInTheNotFoundMessage) {
+  fake::FakePlatform sys;
+  sys.modulePath = "C:\\ReadOnly\\modrik.exe";
+  sys.AddFolder("C:\\ReadOnly");
+  sys.readOnlyFolders["c:\\readonly"] = true;
+  EXPECT_EQ(modrik::MainRoutine(), 0);
+  EXPECT_FALSE(sys.HasFile("C:\\ReadOnly\\modrik.ini"));
+  ASSERT_EQ(sys.messages.size(), 2u);
+  EXPECT_EQ(sys.messages[1].text,
+            "VLC Media Player not found.\r\rPlease manually set the VLC filepath\rinto "
+            "\"C:\\ReadOnly\\modrik.ini\"");
+}
+
+TEST(MainRoutine, MissingOrEmptyKeyReportsNoPlayer) {
+  for (std::string contents : {"[modrik]\r\n", "[modrik]\r\nvlcpath=\r\n", "", "\x01\x02\xff"}) {
+    fake::FakePlatform sys;
+    sys.AddFile(kIni, contents);
+    EXPECT_EQ(modrik::MainRoutine(), 0);
+    ASSERT_EQ(sys.messages.size(), 1u) << contents;
+    EXPECT_EQ(sys.messages[0].text, kNotFound);
+    EXPECT_TRUE(sys.shellCalls.empty());
+  }
+}
+
+TEST(MainRoutine, WindowsPlayerGetsTheTailUnchanged) {
+  fake::FakePlatform sys;
+  Settings(sys, "C:\\VLC\\vlc.exe");
+  sys.AddFile("C:\\VLC\\vlc.exe", "MZ");
+  sys.commandLine = "\"C:\\Apps\\modrik.exe\" --fullscreen  \"C:\\My Videos\\a b.mkv\" ";
+  EXPECT_EQ(modrik::MainRoutine(), 0);
+  EXPECT_TRUE(sys.messages.empty());
+  ASSERT_EQ(sys.shellCalls.size(), 1u);
+  EXPECT_EQ(sys.shellCalls[0].verb, "open");
+  EXPECT_EQ(sys.shellCalls[0].file, "C:\\VLC\\vlc.exe");
+  EXPECT_EQ(sys.shellCalls[0].parameters, "--fullscreen  \"C:\\My Videos\\a b.mkv\" ");
+  EXPECT_EQ(sys.shellCalls[0].directory, "");
+  EXPECT_EQ(sys.shellCalls[0].show, 5);
+}
+
+TEST(MainRoutine, HiddenSwitchInAnyCaseStartsMinimisedWithoutArguments) {
+  for (std::string tail : {"/hidden", "/HIDDEN", "/Hidden"}) {
+    fake::FakePlatform sys;
+    Settings(sys, "C:\\VLC\\vlc.exe");
+    sys.AddFile("C:\\VLC\\vlc.exe", "MZ");
+    sys.commandLine = "modrik.exe " + tail;
+    modrik::MainRoutine();
+    ASSERT_EQ(sys.shellCalls.size(), 1u);
+    EXPECT_EQ(sys.shellCalls[0].parameters, "");
+    EXPECT_EQ(sys.shellCalls[0].show, 7);
+  }
+}
+
+TEST(MainRoutine, HiddenWithMoreTextIsNoSwitch) {
+  for (std::string tail : {"/hidden ", "/hidden x"}) {
+    fake::FakePlatform sys;
+    Settings(sys, "C:\\VLC\\vlc.exe");
+    sys.AddFile("C:\\VLC\\vlc.exe", "MZ");
+    sys.commandLine = "modrik.exe " + tail;
+    modrik::MainRoutine();
+    ASSERT_EQ(sys.shellCalls.size(), 1u);
+    EXPECT_EQ(sys.shellCalls[0].parameters, tail);
+    EXPECT_EQ(sys.shellCalls[0].show, 5);
+  }
+}
+
+TEST(MainRoutine, HiddenSwitchWithAUnixPlayerStartsNothing) {
+  fake::FakePlatform sys;
+  sys.wineExport = true;
+  sys.wineVersionText = "8.0";
+  Settings(sys, "/usr/bin/vlc");
+  sys.AddFile("z:\\usr\\bin\\vlc", "ELF");
+  sys.AddFolder("z:\\home\\guest");
+  sys.commandLine = "modrik.exe /hidden";
+  EXPECT_EQ(modrik::MainRoutine(), 0);
+  EXPECT_TRUE(sys.messages.empty());
+  EXPECT_TRUE(sys.shellCalls.empty());
+  EXPECT_EQ(sys.FileBytes("z:\\home\\guest\\dues.sh").find("/usr/bin/vlc"), std::string::npos);
+}
+
+TEST(MainRoutine, UnixPlayerOutsideWineIsNotFound) {
+  fake::FakePlatform sys;
+  Settings(sys, "/usr/bin/vlc");
+  modrik::MainRoutine();
+  ASSERT_EQ(sys.messages.size(), 1u);
+  EXPECT_EQ(sys.messages[0].text, kNotFound);
+}
+
+TEST(MainRoutine, WindowsPlayerUnderWineGoesThroughTheShell) {
+  fake::FakePlatform sys;
+  sys.wineExport = true;
+  sys.wineVersionText = "8.0";
+  Settings(sys, "C:\\Program Files\\VideoLAN\\VLC\\vlc.exe");
+  sys.AddFile("C:\\Program Files\\VideoLAN\\VLC\\vlc.exe", "MZ");
+  sys.AddFolder("z:\\home\\guest");
+  sys.commandLine = "modrik.exe D:\\a.mkv";
+  modrik::MainRoutine();
+  ASSERT_EQ(sys.shellCalls.size(), 1u);
+  EXPECT_EQ(sys.shellCalls[0].parameters, "D:\\a.mkv");
+  EXPECT_EQ(sys.shellCalls[0].show, 5);
+}
+
+class UnixPlayerStart : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sys.wineExport = true;
+    sys.wineVersionText = "8.0";
+    Settings(sys, "/usr/bin/vlc");
+    sys.AddFile("z:\\usr\\bin\\vlc", "ELF");
+    sys.AddFolder("z:\\home\\guest");
+    // The host's listing of the drive links, read back through dues.log.
+    sys.onStart = [this](const std::string& line) {
+      if (line.find("/bin/sh") != std::string::npos &&
+          sys.FileBytes("z:\\home\\guest\\dues.sh").find("dosdevices > ") != std::string::npos)
+        sys.AddFile("z:\\home\\guest\\dues.log",
+                    "total 8\nlrwxrwxrwx 1 guest guest 10 Mar  3 10:15 c: -> ../drive_c\n"
+                    "lrwxrwxrwx 1 guest guest 12 Mar  3 10:15 d: -> /media/cdrom\n"
+                    "lrwxrwxrwx 1 guest guest 1 Mar  3 10:15 z: -> /\n");
+      return true;
+    };
+  }
+  fake::FakePlatform sys;
+};
+
+TEST_F(UnixPlayerStart, NoArgumentsPlaysTheCurrentFolderAtRandom) {
+  sys.currentDirectory = "C:\\Videos";
+  sys.commandLine = "modrik.exe";
+  EXPECT_EQ(modrik::MainRoutine(), 0);
+  EXPECT_TRUE(sys.messages.empty());
+  EXPECT_EQ(HostCommand(sys), "'/usr/bin/vlc' '--random' '/home/guest/.wine/drive_c/Videos'");
+  EXPECT_TRUE(sys.shellCalls.empty());
+}
+
+TEST_F(UnixPlayerStart, OptionThenPath) {
+  sys.commandLine = "modrik.exe -f \"D:\\My Films\\a.mkv\" dropped";
+  modrik::MainRoutine();
+  EXPECT_EQ(HostCommand(sys), "'/usr/bin/vlc' '-f' '/media/cdrom/My Films/a.mkv'");
+}
+
+TEST_F(UnixPlayerStart, OptionAloneGivesTheUnixFormOfNothing) {
+  sys.commandLine = "modrik.exe --fullscreen";
+  modrik::MainRoutine();
+  EXPECT_EQ(HostCommand(sys), "'/usr/bin/vlc' '--fullscreen' '/home/guest/.wine/dosdevices/'");
+}
+
+TEST_F(UnixPlayerStart, QuotedPathArrivesAsOneWord) {
+  // The whole tail, quotes included, is translated as one path; its drive
+  // letter then names Wine's drive link, which leads to the same file.
+  sys.commandLine = "modrik.exe \"C:\\My Videos\\it's $(x).mkv\"";
+  modrik::MainRoutine();
+  EXPECT_EQ(HostCommand(sys),
+            "'/usr/bin/vlc' '/home/guest/.wine/dosdevices/c:/My Videos/it'\\''s $(x).mkv'");
+}
+
+TEST_F(UnixPlayerStart, UnquotedTailIsSplitAtBlanks) {
+  sys.commandLine = "modrik.exe D:\\a.mkv  --loop";
+  modrik::MainRoutine();
+  EXPECT_EQ(HostCommand(sys), "'/usr/bin/vlc' '/media/cdrom/a.mkv' '--loop'");
+}
+
+TEST_F(UnixPlayerStart, MissingPlayerOnTheHostIsReported) {
+  sys.files.erase(fake::FakePlatform::Key("z:\\usr\\bin\\vlc"));
+  sys.commandLine = "modrik.exe D:\\a.mkv";
+  modrik::MainRoutine();
+  ASSERT_EQ(sys.messages.size(), 1u);
+  EXPECT_EQ(sys.messages[0].text, kNotFound);
+  EXPECT_EQ(sys.FileBytes("z:\\home\\guest\\dues.sh").find("/usr/bin/vlc"), std::string::npos);
+}
