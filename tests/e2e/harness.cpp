@@ -1,0 +1,585 @@
+// End-to-end harness: see harness.h.
+#include "harness.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+#ifndef MODRIK_WIN_DIR_PATH
+#error "MODRIK_WIN_DIR_PATH must name the Windows build folder"
+#endif
+#ifndef MODRIK_TOOLS_DIR_PATH
+#error "MODRIK_TOOLS_DIR_PATH must name the folder of the Windows test tools"
+#endif
+
+namespace e2e {
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+long ElapsedMs(Clock::time_point since) {
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+std::string ParentOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+long ToLong(const std::optional<std::string>& s, long fallback = -1) {
+  if (!s || s->empty()) return fallback;
+  return std::strtol(s->c_str(), nullptr, 10);
+}
+
+// Keeps letters, digits, '.', '-' and '_'; anything else becomes '_'.
+std::string SafeName(const std::string& name) {
+  std::string out = name;
+  for (char& c : out)
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_')) c = '_';
+  return out;
+}
+
+}  // namespace
+
+// ---- build products -----------------------------------------------------------------
+
+std::string WinBuildDir() { return MODRIK_WIN_DIR_PATH; }
+std::string ModrikExe() { return WinBuildDir() + "/modrik.exe"; }
+std::string ToolExe(const std::string& name) {
+  return std::string(MODRIK_TOOLS_DIR_PATH) + "/" + name + ".exe";
+}
+
+// ---- files ----------------------------------------------------------------------------
+
+std::optional<std::string> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  if (in.bad()) return std::nullopt;
+  return ss.str();
+}
+
+bool WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) return false;
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return !out.fail();
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+bool MakeDirs(const std::string& path) {
+  std::error_code ec;
+  fs::create_directories(path, ec);
+  return fs::is_directory(path, ec);
+}
+
+void RemoveTree(const std::string& path) {
+  std::error_code ec;
+  fs::remove_all(path, ec);
+}
+
+bool CopyFile(const std::string& from, const std::string& to) {
+  std::error_code ec;
+  MakeDirs(ParentOf(to));
+  fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+  return !ec;
+}
+
+std::optional<std::string> WaitForFile(const std::string& path, int timeoutMs,
+                                       bool (*done)(const std::string&)) {
+  auto start = Clock::now();
+  for (;;) {
+    if (auto bytes = ReadFile(path); bytes && (!done || done(*bytes))) return bytes;
+    if (ElapsedMs(start) >= timeoutMs) return std::nullopt;
+    SleepMs(20);
+  }
+}
+
+// ---- field files -------------------------------------------------------------------------
+
+std::string FormatFields(const Fields& fields) {
+  std::string out;
+  for (const Field& f : fields) {
+    out += f.key;
+    out += ' ';
+    out += std::to_string(f.value.size());
+    out += ':';
+    out += f.value;
+    out += '\n';
+  }
+  return out;
+}
+
+bool ParseFields(const std::string& bytes, Fields* out) {
+  out->clear();
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    size_t sp = bytes.find(' ', pos);
+    if (sp == std::string::npos || sp == pos) return false;
+    size_t colon = bytes.find(':', sp + 1);
+    if (colon == std::string::npos || colon == sp + 1) return false;
+    size_t n = 0;
+    for (size_t i = sp + 1; i < colon; i++) {
+      if (bytes[i] < '0' || bytes[i] > '9' || n > (1u << 30)) return false;
+      n = n * 10 + static_cast<size_t>(bytes[i] - '0');
+    }
+    if (bytes.size() - (colon + 1) < n + 1 || bytes[colon + 1 + n] != '\n') return false;
+    out->push_back({bytes.substr(pos, sp - pos), bytes.substr(colon + 1, n)});
+    pos = colon + 1 + n + 1;
+  }
+  return true;
+}
+
+std::optional<std::string> FieldValue(const Fields& fields, const std::string& key) {
+  for (const Field& f : fields)
+    if (f.key == key) return f.value;
+  return std::nullopt;
+}
+
+// ---- processes -------------------------------------------------------------------------
+
+RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                     const std::string& logBase, int timeoutMs, const std::string& cwd) {
+  RunResult r;
+  if (argv.empty()) return r;
+  MakeDirs(ParentOf(logBase));
+  const std::string outPath = logBase + ".out", errPath = logBase + ".err";
+  std::vector<char*> args, envp;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+
+  pid_t pid = fork();
+  if (pid < 0) return r;
+  if (pid == 0) {
+    // Child: files for output, nothing else inherited.
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+    int in = open("/dev/null", O_RDONLY);
+    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0) _exit(126);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+#ifdef SYS_close_range
+    if (syscall(SYS_close_range, 3u, ~0u, 0u) != 0)
+#endif
+      for (int fd = 3; fd < 4096; fd++) close(fd);
+    execvpe(args[0], args.data(), envp.data());
+    _exit(127);
+  }
+  r.started = true;
+  auto start = Clock::now();
+  int status = 0, pause = 1;
+  for (;;) {
+    pid_t w = waitpid(pid, &status, WNOHANG);
+    if (w == pid) break;
+    if (w < 0 && errno != EINTR) break;
+    if (ElapsedMs(start) >= timeoutMs) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      r.timedOut = true;
+      break;
+    }
+    SleepMs(pause);
+    if (pause < 20) pause *= 2;
+  }
+  if (!r.timedOut && WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
+  if (r.exitCode == 127 || r.exitCode == 126) r.started = false;
+  r.out = ReadFile(outPath).value_or("");
+  r.err = ReadFile(errPath).value_or("");
+  return r;
+}
+
+// ---- the Wine environment -----------------------------------------------------------------
+
+Wine::Wine() {
+  const char* u = std::getenv("MODRIK_E2E_USER");
+  user_ = (u && *u) ? u : "mdkt";
+  home_ = "/home/" + user_;
+  prefix_ = home_ + "/.wine";
+}
+
+Wine& Wine::Get() {
+  static Wine* wine = [] {
+    auto* w = new Wine();
+    MakeDirs(w->home_);
+    MakeDirs(w->LogDir());
+    // One suite at a time per test user: other processes wait here (bounded).
+    std::string lockPath = "/tmp/modrik-e2e-" + w->user_ + ".lock";
+    w->lockFd_ = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    auto start = Clock::now();
+    while (w->lockFd_ >= 0 && flock(w->lockFd_, LOCK_EX | LOCK_NB) != 0 && ElapsedMs(start) < 900000)
+      SleepMs(100);
+    if (!Exists(w->prefix_ + "/.mdk-e2e-ready")) w->CreatePrefix();
+    w->EnsureServer();
+    return w;
+  }();
+  return *wine;
+}
+
+std::vector<std::string> Wine::Environment() const {
+  static const char* const kOwn[] = {"USER", "LOGNAME", "HOME", "WINEPREFIX", "LANG",
+                                     "WINEDEBUG", "WINEDLLOVERRIDES", "LC_ALL", "WINELOADER",
+                                     "WINEARCH", "WINESERVER", "USERNAME"};
+  std::vector<std::string> env;
+  for (char** e = environ; *e; e++) {
+    std::string entry = *e;
+    std::string name = entry.substr(0, entry.find('='));
+    bool own = false;
+    for (const char* k : kOwn) own = own || name == k;
+    if (!own) env.push_back(entry);
+  }
+  env.push_back("USER=" + user_);
+  env.push_back("LOGNAME=" + user_);
+  env.push_back("HOME=" + home_);
+  env.push_back("WINEPREFIX=" + prefix_);
+  env.push_back("LANG=C.UTF-8");
+  env.push_back("WINEDEBUG=-all");
+  env.push_back("WINEDLLOVERRIDES=mscoree,mshtml=");
+  return env;
+}
+
+RunResult Wine::RunTool(const std::vector<std::string>& argv, int timeoutMs) {
+  std::string log = LogDir() + "/" + std::to_string(getpid()) + "-" + std::to_string(NextLogId());
+  return RunProcess(argv, Environment(), log, timeoutMs);
+}
+
+RunResult Wine::RunWine(const std::string& program, const std::vector<std::string>& args,
+                        int timeoutMs, const std::string& cwd) {
+  std::vector<std::string> argv{"wine", program};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::string log = LogDir() + "/" + std::to_string(getpid()) + "-" + std::to_string(NextLogId());
+  return RunProcess(argv, Environment(), log, timeoutMs, cwd);
+}
+
+bool Wine::CreatePrefix() {
+  Shutdown();
+  RemoveTree(prefix_);
+  MakeDirs(home_);
+  MakeDirs(LogDir());
+  // The persistent server first, so the one that wineboot would start (and
+  // stop 3 s after the last Wine process) is not used.
+  MakeDirs(prefix_);
+  RemoveTree(home_ + "/.mdk-e2e-display");
+  if (!EnsureServer()) return false;
+  RunResult boot = RunTool({"wineboot", "-i"}, 180000);
+  if (!boot.started || boot.timedOut) {
+    std::fprintf(stderr, "e2e: wineboot -i failed (timed out: %d)\n%s", boot.timedOut, boot.err.c_str());
+    return false;
+  }
+  // No window manager under Xvfb: without Managed=N Wine waits ~2 s whenever
+  // a window closes. No crash dialog may stay open either.
+  const std::string reg =
+      "REGEDIT4\r\n\r\n"
+      "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n\"Managed\"=\"N\"\r\n\r\n"
+      "[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n\"ShowCrashDialog\"=dword:00000000\r\n";
+  const std::string regPath = LogDir() + "/settings.reg";
+  WriteFile(regPath, reg);
+  RunResult r = RunWine("regedit", {"/S", WindowsPath(regPath)}, 60000);
+  if (!r.started || r.timedOut || r.exitCode != 0) {
+    std::fprintf(stderr, "e2e: regedit failed\n%s", r.err.c_str());
+    return false;
+  }
+  return WriteFile(prefix_ + "/.mdk-e2e-ready", "");
+}
+
+bool Wine::EnsureServer() {
+  // A server started for another X display (an earlier run under another
+  // Xvfb) would leave the prefix's desktop on a display that is gone.
+  const char* d = std::getenv("DISPLAY");
+  std::string display = d ? d : "";
+  const std::string mark = home_ + "/.mdk-e2e-display";
+  if (ReadFile(mark).value_or("\x01") != display) Shutdown();
+  RunResult r = RunTool({"wineserver", "-p"}, 30000);
+  if (!r.started || r.timedOut) return false;
+  return WriteFile(mark, display);
+}
+
+void Wine::Shutdown() {
+  RunTool({"wineserver", "-k"}, 30000);
+  RunTool({"wineserver", "-w"}, 30000);
+  RemoveTree(home_ + "/.mdk-e2e-display");
+}
+
+std::string Wine::WindowsPath(const std::string& hostPath) const {
+  std::string drive = DriveC() + "/";
+  std::string out;
+  if (hostPath.compare(0, drive.size(), drive) == 0)
+    out = "C:\\" + hostPath.substr(drive.size());
+  else
+    out = "Z:" + hostPath;
+  for (char& c : out)
+    if (c == '/') c = '\\';
+  return out;
+}
+
+// ---- per-test folders -------------------------------------------------------------------
+
+TestFolder::TestFolder(const std::string& name) {
+  host_ = Wine::Get().DriveC() + "/mdk-e2e/" + SafeName(name);
+  RemoveTree(host_);
+  MakeDirs(host_);
+}
+
+TestFolder TestFolder::ForCurrentTest() {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  return TestFolder(info ? std::string(info->test_suite_name()) + "." + info->name() : "no-test");
+}
+
+std::string TestFolder::WinDir() const { return Wine::Get().WindowsPath(host_); }
+std::string TestFolder::Host(const std::string& rel) const { return host_ + "/" + rel; }
+std::string TestFolder::Win(const std::string& rel) const {
+  return Wine::Get().WindowsPath(Host(rel));
+}
+
+std::string TestFolder::InstallModrik(const std::string& rel) const {
+  if (!CopyFile(ModrikExe(), Host(rel))) ADD_FAILURE() << "cannot copy " << ModrikExe();
+  return Win(rel);
+}
+
+std::string TestFolder::InstallTool(const std::string& tool, const std::string& rel) const {
+  if (!CopyFile(ToolExe(tool), Host(rel))) ADD_FAILURE() << "cannot copy " << ToolExe(tool);
+  return Win(rel);
+}
+
+std::string TestFolder::MakeNativePlayer(const std::string& rel) const {
+  const std::string path = Host(rel);
+  std::string rec = path + ".rec";
+  std::string quoted;  // single-quoted for the shell
+  for (char c : rec) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  MakeDirs(ParentOf(path));
+  WriteFile(path,
+            "#!/bin/sh\n"
+            "# Fake native player: records $0, its folder and every argument,\n"
+            "# each ended by a NUL byte, between REC and END markers.\n"
+            "printf '%s\\0' REC \"$0\" \"$(pwd)\" \"$#\" \"$@\" END >> '" + quoted + "'\n");
+  chmod(path.c_str(), 0755);
+  return path;
+}
+
+// ---- driving a program ---------------------------------------------------------------
+
+DriveResult Drive(const TestFolder& folder, const std::string& commandLine,
+                  const DriveOptions& options) {
+  static int counter = 0;
+  Wine& wine = Wine::Get();
+  const std::string base = ".mdk/drive-" + std::to_string(++counter);
+  Fields job{{"cmd", commandLine}, {"timeout_ms", std::to_string(options.timeoutMs)}};
+  if (!options.cwd.empty()) job.push_back({"cwd", options.cwd});
+  for (int a : options.answers) job.push_back({"answer", std::to_string(a)});
+  for (const auto& u : options.unsetEnv) job.push_back({"unset", u});
+  for (const auto& s : options.setEnv) job.push_back({"set", s});
+  MakeDirs(folder.Host(".mdk"));
+  WriteFile(folder.Host(base + ".job"), FormatFields(job));
+  RemoveTree(folder.Host(base + ".res"));
+
+  DriveResult d;
+  RunResult r = wine.RunWine(ToolExe("mdkdrive"), {folder.Win(base + ".job"), folder.Win(base + ".res")},
+                             options.timeoutMs + 30000);
+  auto bytes = ReadFile(folder.Host(base + ".res"));
+  if (!bytes) {
+    d.raw = "no result; mdkdrive exit " + std::to_string(r.exitCode) +
+            (r.timedOut ? " (timed out)" : "") + "\n" + r.err;
+    return d;
+  }
+  d.raw = *bytes;
+  Fields f;
+  if (!ParseFields(*bytes, &f)) return d;
+  d.ran = true;
+  for (size_t i = 0; i < f.size(); i++) {
+    const Field& x = f[i];
+    if (x.key == "started") d.started = x.value == "1";
+    else if (x.key == "error") d.error = ToLong(x.value);
+    else if (x.key == "exit") d.exitCode = ToLong(x.value);
+    else if (x.key == "timeout") d.timedOut = x.value == "1";
+    else if (x.key == "ms") d.ms = ToLong(x.value);
+    else if (x.key == "box") d.boxes.emplace_back();
+    else if (!d.boxes.empty()) {
+      Box& b = d.boxes.back();
+      if (x.key == "title") b.title = x.value;
+      else if (x.key == "text") b.text = x.value;
+      else if (x.key == "buttons") b.buttons = x.value;
+      else if (x.key == "icon") b.icon = x.value;
+      else if (x.key == "answer") b.answer = static_cast<int>(ToLong(x.value));
+    }
+  }
+  return d;
+}
+
+// ---- records of the fake players ---------------------------------------------------
+
+std::vector<WinPlayerRecord> ParseWinPlayerRecords(const std::string& bytes) {
+  std::vector<WinPlayerRecord> out;
+  Fields f;
+  ParseFields(bytes, &f);  // a half-written tail is simply not used
+  WinPlayerRecord cur;
+  bool open = false;
+  for (const Field& x : f) {
+    if (x.key == "rec") {
+      cur = WinPlayerRecord();
+      open = true;
+    } else if (!open) {
+      continue;
+    } else if (x.key == "cmdline") cur.cmdline = x.value;
+    else if (x.key == "flags") cur.flags = ToLong(x.value);
+    else if (x.key == "show") cur.show = ToLong(x.value);
+    else if (x.key == "cwd") cur.cwd = x.value;
+    else if (x.key == "username") cur.username = x.value;
+    else if (x.key == "end") {
+      out.push_back(cur);
+      open = false;
+    }
+  }
+  return out;
+}
+
+std::vector<NativePlayerRecord> ParseNativePlayerRecords(const std::string& bytes) {
+  std::vector<std::string> tok;
+  size_t pos = 0;
+  for (size_t nul; (nul = bytes.find('\0', pos)) != std::string::npos; pos = nul + 1)
+    tok.push_back(bytes.substr(pos, nul - pos));
+  std::vector<NativePlayerRecord> out;
+  size_t i = 0;
+  while (i + 5 <= tok.size() && tok[i] == "REC") {
+    NativePlayerRecord r;
+    r.argv0 = tok[i + 1];
+    r.cwd = tok[i + 2];
+    char* end = nullptr;
+    unsigned long n = std::strtoul(tok[i + 3].c_str(), &end, 10);
+    if (tok[i + 3].empty() || *end || i + 4 + n >= tok.size() || tok[i + 4 + n] != "END") break;
+    r.args.assign(tok.begin() + static_cast<long>(i + 4), tok.begin() + static_cast<long>(i + 4 + n));
+    out.push_back(r);
+    i += 5 + n;
+  }
+  return out;
+}
+
+std::vector<WinPlayerRecord> WaitForWinPlayer(const std::string& recHostPath, int timeoutMs,
+                                              size_t count) {
+  auto start = Clock::now();
+  for (;;) {
+    auto recs = ParseWinPlayerRecords(ReadFile(recHostPath).value_or(""));
+    if (recs.size() >= count || ElapsedMs(start) >= timeoutMs) return recs;
+    SleepMs(20);
+  }
+}
+
+std::vector<NativePlayerRecord> WaitForNativePlayer(const std::string& recHostPath, int timeoutMs,
+                                                    size_t count) {
+  auto start = Clock::now();
+  for (;;) {
+    auto recs = ParseNativePlayerRecords(ReadFile(recHostPath).value_or(""));
+    if (recs.size() >= count || ElapsedMs(start) >= timeoutMs) return recs;
+    SleepMs(20);
+  }
+}
+
+// ---- calling modrik.exe's exports ----------------------------------------------------
+
+ExportCalls& ExportCalls::Arg(const Text& t) {
+  fields_.push_back(t ? Field{"s", *t} : Field{"n", ""});
+  return *this;
+}
+
+ExportCalls& ExportCalls::GetIniS(const Text& file, const Text& section, const Text& key) {
+  fields_.push_back({"GETINIS", ""});
+  return Arg(file).Arg(section).Arg(key);
+}
+
+ExportCalls& ExportCalls::GetIniV(const Text& file, const Text& section, const Text& key) {
+  fields_.push_back({"GETINIV", ""});
+  return Arg(file).Arg(section).Arg(key);
+}
+
+static std::string RootText(std::uint32_t root) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08X", root);
+  return buf;
+}
+
+ExportCalls& ExportCalls::DelRegKey(std::uint32_t root, const Text& subkey) {
+  fields_.push_back({"DELREGKEY", ""});
+  fields_.push_back({"root", RootText(root)});
+  return Arg(subkey);
+}
+
+ExportCalls& ExportCalls::RegCreate(std::uint32_t root, const std::string& subkey) {
+  fields_.push_back({"regcreate", ""});
+  fields_.push_back({"root", RootText(root)});
+  return Arg(subkey);
+}
+
+ExportCalls& ExportCalls::RegExists(std::uint32_t root, const std::string& subkey) {
+  fields_.push_back({"regexists", ""});
+  fields_.push_back({"root", RootText(root)});
+  return Arg(subkey);
+}
+
+ExportResult CallExports(const TestFolder& folder, const std::string& exeWinPath,
+                         const ExportCalls& calls, const std::string& callerRel, int timeoutMs) {
+  static int counter = 0;
+  Wine& wine = Wine::Get();
+  const std::string base = ".mdk/exports-" + std::to_string(++counter);
+  Fields job{{"exe", exeWinPath}};
+  job.insert(job.end(), calls.JobFields().begin(), calls.JobFields().end());
+  MakeDirs(folder.Host(".mdk"));
+  WriteFile(folder.Host(base + ".job"), FormatFields(job));
+  RemoveTree(folder.Host(base + ".res"));
+  folder.InstallTool("mdkexports", callerRel);
+
+  ExportResult e;
+  RunResult r = wine.RunWine(folder.Win(callerRel), {folder.Win(base + ".job"), folder.Win(base + ".res")},
+                             timeoutMs, ParentOf(folder.Host(callerRel)));
+  auto bytes = ReadFile(folder.Host(base + ".res"));
+  if (!bytes) {
+    e.raw = "no result; mdkexports exit " + std::to_string(r.exitCode) +
+            (r.timedOut ? " (timed out)" : "") + "\n" + r.err;
+    return e;
+  }
+  e.raw = *bytes;
+  Fields f;
+  if (!ParseFields(*bytes, &f)) return e;
+  e.ran = true;
+  for (const Field& x : f) {
+    if (x.key == "load") e.loaded = x.value == "1";
+    else if (x.key == "bound") e.bound = ToLong(x.value);
+    else if (x.key == "unbound") e.unbound.push_back(x.value);
+    else if (x.key == "export.GETINIS") e.hasGetIniS = x.value == "1";
+    else if (x.key == "export.GETINIV") e.hasGetIniV = x.value == "1";
+    else if (x.key == "export.DELREGKEY") e.hasDelRegKey = x.value == "1";
+    else if (x.key == "crash") e.crashed = true;
+    else if (x.key != "error") e.results.push_back(x);
+  }
+  return e;
+}
+
+}  // namespace e2e
