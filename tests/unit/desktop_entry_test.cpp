@@ -1,0 +1,146 @@
+// The hidden desktop entry, the gio command of the file-manager icon and
+// the registration flow that runs them on every start under Wine.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include "desktop/desktop.h"
+#include "desktop_test_support.h"
+#include "winebridge_fake_host.h"
+
+namespace {
+
+using namespace desktop_test;
+
+const std::string kExe = "C:\\Apps\\My Player.exe";
+const std::string kUnixExe = "/home/guest/.wine/drive_c/Apps/My Player.exe";
+const std::string kPng = kIcons + "myplayer.png";
+const std::string kEntry = kApps + "wine-myplayer.desktop";
+
+// The gio commands the host shell ran, in order.
+std::vector<std::string> GioCommands(const fake::FakeHost& host) {
+  const std::string head = "#!/bin/bash\n/bin/gio ";
+  std::vector<std::string> out;
+  for (const std::string& script : host.scriptsRun)
+    if (script.compare(0, head.size(), head) == 0)
+      out.push_back(script.substr(12, script.size() - 13));
+  return out;
+}
+
+std::string IconCommand(const std::string& unixTarget) {
+  return "/bin/gio set -t 'string' '" + unixTarget +
+         "' 'metadata::custom-icon' 'file:///home/guest/.local/share/icons/myplayer.png'";
+}
+
+std::string EntryText(const std::string& name, const std::string& wmClass,
+                      const std::string& icon) {
+  return "[Desktop Entry]\r\nName=" + name + "\r\nStartupWMClass=" + wmClass +
+         "\r\nNoDisplay=true\r\nType=Application\r\nTerminal=false\r\nStartupNotify=true\r\n"
+         "Icon=" +
+         icon + "\r\n";
+}
+
+class DesktopEntry : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    PrepareWineDesktop(host);
+    host.modulePath = kExe;
+    host.AddFile(kPng, "PNG");
+  }
+  fake::FakeHost host;
+};
+
+TEST_F(DesktopEntry, EightCrLfLinesNamingTheExecutableAndIcon) {
+  host.AddFile(kEntry, "an older, much longer entry that must not survive\r\n");
+  EXPECT_EQ(modrik::WriteDesktopEntry(kExe), 1);
+  EXPECT_EQ(host.FileBytes(kEntry), EntryText("My Player", "my player.exe", "myplayer"));
+  // The executable before the entry is written, the entry after.
+  EXPECT_EQ(GioCommands(host),
+            (std::vector<std::string>{IconCommand(kUnixExe),
+                                      IconCommand("/home/guest/.local/share/applications/"
+                                                  "wine-myplayer.desktop")}));
+}
+
+TEST_F(DesktopEntry, FailedExportLeavesIconEmpty) {
+  host.DeleteFileAt(kPng);  // and no module to extract from
+  const std::string exe = "C:\\Tools\\Viewer.EXE";
+  EXPECT_EQ(modrik::WriteDesktopEntry(exe), 1);
+  EXPECT_EQ(host.FileBytes(kApps + "wine-viewer.desktop"), EntryText("Viewer", "viewer.exe", ""));
+}
+
+TEST_F(DesktopEntry, ValuesAreUtf8) {
+  // "Lecteur VIDÉO.exe" in the ANSI code page (1252): É is 0xC9.
+  const std::string exe = "C:\\Apps\\Lecteur VID\xC9O.exe";
+  host.AddFile(kIcons + "lecteurvid\xE9o.png", "PNG");
+  modrik::WriteDesktopEntry(exe);
+  EXPECT_EQ(host.FileBytes(kApps + "wine-lecteurvid\xE9o.desktop"),
+            EntryText("Lecteur VID\xC3\x89O", "lecteur vid\xC3\xA9o.exe", "lecteurvid\xC3\xA9o"));
+}
+
+TEST_F(DesktopEntry, MissingApplicationsFolderStillSetsIconsAndReturns1) {
+  host.folders.erase(fake::FakePlatform::Key(kApps));
+  EXPECT_EQ(modrik::WriteDesktopEntry(kExe), 1);
+  EXPECT_FALSE(host.HasFile(kEntry));
+  EXPECT_EQ(GioCommands(host).size(), 2u);
+}
+
+TEST(CustomIcon, CommandQuotesBothPaths) {
+  fake::FakeHost host;
+  modrik::SetCustomIcon("z:\\home\\guest\\My Apps\\Bob's Player.exe",
+                        "z:\\home\\guest\\icon dir\\o'neil.png");
+  const std::string command =
+      "/bin/gio set -t 'string' '/home/guest/My Apps/Bob'\\''s Player.exe' "
+      "'metadata::custom-icon' 'file:///home/guest/icon dir/o'\\''neil.png'";
+  ASSERT_EQ(GioCommands(host), std::vector<std::string>{command});
+
+  // The host's shell hands gio exactly the two paths.
+  char path[] = "/tmp/modrik-gio-XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  std::ofstream(path) << "#!/bin/sh\n"
+                      << "printf '[%s]\\n'" << command.substr(std::string("/bin/gio").size())
+                      << "\n";
+  FILE* shell = popen((std::string("/bin/sh ") + path).c_str(), "r");
+  ASSERT_NE(shell, nullptr);
+  std::string output;
+  char buffer[256];
+  while (std::fgets(buffer, sizeof buffer, shell) != nullptr) output += buffer;
+  pclose(shell);
+  std::remove(path);
+  EXPECT_EQ(output,
+            "[set]\n[-t]\n[string]\n[/home/guest/My Apps/Bob's Player.exe]\n"
+            "[metadata::custom-icon]\n[file:///home/guest/icon dir/o'neil.png]\n");
+}
+
+class Registration : public DesktopEntry {};
+
+TEST_F(Registration, OutsideWineNothingHappens) {
+  host.wineExport = false;
+  modrik::RegisterAsLinuxApp();
+  EXPECT_TRUE(host.processes.empty());
+  EXPECT_TRUE(host.loadedModules.empty());
+  EXPECT_FALSE(host.HasFile(kEntry));
+}
+
+TEST_F(Registration, FirstStartWritesTheEntryAndSetsIconsThreeTimes) {
+  modrik::RegisterAsLinuxApp();
+  EXPECT_EQ(host.FileBytes(kEntry), EntryText("My Player", "my player.exe", "myplayer"));
+  EXPECT_EQ(GioCommands(host),
+            (std::vector<std::string>{IconCommand(kUnixExe), IconCommand(kUnixExe),
+                                      IconCommand("/home/guest/.local/share/applications/"
+                                                  "wine-myplayer.desktop")}));
+}
+
+TEST_F(Registration, LaterStartOnlySetsTheExecutablesIcon) {
+  host.AddFile(kEntry, "kept");
+  modrik::RegisterAsLinuxApp();
+  EXPECT_EQ(host.FileBytes(kEntry), "kept");
+  EXPECT_EQ(GioCommands(host), std::vector<std::string>{IconCommand(kUnixExe)});
+}
+
+}  // namespace
