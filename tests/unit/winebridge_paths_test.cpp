@@ -34,6 +34,8 @@ TEST(DriveListing, KeepsDriveLinksInListingOrderAndDropsTheRest) {
 TEST(DriveListing, SingleLinesAndDegenerateListings) {
   EXPECT_EQ(modrik::ParseDriveListing("lrwxrwxrwx 1 guest guest 12 Mar  3 10:15 d: -> /media/cdrom"),
             Entries({"d:/media/cdrom"}));
+  EXPECT_EQ(modrik::ParseDriveListing("lrwxrwxrwx 1 guest guest 10 Mar  3 10:15 d: -> ../drive_d\n"),
+            Entries({"d:../drive_d"}));
   EXPECT_EQ(modrik::ParseDriveListing("d: -> /x\n"), Entries({"d:/x"}));  // no blank before it
   EXPECT_EQ(modrik::ParseDriveListing(""), Entries());
   EXPECT_EQ(modrik::ParseDriveListing("\n\n"), Entries());
