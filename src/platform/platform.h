@@ -115,6 +115,18 @@ class Platform {
   // SW_HIDE), NORMAL_PRIORITY_CLASS. When wait is set, waits without limit
   // for the process to end. False when the process could not be started.
   virtual bool StartHidden(const std::string& commandLine, bool wait) = 0;
+  // The same start, without waiting; returns the started process for
+  // WaitForEnd, or 0 when it could not be started.
+  virtual Handle StartHiddenProcess(const std::string& commandLine) = 0;
+  // Waits at most timeoutMs for a process from StartHiddenProcess to end,
+  // then lets go of it.
+  virtual void WaitForEnd(Handle process, unsigned timeoutMs) = 0;
+  // A lock shared by every process of the Wine prefix (a named mutex). Waits
+  // at most timeoutMs for it; returns a handle for UnlockNamed, or 0 when
+  // the lock could not be had (the caller then goes on without it). The same
+  // thread may take it again; each take needs its own unlock.
+  virtual Handle LockNamed(const std::string& name, unsigned timeoutMs) = 0;
+  virtual void UnlockNamed(Handle lock) = 0;
 
   // ---- Wine -------------------------------------------------------------------
   // Address of ntdll's "wine_get_version" export in the already loaded

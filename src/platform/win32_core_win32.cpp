@@ -181,17 +181,25 @@ void Win32Platform::ShellStart(const std::string& verb, const std::string& file,
   ShellExecuteA(nullptr, verb.c_str(), file.c_str(), parameters.c_str(), directory.c_str(), show);
 }
 
-bool Win32Platform::StartHidden(const std::string& commandLine, bool wait) {
+namespace {
+
+// CreateProcessA, hidden, normal priority, no inherited handles.
+bool StartHiddenCommand(const std::string& commandLine, PROCESS_INFORMATION* process) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_HIDE;
-  PROCESS_INFORMATION process = {};
   std::vector<char> line(commandLine.begin(), commandLine.end());
   line.push_back('\0');
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
-                      nullptr, &startup, &process))
-    return false;
+  return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
+                        nullptr, nullptr, &startup, process) != 0;
+}
+
+}  // namespace
+
+bool Win32Platform::StartHidden(const std::string& commandLine, bool wait) {
+  PROCESS_INFORMATION process = {};
+  if (!StartHiddenCommand(commandLine, &process)) return false;
   if (wait) {
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD code = 0;
@@ -200,6 +208,38 @@ bool Win32Platform::StartHidden(const std::string& commandLine, bool wait) {
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return true;
+}
+
+Handle Win32Platform::StartHiddenProcess(const std::string& commandLine) {
+  PROCESS_INFORMATION process = {};
+  if (!StartHiddenCommand(commandLine, &process)) return 0;
+  CloseHandle(process.hThread);
+  return reinterpret_cast<Handle>(process.hProcess);
+}
+
+void Win32Platform::WaitForEnd(Handle process, unsigned timeoutMs) {
+  if (process == 0) return;
+  WaitForSingleObject(reinterpret_cast<HANDLE>(process), timeoutMs);
+  CloseHandle(reinterpret_cast<HANDLE>(process));
+}
+
+Handle Win32Platform::LockNamed(const std::string& name, unsigned timeoutMs) {
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
+  if (mutex == nullptr) return 0;
+  DWORD waited = WaitForSingleObject(mutex, timeoutMs);
+  // An abandoned lock (its holder ended without releasing it) is ours now.
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+    CloseHandle(mutex);
+    return 0;
+  }
+  return reinterpret_cast<Handle>(mutex);
+}
+
+void Win32Platform::UnlockNamed(Handle lock) {
+  if (lock == 0) return;
+  HANDLE mutex = reinterpret_cast<HANDLE>(lock);
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
 }
 
 void* Win32Platform::WineGetVersionAddress() {

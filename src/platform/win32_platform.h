@@ -29,6 +29,10 @@ class Win32Platform final : public Platform {
   void ShellStart(const std::string& verb, const std::string& file, const std::string& parameters,
                   const std::string& directory, int show) override;
   bool StartHidden(const std::string& commandLine, bool wait) override;
+  Handle StartHiddenProcess(const std::string& commandLine) override;
+  void WaitForEnd(Handle process, unsigned timeoutMs) override;
+  Handle LockNamed(const std::string& name, unsigned timeoutMs) override;
+  void UnlockNamed(Handle lock) override;
   void* WineGetVersionAddress() override;
   std::string LowerAnsi(const std::string& text) override;
   std::string UpperAnsi(const std::string& text) override;

@@ -21,6 +21,21 @@ constexpr unsigned kPauseMs = 250;
 // The capture reads dues.log at most this many times, kPauseMs apart
 // (3 seconds in quarter seconds).
 constexpr int kCaptureReads = 12;
+// Bound on waiting for another modrik process to finish with dues.sh; past
+// it the command runs all the same rather than never.
+constexpr unsigned kLockWaitMs = 120000;
+// Bound on waiting for Wine's start program to hand the script to the shell.
+constexpr unsigned kStartWaitMs = 10000;
+
+// There is one dues.sh (and one dues.log) per user, and several modrik
+// processes may run at once when a program opens several files together.
+// Each holds this lock from rewriting dues.sh until its shell has the script
+// (Wine's start program has ended) and the pause after that has passed; a
+// capture holds it until its last read. So no process rewrites the script
+// before the shell of another has opened it.
+platform::Handle LockUnixScript() {
+  return platform::Sys().LockNamed("modrik-dues-" + UserName(), kLockWaitMs);
+}
 
 void FillCachedWineVersion() {
   if (CachedWineVersion.empty()) CachedWineVersion = WineVersion();
@@ -89,14 +104,18 @@ void WriteUnixScript(const std::string& command) {
 void RunUnixCommand(const std::string& command) {
   auto& sys = platform::Sys();
   FillCachedWineVersion();
+  const platform::Handle lock = LockUnixScript();
   WriteUnixScript(command);
-  sys.StartHidden(StartLine("/bin/sh " + ScriptUnixPath()), false);
+  const platform::Handle started = sys.StartHiddenProcess(StartLine("/bin/sh " + ScriptUnixPath()));
+  sys.WaitForEnd(started, kStartWaitMs);
   sys.SleepMs(kPauseMs);
+  sys.UnlockNamed(lock);
 }
 
 std::string RunUnixCommandCapture(const std::string& command) {
   auto& sys = platform::Sys();
   const std::string log = LogWindowsPath();
+  const platform::Handle lock = LockUnixScript();
   sys.DeleteFileAt(log);
   RunUnixCommand(command + " > ~/dues.log");
   std::string output;
@@ -105,6 +124,7 @@ std::string RunUnixCommandCapture(const std::string& command) {
     output = sys.ReadSharedFile(log);
     if (!output.empty()) break;
   }
+  sys.UnlockNamed(lock);
   return sys.Utf8ToAnsi(output);
 }
 

@@ -131,6 +131,7 @@ bool FakePlatform::WriteWholeFile(const std::string& path, const std::string& by
 }
 
 std::string FakePlatform::ReadSharedFile(const std::string& path) {
+  lockDepthAtRead.push_back(lockDepth);
   std::string key = Key(path);
   auto it = files.find(key);
   if (it != files.end()) return it->second;
@@ -227,8 +228,31 @@ void FakePlatform::ShellStart(const std::string& verb, const std::string& file,
   shellCalls.push_back({verb, file, parameters, directory, show});
 }
 
+platform::Handle FakePlatform::StartHiddenProcess(const std::string& commandLine) {
+  if (!StartHidden(commandLine, false)) return 0;
+  return processes.size();  // the index of the start, plus one
+}
+
+void FakePlatform::WaitForEnd(platform::Handle process, unsigned timeoutMs) {
+  if (process == 0) return;
+  endWaits.push_back({process - 1, timeoutMs});
+  lockDepthAtEndWait.push_back(lockDepth);
+}
+
+platform::Handle FakePlatform::LockNamed(const std::string& name, unsigned) {
+  lockNames.push_back(name);
+  if (lockUnavailable) return 0;
+  ++lockDepth;
+  return 0x10C;
+}
+
+void FakePlatform::UnlockNamed(platform::Handle lock) {
+  if (lock != 0) --lockDepth;
+}
+
 bool FakePlatform::StartHidden(const std::string& commandLine, bool wait) {
   processes.push_back({commandLine, wait});
+  lockDepthAtStart.push_back(lockDepth);
   if (onStart) return onStart(commandLine);
   return true;
 }

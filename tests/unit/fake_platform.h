@@ -80,6 +80,16 @@ class FakePlatform : public platform::Platform {
   std::vector<MessageCall> messages;
   std::vector<ShellCall> shellCalls;
   std::vector<ProcessCall> processes;
+  // Named locks: the names taken, how deep the lock is held now, and that
+  // depth at each process start and each log read.
+  std::vector<std::string> lockNames;
+  int lockDepth = 0;
+  std::vector<int> lockDepthAtStart;
+  // Waits for started processes: the index in `processes` and the bound.
+  std::vector<std::pair<std::size_t, unsigned>> endWaits;
+  std::vector<int> lockDepthAtEndWait;
+  std::vector<int> lockDepthAtRead;
+  bool lockUnavailable = false;
   std::vector<unsigned> sleeps;
   std::vector<std::string> attributeQueries;
   std::vector<std::string> loadedModules;
@@ -119,6 +129,10 @@ class FakePlatform : public platform::Platform {
                   const std::string& parameters, const std::string& directory,
                   int show) override;
   bool StartHidden(const std::string& commandLine, bool wait) override;
+  platform::Handle StartHiddenProcess(const std::string& commandLine) override;
+  void WaitForEnd(platform::Handle process, unsigned timeoutMs) override;
+  platform::Handle LockNamed(const std::string& name, unsigned timeoutMs) override;
+  void UnlockNamed(platform::Handle lock) override;
   void* WineGetVersionAddress() override;
   std::string LowerAnsi(const std::string& text) override;
   std::string UpperAnsi(const std::string& text) override;

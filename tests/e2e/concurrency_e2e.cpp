@@ -1,0 +1,80 @@
+// Several modrik processes at once, as when a Windows program opens many
+// files together: every file must reach the native player exactly once,
+// although all of them pass through the one ~/dues.sh.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "harness.h"
+
+using namespace e2e;
+
+namespace {
+
+// Starts `count` modrik processes together, each with its own file, and
+// returns how many times each file reached the player.
+std::map<std::string, int> StartTogether(int count) {
+  Wine& wine = Wine::Get();
+  TestFolder dir = TestFolder::ForCurrentTest();
+  dir.InstallModrik();
+  const std::string player = dir.MakeNativePlayer("bin/vlc");
+  WriteFile(dir.Host("modrik.ini"), "[modrik]\r\nvlcpath=" + player + "\r\n");
+  // A first start registers the program on the desktop, so that the
+  // simultaneous ones below all take the common path.
+  WriteFile(dir.Host("warmup.mkv"), "w");
+  wine.RunWine(dir.Host("modrik.exe"), {dir.Win("warmup.mkv")}, 60000, dir.HostDir());
+  WaitForNativePlayer(player + ".rec", 15000, 1);
+  RemoveTree(player + ".rec");
+
+  std::vector<std::thread> starts;
+  std::vector<std::string> files;
+  for (int i = 0; i < count; ++i) {
+    files.push_back("clip" + std::to_string(i) + ".mkv");
+    WriteFile(dir.Host(files.back()), "x");
+  }
+  for (int i = 0; i < count; ++i) {
+    starts.emplace_back([&, i] {
+      RunProcess({"wine", dir.Host("modrik.exe"), dir.Win(files[i])}, wine.Environment(),
+                 wine.LogDir() + "/together-" + std::to_string(getpid()) + "-" + std::to_string(i),
+                 300000, dir.HostDir());
+    });
+  }
+  for (auto& t : starts) t.join();
+  std::vector<NativePlayerRecord> records =
+      WaitForNativePlayer(player + ".rec", 60000, static_cast<size_t>(count));
+  // Late duplicates would show up shortly after.
+  usleep(1000 * 1000);
+  records = ParseNativePlayerRecords(ReadFile(player + ".rec").value_or(""));
+
+  std::map<std::string, int> seen;
+  for (const std::string& f : files) seen[dir.Win(f)] = 0;
+  for (const NativePlayerRecord& r : records) {
+    for (const std::string& arg : r.args) {
+      std::string name = arg.substr(arg.find_last_of('/') + 1);
+      seen[dir.Win(name)] += 1;
+    }
+  }
+  return seen;
+}
+
+void ExpectEachOnce(const std::map<std::string, int>& seen, int count) {
+  int distinct = 0;
+  for (const auto& [file, times] : seen) {
+    EXPECT_EQ(times, 1) << file;
+    if (times > 0) ++distinct;
+  }
+  EXPECT_EQ(distinct, count);
+  std::printf("simultaneous starts: %d, distinct files played: %d\n", count, distinct);
+}
+
+}  // namespace
+
+TEST(Concurrency, EightSimultaneousStartsPlayEightFiles) { ExpectEachOnce(StartTogether(8), 8); }
+
+TEST(Concurrency, SixteenSimultaneousStartsPlaySixteenFiles) {
+  ExpectEachOnce(StartTogether(16), 16);
+}
