@@ -58,7 +58,7 @@ TEST(UnixScript, CommandIsWrittenUnchangedExceptForItsEncoding) {
             std::string("#!/bin/bash\nls 'vid\xC3\xA9o \xE2\x82\xAC.mkv'\n"));
 }
 
-TEST(UnixCommand, StartsShellWithoutWaitingThenPauses) {
+TEST(UnixCommand, WaitsForChmodThenStartsShellAndPauses) {
   FakeHost host;
   host.wineExport = true;
   host.wineVersionText = "10.0";
@@ -69,7 +69,7 @@ TEST(UnixCommand, StartsShellWithoutWaitingThenPauses) {
   EXPECT_EQ(host.processes[0].commandLine, std::string("start /exec") + kChmodLine);
   EXPECT_TRUE(host.processes[0].waited);
   EXPECT_EQ(host.processes[1].commandLine, std::string("start /exec") + kShLine);
-  EXPECT_FALSE(host.processes[1].waited);
+  EXPECT_FALSE(host.processes[1].waited);  // never waited for without a bound
   EXPECT_EQ(host.sleeps, std::vector<unsigned>({250}));
   ASSERT_EQ(host.scriptsRun.size(), 1u);
   EXPECT_EQ(host.scriptsRun[0], "#!/bin/bash\n/usr/bin/true\n");
