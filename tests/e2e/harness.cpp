@@ -25,6 +25,9 @@ extern char** environ;
 #ifndef MODRIK_WIN_DIR_PATH
 #error "MODRIK_WIN_DIR_PATH must name the Windows build folder"
 #endif
+#ifndef MODRIK_E2E_USER_NAME
+#define MODRIK_E2E_USER_NAME "mdkt"
+#endif
 #ifndef MODRIK_TOOLS_DIR_PATH
 #error "MODRIK_TOOLS_DIR_PATH must name the folder of the Windows test tools"
 #endif
@@ -82,6 +85,7 @@ std::optional<std::string> ReadFile(const std::string& path) {
 }
 
 bool WriteFile(const std::string& path, const std::string& bytes) {
+  MakeDirs(ParentOf(path));
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) return false;
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -223,7 +227,7 @@ RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std
 
 Wine::Wine() {
   const char* u = std::getenv("MODRIK_E2E_USER");
-  user_ = (u && *u) ? u : "mdkt";
+  user_ = (u && *u) ? u : MODRIK_E2E_USER_NAME;
   home_ = "/home/" + user_;
   prefix_ = home_ + "/.wine";
 }
@@ -403,8 +407,11 @@ DriveResult Drive(const TestFolder& folder, const std::string& commandLine,
   RemoveTree(folder.Host(base + ".res"));
 
   DriveResult d;
+  auto t0 = Clock::now();
   RunResult r = wine.RunWine(ToolExe("mdkdrive"), {folder.Win(base + ".job"), folder.Win(base + ".res")},
                              options.timeoutMs + 30000);
+  if (std::getenv("MDK_E2E_VERBOSE"))
+    std::fprintf(stderr, "e2e: drive %s: %ld ms\n", base.c_str(), ElapsedMs(t0));
   auto bytes = ReadFile(folder.Host(base + ".res"));
   if (!bytes) {
     d.raw = "no result; mdkdrive exit " + std::to_string(r.exitCode) +

@@ -28,7 +28,8 @@ std::string ToolExe(const std::string& name);
 
 // Reads a whole file; nullopt when it cannot be read.
 std::optional<std::string> ReadFile(const std::string& path);
-// Creates or replaces a file with exactly these bytes; false on failure.
+// Creates or replaces a file with exactly these bytes (creating its folder);
+// false on failure.
 bool WriteFile(const std::string& path, const std::string& bytes);
 // True when something exists at the path (file, folder or link).
 bool Exists(const std::string& path);
@@ -80,8 +81,10 @@ RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std
 
 // ---- the Wine environment ------------------------------------------------------
 
-// The Wine set-up of the throwaway test user. The user name is "mdkt" unless
-// MODRIK_E2E_USER names another (for running two suites side by side).
+// The Wine set-up of the throwaway test user. The user name is "mdkt" (the
+// CMake cache variable MODRIK_E2E_USER) unless the environment variable
+// MODRIK_E2E_USER names another: two suites running side by side on one
+// machine need two users. MDK_E2E_VERBOSE=1 reports the time of each drive.
 class Wine {
  public:
   // The shared environment. The first call in a process takes the suite's lock

@@ -1,0 +1,521 @@
+// End-to-end tests of the launcher: the real modrik.exe under Wine, driven by
+// mdkdrive.exe (message boxes, exit code), with fake Windows and native
+// players recording how they were started.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <random>
+
+#include "harness.h"
+
+using namespace e2e;
+
+namespace {
+
+const std::string kTitle = "modrik 1.3";
+const std::string kQuestion =
+    "This is your first time launching this program.\r\rDo you want to auto-detect VLC Media "
+    "Player on your system?";
+const std::string kTemplateHead =
+    "[modrik]\r\n"
+    "# Replace the following with any 'vlc.exe' filepath you want to use:\r\n"
+    "# If you are running under Unix/Wine, Unix paths also work e.g. /usr/bin/vlc\r\n"
+    "vlcpath=";
+const int kIdYes = 6, kIdNo = 7, kIdOk = 1;
+const int kPlayerWaitMs = 10000;  // bound for a player that should start
+const int kQuietMs = 2500;        // how long a player that must not start is watched
+
+// The settings file as written on a first run.
+std::string Template(const std::string& playerPath) { return kTemplateHead + playerPath + "\r\n"; }
+
+// A settings file with the given vlcpath line value.
+std::string Settings(const std::string& value) { return "[modrik]\r\nvlcpath=" + value + "\r\n"; }
+
+// One installed copy of modrik.exe in a fresh folder: <test>\app\modrik.exe,
+// its settings file <test>\app\modrik.ini.
+class Launcher : public ::testing::Test {
+ protected:
+  Launcher() : dir_(TestFolder::ForCurrentTest()) {}
+
+  void SetUp() override {
+    ASSERT_TRUE(Exists(ModrikExe())) << ModrikExe() << " is not built";
+    exe_ = dir_.InstallModrik("app/modrik.exe");
+  }
+
+  // The command line that starts the installed copy with the given tail.
+  std::string Line(const std::string& tail) const {
+    return "\"" + exe_ + "\"" + (tail.empty() ? "" : " " + tail);
+  }
+  // Runs the copy with a tail and box answers (further boxes get OK).
+  DriveResult Run(const std::string& tail, std::vector<int> answers = {}, DriveOptions o = {}) {
+    o.answers = std::move(answers);
+    if (o.cwd.empty()) o.cwd = dir_.WinDir();
+    return Drive(dir_, Line(tail), o);
+  }
+  std::string NotFound() const {
+    return "VLC Media Player not found.\r\rPlease manually set the VLC filepath\rinto \"" +
+           dir_.Win("app/modrik.ini") + "\"";
+  }
+  void WriteSettings(const std::string& bytes) const {
+    ASSERT_TRUE(WriteFile(dir_.Host("app/modrik.ini"), bytes));
+  }
+  std::optional<std::string> SettingsBytes() const { return ReadFile(dir_.Host("app/modrik.ini")); }
+  // Installs fakeplayer.exe in a folder whose name holds a blank; returns its Windows path.
+  std::string InstallWinPlayer() {
+    player_ = dir_.InstallTool("fakeplayer", "Fake Player/fakeplayer.exe");
+    return player_;
+  }
+  std::string WinPlayerRec() const { return dir_.Host("Fake Player/fakeplayer.exe.rec"); }
+
+  // A run that ended normally (exit code 0, not killed).
+  static void ExpectCleanEnd(const DriveResult& d) {
+    ASSERT_TRUE(d.ran) << d.raw;
+    ASSERT_TRUE(d.started) << d.raw;
+    EXPECT_FALSE(d.timedOut) << d.raw;
+    EXPECT_EQ(d.exitCode, 0) << d.raw;
+  }
+  // Exactly the player-not-found box, answered with OK.
+  void ExpectOnlyNotFound(const DriveResult& d) const {
+    ExpectCleanEnd(d);
+    ASSERT_EQ(d.boxes.size(), 1u) << d.raw;
+    EXPECT_EQ(d.boxes[0].title, kTitle);
+    EXPECT_EQ(d.boxes[0].text, NotFound());
+    EXPECT_EQ(d.boxes[0].buttons, "1");
+  }
+
+  TestFolder dir_;
+  std::string exe_, player_;
+};
+
+// ---- first run ------------------------------------------------------------------------
+
+TEST_F(Launcher, FirstRunAnsweredNoWritesTemplateThenReportsMissingPlayer) {
+  ASSERT_FALSE(SettingsBytes());
+  DriveResult d = Run("", {kIdNo, kIdOk});
+  ExpectCleanEnd(d);
+  ASSERT_EQ(d.boxes.size(), 2u) << d.raw;
+  EXPECT_EQ(d.boxes[0].title, kTitle);
+  EXPECT_EQ(d.boxes[0].text, kQuestion);
+  EXPECT_EQ(d.boxes[0].buttons, "6,7");
+  EXPECT_EQ(d.boxes[1].title, kTitle);
+  EXPECT_EQ(d.boxes[1].text, NotFound());
+  EXPECT_EQ(d.boxes[1].buttons, "1");
+  EXPECT_EQ(SettingsBytes(), Template(""));
+
+  // The next start asks nothing, shows the same message and keeps the file.
+  d = Run("", {kIdOk});
+  ExpectOnlyNotFound(d);
+  EXPECT_EQ(SettingsBytes(), Template(""));
+  d = Run("\"C:\\some file.mkv\"", {kIdOk});
+  ExpectOnlyNotFound(d);
+  EXPECT_EQ(SettingsBytes(), Template(""));
+}
+
+// Under Wine the answer Yes asks the host ("whereis vlc"); this host has no
+// player, so the outcome is that of No apart from what detection wrote.
+TEST_F(Launcher, FirstRunAnsweredYesWithNoPlayerOnTheHost) {
+  RunResult w = RunProcess({"whereis", "vlc"}, Wine::Get().Environment(), dir_.Host(".mdk/whereis"), 10000);
+  ASSERT_EQ(w.exitCode, 0) << w.err;
+  // The detected value: after the first colon, trimmed of blanks, cut at a blank.
+  std::string found = w.out.substr(w.out.find(':') == std::string::npos ? 0 : w.out.find(':') + 1);
+  while (!found.empty() && found.front() == ' ') found.erase(0, 1);
+  while (!found.empty() && found.back() == ' ') found.pop_back();
+  if (found.find(' ') != std::string::npos) found.resize(found.find(' '));
+  if (found != "\n") GTEST_SKIP() << "the host has a vlc: " << w.out;
+
+  DriveResult d = Run("", {kIdYes, kIdOk});
+  ExpectCleanEnd(d);
+  ASSERT_EQ(d.boxes.size(), 2u) << d.raw;
+  EXPECT_EQ(d.boxes[0].text, kQuestion);
+  EXPECT_EQ(d.boxes[1].text, NotFound());
+  // "vlc:" and a line feed leave a lone line feed as the player path.
+  EXPECT_EQ(SettingsBytes(), Template("\n"));
+}
+
+// ---- settings without a usable player --------------------------------------------------
+
+TEST_F(Launcher, SettingsWithoutPlayerReportMissingPlayer) {
+  InstallWinPlayer();
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"no key", "[modrik]\r\n"},
+      {"empty value", Settings("")},
+      {"template, empty value", Template("")},
+      {"key in another section", "[other]\r\nvlcpath=" + player_ + "\r\n"},
+      {"key outside any section", "vlcpath=" + player_ + "\r\n"},
+      {"other key", "[modrik]\r\nplayer=" + player_ + "\r\n"},
+      {"missing player file", Settings(dir_.Win("Fake Player/nothere.exe"))},
+      {"wildcard in the path", Settings(dir_.Win("Fake Player/fake*.exe"))},
+      {"empty file", ""},
+  };
+  for (const auto& [what, bytes] : cases) {
+    SCOPED_TRACE(what);
+    WriteSettings(bytes);
+    DriveResult d = Run("", {kIdOk});
+    ExpectOnlyNotFound(d);
+    EXPECT_EQ(SettingsBytes(), bytes) << "the settings file is never rewritten";
+  }
+  EXPECT_FALSE(Exists(WinPlayerRec())) << "no player may start";
+}
+
+TEST_F(Launcher, SettingsFolderThatCannotHoldTheFileReportsMissingPlayer) {
+  // A folder named modrik.ini: the file cannot be created; the read-back is empty.
+  ASSERT_TRUE(MakeDirs(dir_.Host("app/modrik.ini")));
+  DriveResult d = Run("", {kIdOk});
+  ExpectOnlyNotFound(d);
+}
+
+// ---- a Windows player ------------------------------------------------------------------
+
+TEST_F(Launcher, WindowsPlayerGetsTheTailUnchangedAndIsShown) {
+  WriteSettings(Settings(InstallWinPlayer()));
+  const std::vector<std::string> tails = {
+      "\"C:\\Videos\\My Film.mkv\"",
+      "--fullscreen \"C:\\a b\\c.mkv\" x",
+      "C:\\plain.mkv",
+      "a  b   \"c\"  ",  // inner and trailing blanks kept
+      "/hidden x",      // more text after the switch: not the switch
+      "/hidden ",       // trailing blank: not the switch
+      "-",
+  };
+  for (size_t i = 0; i < tails.size(); i++) {
+    SCOPED_TRACE("tail [" + tails[i] + "]");
+    DriveResult d = Run(tails[i]);
+    ExpectCleanEnd(d);
+    EXPECT_TRUE(d.boxes.empty()) << d.raw;
+    auto recs = WaitForWinPlayer(WinPlayerRec(), kPlayerWaitMs, i + 1);
+    ASSERT_EQ(recs.size(), i + 1);
+    const WinPlayerRecord& r = recs.back();
+    // The shell starts the player as "<path>" followed by a blank and the
+    // parameters; the name part ends after the closing quote.
+    std::string tail = tails[i];
+    if (tail[0] == ' ') tail.erase(0, 1);  // blanks after the program name are skipped
+    EXPECT_EQ(r.cmdline, "\"" + player_ + "\" " + tail);
+    EXPECT_TRUE(r.flags & 1) << "STARTF_USESHOWWINDOW";
+    EXPECT_EQ(r.show, 5) << "SW_SHOW";
+  }
+}
+
+TEST_F(Launcher, WindowsPlayerWithoutArguments) {
+  WriteSettings(Settings(InstallWinPlayer()));
+  for (const std::string& line : {Line(""), Line("") + "   ", exe_}) {
+    SCOPED_TRACE("command line [" + line + "]");
+    size_t before = WaitForWinPlayer(WinPlayerRec(), 0).size();
+    DriveOptions o;
+    o.cwd = dir_.WinDir();
+    DriveResult d = Drive(dir_, line, o);
+    ExpectCleanEnd(d);
+    EXPECT_TRUE(d.boxes.empty()) << d.raw;
+    auto recs = WaitForWinPlayer(WinPlayerRec(), kPlayerWaitMs, before + 1);
+    ASSERT_EQ(recs.size(), before + 1);
+    EXPECT_EQ(recs.back().cmdline, "\"" + player_ + "\"");
+    EXPECT_EQ(recs.back().show, 5);
+  }
+}
+
+TEST_F(Launcher, HiddenSwitchStartsWindowsPlayerMinimisedWithoutArguments) {
+  WriteSettings(Settings(InstallWinPlayer()));
+  // Blanks after the program name are not part of the tail.
+  const std::vector<std::string> tails = {"/hidden", "/HIDDEN", " /Hidden", "/hidden   "};
+  for (size_t i = 0; i < 3; i++) {
+    SCOPED_TRACE("tail [" + tails[i] + "]");
+    DriveResult d = Run(tails[i]);
+    ExpectCleanEnd(d);
+    EXPECT_TRUE(d.boxes.empty()) << d.raw;
+    auto recs = WaitForWinPlayer(WinPlayerRec(), kPlayerWaitMs, i + 1);
+    ASSERT_EQ(recs.size(), i + 1);
+    EXPECT_EQ(recs.back().cmdline, "\"" + player_ + "\"");
+    EXPECT_TRUE(recs.back().flags & 1) << "STARTF_USESHOWWINDOW";
+    EXPECT_EQ(recs.back().show, 7) << "SW_SHOWMINNOACTIVE";
+  }
+  // A trailing blank keeps the text from being the switch.
+  DriveResult d = Run(tails[3]);
+  ExpectCleanEnd(d);
+  auto recs = WaitForWinPlayer(WinPlayerRec(), kPlayerWaitMs, 4);
+  ASSERT_EQ(recs.size(), 4u);
+  EXPECT_EQ(recs.back().cmdline, "\"" + player_ + "\" /hidden   ");
+  EXPECT_EQ(recs.back().show, 5);
+}
+
+TEST_F(Launcher, StrayLineFeedAfterTheValueIsNotPartOfThePath) {
+  WriteSettings(Template(InstallWinPlayer() + "\n"));
+  DriveResult d = Run("x.mkv");
+  ExpectCleanEnd(d);
+  EXPECT_TRUE(d.boxes.empty()) << d.raw;
+  auto recs = WaitForWinPlayer(WinPlayerRec(), kPlayerWaitMs);
+  ASSERT_EQ(recs.size(), 1u);
+  EXPECT_EQ(recs[0].cmdline, "\"" + player_ + "\" x.mkv");
+}
+
+TEST_F(Launcher, SettingsNameDoesNotFollowTheExecutableName) {
+  // A copy named vlc.exe still reads modrik.ini beside it.
+  std::string vlc = dir_.InstallModrik("app/vlc.exe");
+  WriteSettings(Settings(InstallWinPlayer()));
+  DriveOptions o;
+  o.cwd = dir_.WinDir();
+  DriveResult d = Drive(dir_, "\"" + vlc + "\" a.mkv", o);
+  ExpectCleanEnd(d);
+  EXPECT_TRUE(d.boxes.empty()) << d.raw;
+  auto recs = WaitForWinPlayer(WinPlayerRec(), kPlayerWaitMs);
+  ASSERT_EQ(recs.size(), 1u);
+  EXPECT_EQ(recs[0].cmdline, "\"" + player_ + "\" a.mkv");
+}
+
+// ---- a native (Unix) player under Wine -------------------------------------------------
+
+TEST_F(Launcher, HiddenSwitchWithUnixPlayerStartsNothing) {
+  const std::string native = dir_.MakeNativePlayer("native/player");
+  WriteSettings(Settings(native));
+  for (const char* tail : {"/hidden", "/HIDDEN"}) {
+    SCOPED_TRACE(tail);
+    DriveResult d = Run(tail);
+    ExpectCleanEnd(d);
+    EXPECT_TRUE(d.boxes.empty()) << d.raw;
+  }
+  EXPECT_TRUE(WaitForNativePlayer(native + ".rec", kQuietMs).empty()) << "nothing may start";
+  // /bin/sh exists on the host: found, and still nothing is started.
+  WriteSettings(Settings("/bin/sh"));
+  DriveResult d = Run("/Hidden");
+  ExpectCleanEnd(d);
+  EXPECT_TRUE(d.boxes.empty()) << d.raw;
+}
+
+TEST_F(Launcher, UnixPlayerThatDoesNotExistIsReported) {
+  WriteSettings(Settings("/nonexistent/mdk/player"));
+  DriveResult d = Run("a.mkv", {kIdOk});
+  ExpectOnlyNotFound(d);
+}
+
+// The native player gets the launcher's arguments with Windows paths in
+// their Unix form (drive C: is the prefix's drive_c).
+TEST_F(Launcher, UnixPlayerGetsTranslatedArguments) {
+  const std::string native = dir_.MakeNativePlayer("native/player");
+  const std::string rec = native + ".rec";
+  const std::string driveC = "/home/" + Wine::Get().User() + "/.wine/drive_c/";
+  const std::string links = "/home/" + Wine::Get().User() + "/.wine/dosdevices/";
+  WriteSettings(Settings(native));
+  MakeDirs(Wine::Get().DriveC() + "/Videos");
+
+  struct Case {
+    std::string tail, cwd;
+    std::vector<std::string> args;
+  };
+  const std::vector<Case> cases = {
+      {"", "C:\\Videos", {"--random", driveC + "Videos"}},
+      {"-f \"C:\\My Films\\a.mkv\"", "", {"-f", driveC + "My Films/a.mkv"}},
+      // An option alone: the Unix form of an empty path, the drive-link folder.
+      {"--fullscreen", "", {"--fullscreen", links}},
+      {"-f \"C:\\a.mkv\" dropped", "", {"-f", driveC + "a.mkv"}},
+      // The whole tail is translated, quotes included: the quote hides the
+      // drive, so the path goes through the drive links; the shell then
+      // removes the quotes.
+      {"\"Z:\\tmp\\x y.mkv\"", "", {links + "z:/tmp/x y.mkv"}},
+      {"\"C:\\Videos\\a.mkv\"", "", {links + "c:/Videos/a.mkv"}},
+  };
+  for (size_t i = 0; i < cases.size(); i++) {
+    SCOPED_TRACE("tail [" + cases[i].tail + "]");
+    DriveOptions o;
+    o.cwd = cases[i].cwd;
+    DriveResult d = Run(cases[i].tail, {}, o);
+    ExpectCleanEnd(d);
+    EXPECT_TRUE(d.boxes.empty()) << d.raw;
+    auto recs = WaitForNativePlayer(rec, kPlayerWaitMs, i + 1);
+    ASSERT_EQ(recs.size(), i + 1);
+    EXPECT_EQ(recs.back().argv0, native);
+    EXPECT_EQ(recs.back().args, cases[i].args);
+  }
+}
+
+// ---- the exported functions ------------------------------------------------------------
+
+// The text result of the i-th call: GETINIS gives its bytes, a null handle
+// counts as the empty text.
+std::string TextResult(const ExportResult& e, size_t i) {
+  if (i >= e.results.size()) return "<no result " + std::to_string(i) + ">";
+  const Field& f = e.results[i];
+  if (f.key == "GETINIS.null") return "";
+  if (f.key != "GETINIS") return "<" + f.key + ">";
+  return f.value;
+}
+
+TEST_F(Launcher, ExportGetIniSReadsBesideTheExecutable) {
+  WriteSettings("[s]\r\nk=app\r\n");  // app\modrik.ini, a settings file like any other
+  ASSERT_TRUE(WriteFile(dir_.Host("app/other.ini"), "[s]\r\nk=app other\r\n"));
+  ASSERT_TRUE(MakeDirs(dir_.Host("app/sub")));
+  ASSERT_TRUE(WriteFile(dir_.Host("app/sub/other.ini"), "[s]\r\nk=app sub\r\n"));
+  // Decoys where the caller runs: the caller's folder is also its current folder.
+  ASSERT_TRUE(MakeDirs(dir_.Host("caller/sub")));
+  ASSERT_TRUE(WriteFile(dir_.Host("caller/other.ini"), "[s]\r\nk=caller\r\n"));
+  ASSERT_TRUE(WriteFile(dir_.Host("caller/sub/other.ini"), "[s]\r\nk=caller sub\r\n"));
+  ASSERT_TRUE(WriteFile(dir_.Host("data/full.ini"),
+                        "[s]\r\nk=full\r\nspaced =  a b  \r\n[t]\r\nk=other section\r\n"));
+
+  ExportCalls c;
+  c.GetIniS("other.ini", "s", "k")                      // 0 bare name: the exe's folder
+      .GetIniS(dir_.Win("data/full.ini"), "s", "k")     // 1 full path
+      .GetIniS("sub/other.ini", "s", "k")               // 2 no backslash: under the exe's folder
+      .GetIniS(dir_.Win("data/full.ini"), "t", "k")     // 3 section chosen
+      .GetIniS(dir_.Win("data/full.ini"), "s", "none")  // 4 missing key
+      .GetIniS(dir_.Win("data/none.ini"), "s", "k")     // 5 missing file
+      .GetIniS("modrik.ini", "s", "k")                  // 6
+      .GetIniS(std::nullopt, std::nullopt, std::nullopt)  // 7 null handles
+      .GetIniS("", "", "");                             // 8 empty texts
+  ExportResult e = CallExports(dir_, exe_, c);
+  ASSERT_TRUE(e.ran) << e.raw;
+  ASSERT_TRUE(e.loaded) << e.raw;
+  EXPECT_TRUE(e.unbound.empty()) << e.raw;
+  EXPECT_TRUE(e.hasGetIniS && e.hasGetIniV && e.hasDelRegKey) << e.raw;
+  EXPECT_FALSE(e.crashed) << e.raw;
+  ASSERT_EQ(e.results.size(), 9u) << e.raw;
+  EXPECT_EQ(TextResult(e, 0), "app other");
+  EXPECT_EQ(TextResult(e, 1), "full");
+  EXPECT_EQ(TextResult(e, 2), "app sub");
+  EXPECT_EQ(TextResult(e, 3), "other section");
+  EXPECT_EQ(TextResult(e, 4), "");
+  EXPECT_EQ(TextResult(e, 5), "");
+  EXPECT_EQ(TextResult(e, 6), "app");
+  EXPECT_EQ(TextResult(e, 7), "");
+  EXPECT_EQ(TextResult(e, 8), "");
+}
+
+TEST_F(Launcher, ExportGetIniSCutsLongValues) {
+  std::string longValue;
+  for (int i = 0; longValue.size() < 70000; i++) longValue += static_cast<char>('a' + i % 26);
+  const std::string exact = longValue.substr(0, 65024);
+  ASSERT_TRUE(WriteFile(dir_.Host("app/long.ini"),
+                        "[s]\r\nlong=" + longValue + "\r\nexact=" + exact + "\r\nshort=" +
+                            exact.substr(0, 65023) + "\r\n"));
+  ExportCalls c;
+  c.GetIniS("long.ini", "s", "long").GetIniS("long.ini", "s", "exact").GetIniS("long.ini", "s", "short");
+  ExportResult e = CallExports(dir_, exe_, c);
+  ASSERT_TRUE(e.ran && e.loaded && !e.crashed) << e.raw.substr(0, 2000);
+  ASSERT_EQ(e.results.size(), 3u);
+  EXPECT_EQ(TextResult(e, 0).size(), 65024u);
+  EXPECT_TRUE(TextResult(e, 0) == exact) << "the first 65,024 characters";
+  EXPECT_TRUE(TextResult(e, 1) == exact);
+  EXPECT_TRUE(TextResult(e, 2) == exact.substr(0, 65023));
+}
+
+TEST_F(Launcher, ExportGetIniVConvertsNumbers) {
+  const std::vector<std::pair<std::string, std::int32_t>> values = {
+      {"12", 12},   {"&H1F", 31}, {"&B101", 5},  {"2.5", 2},   {"3.5", 4},
+      {"12abc", 12}, {"abc", 0},  {"-7", -7},    {"&O17", 15}, {"&17", 15},
+      {"1D2", 100},  {"-2.5", -2}, {"99999999999", -2147483647 - 1},
+  };
+  std::string ini = "[n]\r\n";
+  for (size_t i = 0; i < values.size(); i++) ini += "v" + std::to_string(i) + "=" + values[i].first + "\r\n";
+  ASSERT_TRUE(WriteFile(dir_.Host("app/num.ini"), ini));
+  ExportCalls c;
+  for (size_t i = 0; i < values.size(); i++) c.GetIniV("num.ini", "n", "v" + std::to_string(i));
+  c.GetIniV("num.ini", "n", "missing").GetIniV("num.ini", "none", "v0").GetIniV("nothere.ini", "n", "v0");
+  ExportResult e = CallExports(dir_, exe_, c);
+  ASSERT_TRUE(e.ran && e.loaded && !e.crashed) << e.raw;
+  ASSERT_EQ(e.results.size(), values.size() + 3) << e.raw;
+  for (size_t i = 0; i < values.size(); i++) {
+    EXPECT_EQ(e.results[i].key, "GETINIV");
+    EXPECT_EQ(e.results[i].value, std::to_string(values[i].second)) << "value " << values[i].first;
+  }
+  for (size_t i = values.size(); i < e.results.size(); i++) EXPECT_EQ(e.results[i].value, "0") << i;
+}
+
+TEST_F(Launcher, ExportDelRegKeyDeletesOnlyAnExistingKey) {
+  const std::string base = "Software\\mdk-e2e-" + std::to_string(::getpid());
+  ExportCalls c;
+  c.DelRegKey(kHkcu, base + "\\missing")    // 0: nothing to delete
+      .RegCreate(kHkcu, base + "\\gone")     // 1
+      .RegCreate(kHkcu, base + "\\kept")     // 2
+      .RegExists(kHkcu, base + "\\gone")     // 3
+      .DelRegKey(kHkcu, base + "\\gone")     // 4: deleted
+      .RegExists(kHkcu, base + "\\gone")     // 5
+      .RegExists(kHkcu, base + "\\kept")     // 6: a sibling stays
+      .DelRegKey(kHkcu, base + "\\gone")     // 7: now missing
+      .DelRegKey(kHkcu, base + "\\kept")     // 8
+      .DelRegKey(kHkcu, base)                  // 9: clean up
+      .RegExists(kHkcu, base);                 // 10
+  ExportResult e = CallExports(dir_, exe_, c);
+  ASSERT_TRUE(e.ran && e.loaded && !e.crashed) << e.raw;
+  std::vector<std::string> got;
+  for (const Field& f : e.results) got.push_back(f.key + "=" + f.value);
+  EXPECT_EQ(got, (std::vector<std::string>{"DELREGKEY=0", "regcreate=0", "regcreate=0", "regexists=1",
+                                           "DELREGKEY=0", "regexists=0", "regexists=1", "DELREGKEY=0",
+                                           "DELREGKEY=0", "DELREGKEY=0", "regexists=0"}));
+
+  // Seen from another program too: reg.exe no longer finds the key.
+  RunResult q = Wine::Get().RunWine("reg", {"query", "HKCU\\" + base}, 30000);
+  EXPECT_NE(q.exitCode, 0) << q.out;
+}
+
+// ---- bad input ---------------------------------------------------------------------------
+
+TEST_F(Launcher, BinaryAndHugeSettingsFilesGiveTheNotFoundMessage) {
+  std::mt19937 rng(1234);
+  std::string binary(4096, '\0');
+  for (char& c : binary) c = static_cast<char>(rng());
+  std::string huge;
+  while (huge.size() < 1024 * 1024) huge += "filler line without any key or section " + std::to_string(huge.size()) + "\r\n";
+  std::string hugeLine(1024 * 1024, 'v');
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"binary", binary},
+      {"binary after the section", "[modrik]\r\n" + binary},
+      {"1 MB of lines", huge},
+      {"1 MB single line", hugeLine},
+      {"1 MB value", Settings(hugeLine)},
+  };
+  for (const auto& [what, bytes] : cases) {
+    SCOPED_TRACE(what);
+    WriteSettings(bytes);
+    DriveResult d = Run("", {kIdOk});
+    ExpectOnlyNotFound(d);
+  }
+}
+
+TEST_F(Launcher, PlayerAtTheEndOfAHugeSettingsFileStarts) {
+  std::string huge;
+  while (huge.size() < 1024 * 1024) huge += "; filler " + std::to_string(huge.size()) + "\r\n";
+  WriteSettings(huge + Settings(InstallWinPlayer()));
+  DriveResult d = Run("big.mkv");
+  ExpectCleanEnd(d);
+  EXPECT_TRUE(d.boxes.empty()) << d.raw;
+  auto recs = WaitForWinPlayer(WinPlayerRec(), kPlayerWaitMs);
+  ASSERT_EQ(recs.size(), 1u);
+  EXPECT_EQ(recs[0].cmdline, "\"" + player_ + "\" big.mkv");
+}
+
+TEST_F(Launcher, HugeCommandLine) {
+  std::string tail;
+  while (tail.size() < 30000) tail += "\"C:\\Videos\\part " + std::to_string(tail.size()) + ".mkv\" ";
+  tail.pop_back();
+  // No player configured: the usual message.
+  WriteSettings(Settings(""));
+  ExpectOnlyNotFound(Run(tail, {kIdOk}));
+  // A Windows player gets the whole tail.
+  WriteSettings(Settings(InstallWinPlayer()));
+  DriveResult d = Run(tail);
+  ExpectCleanEnd(d);
+  EXPECT_TRUE(d.boxes.empty()) << d.raw;
+  auto recs = WaitForWinPlayer(WinPlayerRec(), kPlayerWaitMs);
+  ASSERT_EQ(recs.size(), 1u);
+  EXPECT_EQ(recs[0].cmdline, "\"" + player_ + "\" " + tail);
+}
+
+TEST_F(Launcher, UsernameUnset) {
+  DriveOptions o;
+  o.unsetEnv = {"USERNAME"};
+  DriveResult d = Run("", {kIdNo, kIdOk}, o);
+  ExpectCleanEnd(d);
+  ASSERT_EQ(d.boxes.size(), 2u) << d.raw;
+  EXPECT_EQ(d.boxes[0].text, kQuestion);
+  EXPECT_EQ(d.boxes[1].text, NotFound());
+  EXPECT_EQ(SettingsBytes(), Template(""));
+
+  WriteSettings(Settings(InstallWinPlayer()));
+  d = Run("a.mkv", {}, o);
+  ExpectCleanEnd(d);
+  EXPECT_TRUE(d.boxes.empty()) << d.raw;
+  auto recs = WaitForWinPlayer(WinPlayerRec(), kPlayerWaitMs);
+  ASSERT_EQ(recs.size(), 1u);
+  EXPECT_EQ(recs[0].cmdline, "\"" + player_ + "\" a.mkv");
+  EXPECT_EQ(recs[0].username, std::nullopt) << "the variable was really unset";
+}
+
+}  // namespace
