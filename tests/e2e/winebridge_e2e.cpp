@@ -21,6 +21,7 @@ namespace {
 using Args = std::vector<std::string>;
 
 const int kPlayerWaitMs = 15000;
+const int kSettleMs = 300;
 
 // Latin-1 letters from UTF-8 (as the host names files) to the ANSI code page
 // 1252 (as a Windows program passes them on its command line).
@@ -64,6 +65,9 @@ class NativePlayer : public ::testing::Test {
     EXPECT_EQ(run.exitCode, 0) << run.raw;
     EXPECT_TRUE(run.boxes.empty()) << (run.boxes.empty() ? "" : run.boxes[0].text);
     std::vector<NativePlayerRecord> records = WaitForNativePlayer(player_ + ".rec", kPlayerWaitMs);
+    // A second start of the same command would follow closely.
+    usleep(kSettleMs * 1000);
+    records = ParseNativePlayerRecords(ReadFile(player_ + ".rec").value_or(""));
     if (records.size() != 1) {
       ADD_FAILURE() << "player starts: " << records.size() << " for tail " << tail;
       return NativePlayerRecord();
@@ -230,13 +234,6 @@ TEST_F(NativePlayer, HostileFileNamesReachThePlayerLiterally) {
   EXPECT_EQ(ReadFile(host(controlsAndAccents)), "c");
 
   for (const std::string& c : canaries) EXPECT_FALSE(Exists(c)) << c << " appeared";
-}
-
-TEST_F(NativePlayer, UnquotedTailIsSplitAtBlanksLikeTheShellWould) {
-  MakeDirs(dir_.Host("films"));
-  WriteFile(dir_.Host("films/one.mkv"), "");
-  NativePlayerRecord got = Play(dir_.Win("films/one.mkv") + "  --loop\t\"x y\"z");
-  EXPECT_EQ(got.args, Args({dir_.Host("films/one.mkv"), "--loop", "x yz"}));
 }
 
 // A fake `vlc` where the host's whereis finds it, removed afterwards.

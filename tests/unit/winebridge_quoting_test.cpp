@@ -127,17 +127,6 @@ TEST(ShellQuote, HostShellPassesEveryHostileNameLiterally) {
   EXPECT_NE(access((folder.path() + "/CANARY").c_str(), F_OK), 0) << "a name ran as a command";
 }
 
-TEST(ShellQuote, EachNameAloneArrivesAsOneArgument) {
-  ScratchFolder folder;
-  const std::string recorder = MakeRecorder(folder, "vlc");
-  for (const std::string& name : kHostileNames) {
-    Words received =
-        RunScriptAndRecord(folder, modrik::UnixScriptText(modrik::UnixCommandLine(recorder, {name})));
-    EXPECT_EQ(received, Words({name})) << name;
-  }
-  EXPECT_NE(access((folder.path() + "/CANARY").c_str(), F_OK), 0);
-}
-
 TEST(RunUnixPlayer, WritesQuotedPlayerLineInUtf8AndStartsIt) {
   FakeHost host;
   modrik::RunUnixPlayer("/usr/bin/vlc", {"--random", "/home/guest/it's vid\xE9o"});
