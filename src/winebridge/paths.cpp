@@ -81,8 +81,10 @@ std::string WindowsToUnixPath(const std::string& windowsPath) {
   for (const std::string& entry : DriveMap) {
     if (entry.substr(0, 2) + "/" != head) continue;
     const std::string target = entry.substr(2);
-    // A link without a target is no help: reach the drive through its link.
-    if (target.empty()) break;
+    // A link without a target is no help, and a "?" stands for a character
+    // of the host's name that the code page cannot hold (Windows paths
+    // never contain one): reach the drive through its link instead.
+    if (target.empty() || target.find('?') != std::string::npos) break;
     // A relative link target is relative to the dosdevices folder that
     // holds the link, not to whatever folder the host command runs in.
     if (target[0] != '/') return DosdevicesFolder() + target + path.substr(2);

@@ -166,6 +166,16 @@ TEST_F(NativePlayer, PathsOnAddedDriveLinksNameTheSameFilesAsWinepath) {
 
   got = Play("-f \"M:\\sub\\clip.mkv\"");
   EXPECT_EQ(got.args, Args({"-f", absolute + "/sub/clip.mkv"}));
+
+  // A target the ANSI code page cannot spell is reached through its link.
+  const std::string cyrillic = dir_.Host("linked/\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC\xD1\x8B");
+  MakeDirs(cyrillic);
+  WriteFile(cyrillic + "/clip.mkv", "o");
+  ASSERT_TRUE(links.Add("o:", cyrillic));
+  got = Play("O:\\clip.mkv");
+  EXPECT_EQ(got.args, Args({Wine::Get().Prefix() + "/dosdevices/o:/clip.mkv"}));
+  ASSERT_EQ(got.args.size(), 1u);
+  EXPECT_EQ(ReadFile(got.args[0]), "o");
 }
 
 std::string ShellQuoted(const std::string& word) {

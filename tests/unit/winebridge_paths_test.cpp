@@ -125,6 +125,17 @@ TEST(WindowsToUnixPath, RelativeLinkTargetIsTakenFromDosdevices) {
   EXPECT_EQ(modrik::WindowsToUnixPath("G:\\x"), "/home/guest/.wine/dosdevices/g:/x");
 }
 
+TEST(WindowsToUnixPath, TargetOutsideTheCodePageIsReachedThroughItsLink) {
+  FakeHost host;
+  host.command = kListingCommand;
+  host.output =
+      "lrwxrwxrwx 1 guest guest 20 Mar  3 10:15 k: -> /media/\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC\xD1\x8B\n"
+      "lrwxrwxrwx 1 guest guest 20 Mar  3 10:15 l: -> /media/Vid\xC3\xA9os\n";
+  EXPECT_EQ(modrik::WindowsToUnixPath("K:\\a.mkv"), "/home/guest/.wine/dosdevices/k:/a.mkv");
+  EXPECT_EQ(modrik::DriveMap, Entries({"k:/media/??????", "l:/media/Vid\xE9os"}));
+  EXPECT_EQ(modrik::WindowsToUnixPath("L:\\a.mkv"), "/media/Vid\xE9os/a.mkv");
+}
+
 TEST(WindowsToUnixPath, FirstMatchingEntryWinsAndUserNameIsReadEachTime) {
   FakeHost host;
   modrik::DriveMap = {"d:/first", "d:/second"};
