@@ -166,7 +166,7 @@ struct Box {
   std::string title;
   std::string text;     // exact, CR characters kept
   std::string buttons;  // ids of its buttons, e.g. "6,7" (Yes, No) or "1" (OK)
-  std::string icon;     // "none" when the box shows no icon
+  std::string icon;     // "shown", or "none" when the box shows no icon
   int answer = 0;       // the button id pressed
 };
 
@@ -176,7 +176,7 @@ struct DriveOptions {
   std::vector<int> answers;          // buttons to press, box by box
   std::vector<std::string> unsetEnv; // variables removed from its environment
   std::vector<std::string> setEnv;   // "NAME=VALUE" entries set in it
-  int timeoutMs = 30000;             // bound on the program's run
+  int timeoutMs = 90000;             // bound on the program's run
 };
 
 // The outcome of driving a program.

@@ -64,6 +64,7 @@ TEST(HarnessDrive, RecordsBoxesAnswersAndExitCode) {
   EXPECT_EQ(d.boxes[0].text, "first\r\rsecond");
   EXPECT_EQ(d.boxes[0].buttons, "6,7");
   EXPECT_EQ(d.boxes[0].answer, 7);
+  EXPECT_EQ(d.boxes[0].icon, "shown");
   EXPECT_EQ(d.boxes[1].title, "mdkboxes I");
   EXPECT_EQ(d.boxes[1].text, "answer=7");
   EXPECT_EQ(d.boxes[1].buttons, "1");

@@ -98,9 +98,11 @@ TEST_F(Launcher, FirstRunAnsweredNoWritesTemplateThenReportsMissingPlayer) {
   EXPECT_EQ(d.boxes[0].title, kTitle);
   EXPECT_EQ(d.boxes[0].text, kQuestion);
   EXPECT_EQ(d.boxes[0].buttons, "6,7");
+  EXPECT_EQ(d.boxes[0].icon, "shown");
   EXPECT_EQ(d.boxes[1].title, kTitle);
   EXPECT_EQ(d.boxes[1].text, NotFound());
   EXPECT_EQ(d.boxes[1].buttons, "1");
+  EXPECT_EQ(d.boxes[1].icon, "shown");
   EXPECT_EQ(SettingsBytes(), Template(""));
 
   // The next start asks nothing, shows the same message and keeps the file.

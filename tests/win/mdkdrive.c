@@ -12,14 +12,14 @@
  *   answer     button id to press on the next message box (6 yes, 7 no,
  *              1 ok); one field per box, in order. When the list is used up,
  *              OK is pressed if present, else No, else Cancel.
- *   timeout_ms bound on the whole run (default 30000); the program is killed
+ *   timeout_ms bound on the whole run (default 90000); the program is killed
  *              when it is reached.
  *
  * Result fields, in this order:
  *   started 1|0, error (GetLastError, only when not started), pid;
  *   per message box: box (its index from 0), title, text, buttons (ids of
- *   the box's buttons, comma-separated, in window order), icon (question,
- *   information, warning, error, none or other), answer (id pressed);
+ *   the box's buttons, comma-separated, in window order), icon (shown or
+ *   none), answer (id pressed);
  *   exit (exit code), timeout 1|0, ms (time from start to end). */
 #include "fields.h"
 
@@ -78,17 +78,14 @@ static char *window_text(HWND w) {
   return t;
 }
 
+/* "shown" when the box shows an icon, else "none". (Which standard icon it
+ * is cannot be told from here: icon handles are not shared between
+ * processes.) */
 static const char *icon_name(HWND box) {
   /* The message box's icon is a static control with id 0x440 (1088). */
   HWND st = GetDlgItem(box, 0x440);
   if (!st || !IsWindowVisible(st)) return "none";
-  HICON ic = (HICON)SendMessageA(st, STM_GETICON, 0, 0);
-  if (!ic) return "none";
-  if (ic == LoadIconA(NULL, IDI_QUESTION)) return "question";
-  if (ic == LoadIconA(NULL, IDI_INFORMATION)) return "information";
-  if (ic == LoadIconA(NULL, IDI_WARNING)) return "warning";
-  if (ic == LoadIconA(NULL, IDI_ERROR)) return "error";
-  return "other";
+  return SendMessageA(st, STM_GETICON, 0, 0) ? "shown" : "none";
 }
 
 /* Builds an environment block from ours with the job's changes. */
@@ -128,7 +125,7 @@ int main(int argc, char **argv) {
   }
   const char *cmd = NULL, *cwd = NULL;
   int answers[MAX_BOXES], answerCount = 0, changesEnv = 0;
-  DWORD timeoutMs = 30000;
+  DWORD timeoutMs = 90000;
   for (int i = 0; i < job.count; i++) {
     MdkField *f = &job.items[i];
     if (!strcmp(f->key, "cmd")) cmd = f->value;
