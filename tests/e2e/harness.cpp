@@ -126,6 +126,23 @@ std::optional<std::string> WaitForFile(const std::string& path, int timeoutMs,
   }
 }
 
+std::string AnsiOf(const std::string& utf8) {
+  std::string out;
+  for (size_t i = 0; i < utf8.size(); i++) {
+    unsigned char c = static_cast<unsigned char>(utf8[i]);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if ((c == 0xC2 || c == 0xC3) && i + 1 < utf8.size()) {
+      unsigned char d = static_cast<unsigned char>(utf8[++i]);
+      out += static_cast<char>(c == 0xC2 ? d : d + 0x40);
+    } else {
+      out += '?';
+      while (i + 1 < utf8.size() && (static_cast<unsigned char>(utf8[i + 1]) & 0xC0) == 0x80) i++;
+    }
+  }
+  return out;
+}
+
 // ---- field files -------------------------------------------------------------------------
 
 std::string FormatFields(const Fields& fields) {

@@ -44,6 +44,11 @@ bool CopyFile(const std::string& from, const std::string& to);
 std::optional<std::string> WaitForFile(const std::string& path, int timeoutMs,
                                        bool (*done)(const std::string& bytes) = nullptr);
 
+// The ANSI (code page 1252) bytes of a UTF-8 text, as a Windows program under
+// Wine sees a host file name. Only ASCII and U+00A0..U+00FF are converted
+// (they have the same codes in both); anything else becomes '?'.
+std::string AnsiOf(const std::string& utf8);
+
 // ---- field files (the tools' job and result format) ---------------------------
 
 // One field: "<key> <byte count>:<bytes>\n".

@@ -263,6 +263,40 @@ TEST_F(Launcher, SettingsNameDoesNotFollowTheExecutableName) {
   EXPECT_EQ(recs[0].cmdline, "\"" + player_ + "\" a.mkv");
 }
 
+// Folders with blanks and a non-ASCII letter: the program sees its path in
+// the ANSI code page, and so does the message naming the settings file.
+TEST(LauncherPaths, BlanksAndAccentsInFolderNames) {
+  TestFolder dir = TestFolder::ForCurrentTest();
+  const std::string appRel = "Vid\xC3\xA9os du soir/app";  // UTF-8 on the host
+  ASSERT_TRUE(CopyFile(ModrikExe(), dir.Host(appRel + "/modrik.exe")));
+  const std::string exe = AnsiOf(dir.Win(appRel + "/modrik.exe"));
+  ASSERT_NE(exe.find("Vid\xE9os du soir"), std::string::npos);
+  DriveOptions o;
+  o.cwd = dir.WinDir();
+  o.answers = {kIdNo, kIdOk};
+  DriveResult d = Drive(dir, "\"" + exe + "\"", o);
+  ASSERT_TRUE(d.ran && d.started) << d.raw;
+  EXPECT_EQ(d.exitCode, 0);
+  ASSERT_EQ(d.boxes.size(), 2u) << d.raw;
+  EXPECT_EQ(d.boxes[1].text, "VLC Media Player not found.\r\rPlease manually set the VLC filepath\rinto \"" +
+                                 AnsiOf(dir.Win(appRel + "/modrik.ini")) + "\"");
+  EXPECT_EQ(ReadFile(dir.Host(appRel + "/modrik.ini")), Template(""));
+
+  // A Windows player in such a folder, its path written in ANSI.
+  const std::string playerRel = "Lecteur \xC3\xA0 moi/fakeplayer.exe";
+  dir.InstallTool("fakeplayer", playerRel);
+  const std::string player = AnsiOf(dir.Win(playerRel));
+  ASSERT_TRUE(WriteFile(dir.Host(appRel + "/modrik.ini"), Settings(player)));
+  o.answers = {};
+  d = Drive(dir, "\"" + exe + "\" \"C:\\F\xE9" "e.mkv\"", o);
+  ASSERT_TRUE(d.ran) << d.raw;
+  EXPECT_EQ(d.exitCode, 0);
+  EXPECT_TRUE(d.boxes.empty()) << d.raw;
+  auto recs = WaitForWinPlayer(dir.Host(playerRel + ".rec"), kPlayerWaitMs);
+  ASSERT_EQ(recs.size(), 1u);
+  EXPECT_EQ(recs[0].cmdline, "\"" + player + "\" \"C:\\F\xE9" "e.mkv\"");
+}
+
 // ---- a native (Unix) player under Wine -------------------------------------------------
 
 TEST_F(Launcher, HiddenSwitchWithUnixPlayerStartsNothing) {
@@ -350,7 +384,7 @@ TEST_F(Launcher, ExportGetIniSReadsBesideTheExecutable) {
   ASSERT_TRUE(WriteFile(dir_.Host("caller/other.ini"), "[s]\r\nk=caller\r\n"));
   ASSERT_TRUE(WriteFile(dir_.Host("caller/sub/other.ini"), "[s]\r\nk=caller sub\r\n"));
   ASSERT_TRUE(WriteFile(dir_.Host("data/full.ini"),
-                        "[s]\r\nk=full\r\nspaced =  a b  \r\n[t]\r\nk=other section\r\n"));
+                        "[s]\r\nk=full\r\nlf=/usr/bin/vlc\n\r\n[t]\r\nk=other section\r\n"));
 
   ExportCalls c;
   c.GetIniS("other.ini", "s", "k")                      // 0 bare name: the exe's folder
@@ -361,14 +395,15 @@ TEST_F(Launcher, ExportGetIniSReadsBesideTheExecutable) {
       .GetIniS(dir_.Win("data/none.ini"), "s", "k")     // 5 missing file
       .GetIniS("modrik.ini", "s", "k")                  // 6
       .GetIniS(std::nullopt, std::nullopt, std::nullopt)  // 7 null handles
-      .GetIniS("", "", "");                             // 8 empty texts
+      .GetIniS("", "", "")                              // 8 empty texts
+      .GetIniS(dir_.Win("data/full.ini"), "s", "lf");   // 9 stray line feed before CR LF
   ExportResult e = CallExports(dir_, exe_, c);
   ASSERT_TRUE(e.ran) << e.raw;
   ASSERT_TRUE(e.loaded) << e.raw;
   EXPECT_TRUE(e.unbound.empty()) << e.raw;
   EXPECT_TRUE(e.hasGetIniS && e.hasGetIniV && e.hasDelRegKey) << e.raw;
   EXPECT_FALSE(e.crashed) << e.raw;
-  ASSERT_EQ(e.results.size(), 9u) << e.raw;
+  ASSERT_EQ(e.results.size(), 10u) << e.raw;
   EXPECT_EQ(TextResult(e, 0), "app other");
   EXPECT_EQ(TextResult(e, 1), "full");
   EXPECT_EQ(TextResult(e, 2), "app sub");
@@ -378,6 +413,7 @@ TEST_F(Launcher, ExportGetIniSReadsBesideTheExecutable) {
   EXPECT_EQ(TextResult(e, 6), "app");
   EXPECT_EQ(TextResult(e, 7), "");
   EXPECT_EQ(TextResult(e, 8), "");
+  EXPECT_EQ(TextResult(e, 9), "/usr/bin/vlc");
 }
 
 TEST_F(Launcher, ExportGetIniSCutsLongValues) {
@@ -441,6 +477,22 @@ TEST_F(Launcher, ExportDelRegKeyDeletesOnlyAnExistingKey) {
   EXPECT_EQ(got, (std::vector<std::string>{"DELREGKEY=0", "regcreate=0", "regcreate=0", "regexists=1",
                                            "DELREGKEY=0", "regexists=0", "regexists=1", "DELREGKEY=0",
                                            "DELREGKEY=0", "DELREGKEY=0", "regexists=0"}));
+
+  // A key that still has a subkey: RegDeleteKeyA's own error code comes back
+  // (access denied, 5) and the key stays.
+  ExportCalls p;
+  p.RegCreate(kHkcu, base + "\\parent\\child")
+      .DelRegKey(kHkcu, base + "\\parent")
+      .RegExists(kHkcu, base + "\\parent\\child")
+      .DelRegKey(kHkcu, base + "\\parent\\child")
+      .DelRegKey(kHkcu, base + "\\parent")
+      .DelRegKey(kHkcu, base);
+  e = CallExports(dir_, exe_, p);
+  ASSERT_TRUE(e.ran && e.loaded && !e.crashed) << e.raw;
+  got.clear();
+  for (const Field& f : e.results) got.push_back(f.key + "=" + f.value);
+  EXPECT_EQ(got, (std::vector<std::string>{"regcreate=0", "DELREGKEY=5", "regexists=1", "DELREGKEY=0",
+                                           "DELREGKEY=0", "DELREGKEY=0"}));
 
   // Seen from another program too: reg.exe no longer finds the key.
   RunResult q = Wine::Get().RunWine("reg", {"query", "HKCU\\" + base}, 30000);
