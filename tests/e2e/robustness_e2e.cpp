@@ -1,0 +1,221 @@
+// Bad input and faults of the surroundings, end to end: odd settings files,
+// every printable character on the command line, hostile names on every way
+// that leads to the host shell, a host without gio. Each case has one exact
+// expected outcome, and nothing may hang, crash or run a file name.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+using namespace e2e;
+
+namespace {
+
+using Args = std::vector<std::string>;
+const int kIdOk = 1;
+const int kPlayerWaitMs = 15000;
+
+std::string Turned(std::string path) {
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  return path;
+}
+
+class Robustness : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(Exists(ModrikExe()));
+    exe_ = dir_.InstallModrik("app/modrik.exe");
+    winPlayer_ = dir_.InstallTool("fakeplayer", "wp/fakeplayer.exe");
+    nativePlayer_ = dir_.MakeNativePlayer("bin/vlc");
+  }
+
+  DriveResult Run(const std::string& exeWin, const std::string& tail, DriveOptions o = {}) {
+    if (o.answers.empty()) o.answers = {kIdOk};
+    if (o.cwd.empty()) o.cwd = dir_.WinDir();
+    return Drive(dir_, "\"" + exeWin + "\"" + (tail.empty() ? "" : " " + tail), o);
+  }
+  DriveResult Run(const std::string& tail) { return Run(exe_, tail); }
+
+  static void ExpectCleanEndWithoutBox(const DriveResult& d) {
+    ASSERT_TRUE(d.ran && d.started) << d.raw;
+    EXPECT_FALSE(d.timedOut) << d.raw;
+    EXPECT_EQ(d.exitCode, 0) << d.raw;
+    EXPECT_TRUE(d.boxes.empty()) << (d.boxes.empty() ? "" : d.boxes[0].text);
+  }
+
+  // The one start of the Windows fake player, or an empty record.
+  WinPlayerRecord WinPlayerStart() {
+    auto recs = WaitForWinPlayer(dir_.Host("wp/fakeplayer.exe.rec"), kPlayerWaitMs);
+    RemoveTree(dir_.Host("wp/fakeplayer.exe.rec"));
+    if (recs.size() != 1) {
+      ADD_FAILURE() << "Windows player starts: " << recs.size();
+      return WinPlayerRecord();
+    }
+    return recs[0];
+  }
+  NativePlayerRecord NativePlayerStart() {
+    auto recs = WaitForNativePlayer(nativePlayer_ + ".rec", kPlayerWaitMs);
+    RemoveTree(nativePlayer_ + ".rec");
+    if (recs.size() != 1) {
+      ADD_FAILURE() << "native player starts: " << recs.size();
+      return NativePlayerRecord();
+    }
+    return recs[0];
+  }
+
+  TestFolder dir_ = TestFolder::ForCurrentTest();
+  std::string exe_, winPlayer_, nativePlayer_;
+};
+
+}  // namespace
+
+TEST_F(Robustness, SettingsFileVariants) {
+  const std::string notFound = "VLC Media Player not found.\r\rPlease manually set the VLC filepath\rinto \"" +
+                               dir_.Win("app/modrik.ini") + "\"";
+  const std::string other = dir_.InstallTool("fakeplayer", "other/fakeplayer.exe");
+  struct Case {
+    const char* what;
+    std::string bytes;
+    bool starts;
+  };
+  const std::vector<Case> cases = {
+      {"empty", "", false},
+      {"no section", "vlcpath=" + winPlayer_ + "\r\n", false},
+      {"another section", "[other]\r\nvlcpath=" + winPlayer_ + "\r\n", false},
+      {"the key twice: the first counts",
+       "[modrik]\r\nvlcpath=" + winPlayer_ + "\r\nvlcpath=" + other + "\r\n", true},
+      {"UTF-8 byte-order mark", "\xEF\xBB\xBF[modrik]\r\nvlcpath=" + winPlayer_ + "\r\n", true},
+      {"quoted value", "[modrik]\r\nvlcpath=\"" + winPlayer_ + "\"\r\n", true},
+      {"blanks around the value", "[modrik]\r\nvlcpath =   " + winPlayer_ + "   \r\n", true},
+      {"line feeds only", "[modrik]\nvlcpath=" + winPlayer_ + "\n", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(WriteFile(dir_.Host("app/modrik.ini"), c.bytes));
+    DriveResult d = Run("a.mkv");
+    ASSERT_TRUE(d.ran && d.started) << d.raw;
+    EXPECT_EQ(d.exitCode, 0);
+    if (c.starts) {
+      EXPECT_TRUE(d.boxes.empty()) << d.raw;
+      EXPECT_EQ(WinPlayerStart().cmdline, "\"" + winPlayer_ + "\" a.mkv");
+    } else {
+      ASSERT_EQ(d.boxes.size(), 1u) << d.raw;
+      EXPECT_EQ(d.boxes[0].text, notFound);
+    }
+    // The program never rewrites an existing settings file.
+    EXPECT_EQ(ReadFile(dir_.Host("app/modrik.ini")), c.bytes);
+  }
+  EXPECT_FALSE(Exists(dir_.Host("other/fakeplayer.exe.rec")));
+}
+
+TEST_F(Robustness, EveryPrintableCharacterOnTheCommandLine) {
+  std::string printable;
+  for (char c = 33; c < 127; ++c) printable += c;
+  std::string noQuote;
+  for (char c : printable)
+    if (c != '"') noQuote += c;
+
+  // A Windows player gets the tail byte for byte.
+  const std::string tail = "-x " + printable + " \"a b\" " + printable;
+  ASSERT_TRUE(WriteFile(dir_.Host("app/modrik.ini"), "[modrik]\r\nvlcpath=" + winPlayer_ + "\r\n"));
+  DriveResult d = Run(tail);
+  ExpectCleanEndWithoutBox(d);
+  EXPECT_EQ(WinPlayerStart().cmdline, "\"" + winPlayer_ + "\" " + tail);
+
+  // A native player gets the option and the translated path as two words.
+  ASSERT_TRUE(WriteFile(dir_.Host("app/modrik.ini"), "[modrik]\r\nvlcpath=" + nativePlayer_ + "\r\n"));
+  d = Run("--opt=" + noQuote + " \"C:\\dir\\ " + noQuote + "\"");
+  ExpectCleanEndWithoutBox(d);
+  EXPECT_EQ(NativePlayerStart().args,
+            Args({"--opt=" + noQuote, Wine::Get().DriveC() + "/dir/ " + Turned(noQuote)}));
+}
+
+TEST_F(Robustness, HostileNamesOnEveryWayToTheHostShell) {
+  const std::string home = Wine::Get().Home();
+  const std::vector<std::string> canaries = {home + "/CANARY", "/CANARY", "/usr/bin/CANARY",
+                                             dir_.Host("CANARY")};
+  for (const auto& c : canaries) RemoveTree(c);
+  // Folder and executable names that are shell code if read unquoted, with
+  // quotes and leading dashes.
+  const std::string folder = "-rf x'$(cd;touch CANARY)' `touch CANARY`; touch CANARY & y";
+  const std::string exeName = "-v $(cd;touch CANARY) it's";
+  ASSERT_TRUE(MakeDirs(dir_.Host(folder)));
+  ASSERT_TRUE(CopyFile(ModrikExe(), dir_.Host(folder + "/" + exeName + ".exe")));
+  ASSERT_TRUE(WriteFile(dir_.Host(folder + "/modrik.ini"), "[modrik]\r\nvlcpath=" + nativePlayer_ + "\r\n"));
+  const std::string exeWin = dir_.Win(folder + "/" + exeName + ".exe");
+
+  // No arguments: the current folder (the hostile one) is played.
+  DriveOptions inFolder;
+  inFolder.cwd = dir_.Win(folder);
+  DriveResult d = Run(exeWin, "", inFolder);
+  ExpectCleanEndWithoutBox(d);
+  EXPECT_EQ(NativePlayerStart().args, Args({"--random", dir_.Host(folder)}));
+
+  // An option and a path inside it, with leading dashes in the name.
+  const std::string file = folder + "/--help;touch CANARY.mkv";
+  ASSERT_TRUE(WriteFile(dir_.Host(file), "m"));
+  d = Run(exeWin, "-f \"" + dir_.Win(file) + "\"", {});
+  ExpectCleanEndWithoutBox(d);
+  NativePlayerRecord got = NativePlayerStart();
+  EXPECT_EQ(got.args, Args({"-f", dir_.Host(file)}));
+  if (got.args.size() == 2) EXPECT_EQ(ReadFile(got.args[1]), "m");
+
+  // The file-manager icon commands named the executable and its desktop
+  // entry; the entry exists for this executable.
+  EXPECT_TRUE(Exists(home + "/.local/share/applications/wine--v$(cd;touchcanary)it's.desktop") ||
+              !Exists(home + "/.local/share/applications"));
+  for (const auto& c : canaries) EXPECT_FALSE(Exists(c)) << c << " appeared";
+}
+
+// Takes /usr/bin/gio away for the life of the object (and puts it back).
+class WithoutGio {
+ public:
+  WithoutGio() {
+    if (Exists(kHidden) && !Exists(kGio)) rename(kHidden, kGio);  // left over from a crash
+    ok_ = rename(kGio, kHidden) == 0;
+  }
+  ~WithoutGio() {
+    if (ok_) rename(kHidden, kGio);
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  static constexpr const char* kGio = "/usr/bin/gio";
+  static constexpr const char* kHidden = "/usr/bin/gio.modrik-test-hidden";
+  bool ok_ = false;
+};
+
+TEST_F(Robustness, HostWithoutGioStillPlays) {
+  const std::string home = Wine::Get().Home();
+  MakeDirs(home + "/.local/share/applications");
+  MakeDirs(home + "/.local/share/icons");
+  RemoveTree(home + "/.local/share/applications/wine-nogio.desktop");
+  const std::string exe = dir_.InstallModrik("app/NoGio.exe");
+  ASSERT_TRUE(WriteFile(dir_.Host("app/modrik.ini"), "[modrik]\r\nvlcpath=" + nativePlayer_ + "\r\n"));
+  ASSERT_TRUE(WriteFile(dir_.Host("clip.mkv"), "c"));
+  {
+    WithoutGio noGio;
+    ASSERT_TRUE(noGio.ok());
+    DriveResult d = Run(exe, "\"" + dir_.Win("clip.mkv") + "\"", {});
+    ExpectCleanEndWithoutBox(d);
+    NativePlayerRecord got = NativePlayerStart();
+    ASSERT_EQ(got.args.size(), 1u);
+    EXPECT_EQ(ReadFile(got.args[0]), "c");
+  }
+  EXPECT_TRUE(Exists(home + "/.local/share/applications/wine-nogio.desktop"));
+  EXPECT_TRUE(Exists("/usr/bin/gio"));
+}
+
+TEST_F(Robustness, UserWithoutAHomeFolderStillGetsAWindowsPlayer) {
+  ASSERT_TRUE(WriteFile(dir_.Host("app/modrik.ini"), "[modrik]\r\nvlcpath=" + winPlayer_ + "\r\n"));
+  DriveOptions o;
+  o.setEnv = {"USERNAME=nosuchuser"};
+  DriveResult d = Run(exe_, "a.mkv", o);
+  ExpectCleanEndWithoutBox(d);
+  EXPECT_EQ(WinPlayerStart().cmdline, "\"" + winPlayer_ + "\" a.mkv");
+  EXPECT_FALSE(Exists("/home/nosuchuser"));
+}
