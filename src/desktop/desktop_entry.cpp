@@ -21,6 +21,30 @@ std::string FileNameWithoutExtension(const std::string& path) {
   return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
+namespace {
+
+// A value as the entry must hold it to be read back unchanged: a line break
+// would end the line (and could start a key of its own), and leading blanks
+// would be dropped by the parser. Other text stays as it is.
+std::string EntryValue(const std::string& text) {
+  std::string out;
+  bool leading = true;
+  for (char c : text) {
+    leading = leading && (c == ' ' || c == '\t');
+    if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
+    else if (leading)
+      out += c == ' ' ? "\\s" : "\\t";
+    else
+      out += c;
+  }
+  return out;
+}
+
+}  // namespace
+
 std::string DesktopEntryPath(const std::string& exePath) {
   return WindowsHomeFolder() + ".local\\share\\applications\\wine-" + DesktopName(exePath) +
          ".desktop";
@@ -30,13 +54,13 @@ std::string DesktopEntryText(const std::string& exePath, const std::string& icon
   auto& sys = platform::Sys();
   const std::string lines[] = {
       "[Desktop Entry]",
-      "Name=" + FileNameWithoutExtension(exePath),
-      "StartupWMClass=" + sys.LowerAnsi(FileNameOf(exePath)),
+      "Name=" + EntryValue(FileNameWithoutExtension(exePath)),
+      "StartupWMClass=" + EntryValue(sys.LowerAnsi(FileNameOf(exePath))),
       "NoDisplay=true",
       "Type=Application",
       "Terminal=false",
       "StartupNotify=true",
-      "Icon=" + FileNameWithoutExtension(iconPath),
+      "Icon=" + EntryValue(FileNameWithoutExtension(iconPath)),
   };
   std::string text;
   for (const std::string& line : lines) text += line + "\r\n";

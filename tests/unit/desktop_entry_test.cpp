@@ -81,6 +81,13 @@ TEST_F(DesktopEntry, ValuesAreUtf8) {
             EntryText("Lecteur VID\xC3\x89O", "lecteur vid\xC3\xA9o.exe", "lecteurvid\xC3\xA9o"));
 }
 
+TEST_F(DesktopEntry, LineBreaksAndLeadingBlanksAreEscaped) {
+  // A line break must not end the value (or add a key), leading blanks must
+  // not be dropped by the parser; blanks elsewhere stay as they are.
+  EXPECT_EQ(modrik::DesktopEntryText("C:\\x\\ \tA\nB\rC d.exe", "z:\\i\\ \n.png"),
+            EntryText("\\s\\tA\\nB\\rC d", "\\s\\ta\\nb\\rc d.exe", "\\s\\n"));
+}
+
 TEST_F(DesktopEntry, MissingApplicationsFolderStillSetsIconsAndReturns1) {
   host.folders.erase(fake::FakePlatform::Key(kApps));
   EXPECT_EQ(modrik::WriteDesktopEntry(kExe), 1);
