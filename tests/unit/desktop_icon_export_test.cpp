@@ -62,20 +62,6 @@ TEST(IconFile, AssembledFromTheGroupDirectoryAndImageSizes) {
   EXPECT_EQ(modrik::LargestWidth, 32);
 }
 
-TEST(IconFile, ProgramsOwnIconLayout) {
-  // One 128 x 128, 32-bit image of 67,624 bytes, identifier 1.
-  fake::FakePlatform sys;
-  sys.AddFolder(kIcons);
-  IconModule m(sys, kExe);
-  m.Group("AICO", GroupDirectory({{128, 128, 0, 1, 32, 67624, 1}}));
-  m.module.icons[1] = std::string(67624, '\x7F');
-  ASSERT_EQ(modrik::ExtractIconFile(kExe, 1, kIco), 1);
-  const std::string ico = sys.FileBytes(kIco);
-  ASSERT_EQ(ico.size(), 67646u);
-  EXPECT_EQ(ico.substr(0, 22), std::string("\0\0\1\0\1\0\x80\x80\0\0\1\0\x20\0\x28\x08\1\0\x16\0\0\0", 22));
-  EXPECT_EQ(modrik::LargestWidth, 128);
-}
-
 TEST(IconFile, UnreadableImagesAreLeftOut) {
   fake::FakePlatform sys;
   sys.AddFolder(kIcons);
