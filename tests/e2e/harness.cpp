@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -61,6 +62,17 @@ std::string SafeName(const std::string& name) {
   for (char& c : out)
     if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_')) c = '_';
   return out;
+}
+
+// Closes every descriptor from 3 up, except `keep`.
+void CloseDescriptorsExcept(int keep) {
+#ifdef SYS_close_range
+  if (keep >= 3 && (keep == 3 || syscall(SYS_close_range, 3u, static_cast<unsigned>(keep - 1), 0u) == 0) &&
+      syscall(SYS_close_range, static_cast<unsigned>(keep + 1), ~0u, 0u) == 0)
+    return;
+#endif
+  for (int fd = 3; fd < 4096; fd++)
+    if (fd != keep) close(fd);
 }
 
 }  // namespace
@@ -198,24 +210,45 @@ RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std
   for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
   envp.push_back(nullptr);
 
+  // A close-on-exec pipe tells the parent whether exec failed.
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) return r;
   pid_t pid = fork();
-  if (pid < 0) return r;
+  if (pid < 0) {
+    close(report[0]);
+    close(report[1]);
+    return r;
+  }
   if (pid == 0) {
     // Child: files for output, nothing else inherited.
-    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+    int fail = 0;
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) fail = errno;
     int in = open("/dev/null", O_RDONLY);
     int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0) _exit(126);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-#ifdef SYS_close_range
-    if (syscall(SYS_close_range, 3u, ~0u, 0u) != 0)
-#endif
-      for (int fd = 3; fd < 4096; fd++) close(fd);
-    execvpe(args[0], args.data(), envp.data());
+    if (!fail && (in < 0 || out < 0 || err < 0)) fail = errno ? errno : EIO;
+    if (!fail) {
+      dup2(in, 0);
+      dup2(out, 1);
+      dup2(err, 2);
+      CloseDescriptorsExcept(report[1]);
+      execvpe(args[0], args.data(), envp.data());
+      fail = errno ? errno : ENOEXEC;
+    }
+    ssize_t ignored = write(report[1], &fail, sizeof fail);
+    (void)ignored;
     _exit(127);
+  }
+  close(report[1]);
+  int childError = 0;
+  ssize_t got;
+  do got = read(report[0], &childError, sizeof childError);
+  while (got < 0 && errno == EINTR);
+  close(report[0]);
+  if (got == static_cast<ssize_t>(sizeof childError)) {
+    waitpid(pid, nullptr, 0);
+    r.err = std::string("cannot start ") + argv[0] + ": " + std::strerror(childError);
+    return r;
   }
   r.started = true;
   auto start = Clock::now();
@@ -234,7 +267,6 @@ RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std
     if (pause < 20) pause *= 2;
   }
   if (!r.timedOut && WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
-  if (r.exitCode == 127 || r.exitCode == 126) r.started = false;
   r.out = ReadFile(outPath).value_or("");
   r.err = ReadFile(errPath).value_or("");
   return r;
@@ -252,6 +284,9 @@ Wine::Wine() {
 Wine& Wine::Get() {
   static Wine* wine = [] {
     auto* w = new Wine();
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display)
+      std::fprintf(stderr, "e2e: DISPLAY is not set; run the tests under `xvfb-run -a dbus-run-session --`\n");
     MakeDirs(w->home_);
     MakeDirs(w->LogDir());
     // One suite at a time per test user: other processes wait here (bounded).
@@ -260,8 +295,9 @@ Wine& Wine::Get() {
     auto start = Clock::now();
     while (w->lockFd_ >= 0 && flock(w->lockFd_, LOCK_EX | LOCK_NB) != 0 && ElapsedMs(start) < 900000)
       SleepMs(100);
-    if (!Exists(w->prefix_ + "/.mdk-e2e-ready")) w->CreatePrefix();
-    w->EnsureServer();
+    if (!Exists(w->prefix_ + "/.mdk-e2e-ready") && !w->CreatePrefix())
+      std::fprintf(stderr, "e2e: the Wine prefix %s could not be created\n", w->prefix_.c_str());
+    if (!w->EnsureServer()) std::fprintf(stderr, "e2e: no wineserver for %s\n", w->prefix_.c_str());
     return w;
   }();
   return *wine;

@@ -1,7 +1,11 @@
 // Checks of the end-to-end harness itself, with the Windows test tools only
 // (no modrik.exe needed): message boxes, exit codes, hangs, environment
 // changes, the fake players' records and the field format.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
 
 #include "harness.h"
 
@@ -41,6 +45,29 @@ TEST(HarnessRecords, NativeRecordsKeepBlanksQuotesAndLineFeeds) {
   EXPECT_EQ(recs[0].argv0, "/p/play");
   EXPECT_EQ(recs[0].cwd, "/usr/bin");
   EXPECT_EQ(recs[0].args, (std::vector<std::string>{"a b", "\"q\"\n", ""}));
+}
+
+TEST(HarnessProcess, ExitCodesFailuresAndBounds) {
+  const std::string logs = "/tmp/mdk-e2e-process-" + std::to_string(::getpid());
+  RunResult r = RunProcess({"/nonexistent/mdk/program"}, {}, logs + "/a", 5000);
+  EXPECT_FALSE(r.started);
+  r = RunProcess({"sh", "-c", "printf 'o\\0ut'; printf err >&2; exit 127"}, {"PATH=/usr/bin:/bin"}, logs + "/b", 5000);
+  EXPECT_TRUE(r.started);
+  EXPECT_EQ(r.exitCode, 127);
+  EXPECT_EQ(r.out, std::string("o\0ut", 4));
+  EXPECT_EQ(r.err, "err");
+  auto t0 = std::chrono::steady_clock::now();
+  r = RunProcess({"sleep", "20"}, {"PATH=/usr/bin:/bin"}, logs + "/c", 300);
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_TRUE(r.timedOut);
+  EXPECT_LT(ms, 3000);
+  // Only standard input, output and error reach the child (and the
+  // descriptor ls opens to read the folder).
+  int extra = ::open("/dev/null", O_RDONLY);
+  r = RunProcess({"ls", "/proc/self/fd"}, {"PATH=/usr/bin:/bin"}, logs + "/d", 5000);
+  ::close(extra);
+  EXPECT_EQ(r.out, "0\n1\n2\n3\n");
+  RemoveTree(logs);
 }
 
 TEST(HarnessWine, WindowsPathOfHostPaths) {
