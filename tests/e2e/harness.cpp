@@ -80,7 +80,10 @@ void CloseDescriptorsExcept(int keep) {
 // ---- build products -----------------------------------------------------------------
 
 std::string WinBuildDir() { return MODRIK_WIN_DIR_PATH; }
-std::string ModrikExe() { return WinBuildDir() + "/modrik.exe"; }
+std::string ModrikExe() {
+  const char* other = std::getenv("MODRIK_E2E_EXE");
+  return other && *other ? std::string(other) : WinBuildDir() + "/modrik.exe";
+}
 std::string ToolExe(const std::string& name) {
   return std::string(MODRIK_TOOLS_DIR_PATH) + "/" + name + ".exe";
 }

@@ -19,7 +19,8 @@ namespace e2e {
 
 // The Windows build folder (holds modrik.exe).
 std::string WinBuildDir();
-// modrik.exe as built (may not exist yet).
+// modrik.exe as built (may not exist yet), or the host path given in the
+// environment variable MODRIK_E2E_EXE (to try another build of the program).
 std::string ModrikExe();
 // A Windows test tool by name, e.g. ToolExe("mdkdrive") -> .../tests/win/mdkdrive.exe.
 std::string ToolExe(const std::string& name);
