@@ -71,7 +71,7 @@ std::optional<std::string> FieldValue(const Fields& fields, const std::string& k
 
 // The outcome of a host process run with a bound.
 struct RunResult {
-  bool started = false;
+  bool started = false;   // false: it could not be started (err says why)
   bool timedOut = false;  // killed at the bound
   int exitCode = -1;      // exit status, or -1 after a signal
   std::string out;        // captured standard output (from a file)
