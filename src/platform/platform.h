@@ -118,9 +118,11 @@ class Platform {
   // The same start, without waiting; returns the started process for
   // WaitForEnd, or 0 when it could not be started.
   virtual Handle StartHiddenProcess(const std::string& commandLine) = 0;
-  // Waits at most timeoutMs for a process from StartHiddenProcess to end,
-  // then lets go of it.
-  virtual void WaitForEnd(Handle process, unsigned timeoutMs) = 0;
+  // Waits at most timeoutMs for a process from StartHiddenProcess to end;
+  // true when it has ended (0 ms only asks).
+  virtual bool WaitForEnd(Handle process, unsigned timeoutMs) = 0;
+  // Lets go of a process from StartHiddenProcess.
+  virtual void CloseProcess(Handle process) = 0;
   // A lock shared by every process of the Wine prefix (a named mutex). Waits
   // at most timeoutMs for it; returns a handle for UnlockNamed, or 0 when
   // the lock could not be had (the caller then goes on without it). The same

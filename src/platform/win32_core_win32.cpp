@@ -217,10 +217,13 @@ Handle Win32Platform::StartHiddenProcess(const std::string& commandLine) {
   return reinterpret_cast<Handle>(process.hProcess);
 }
 
-void Win32Platform::WaitForEnd(Handle process, unsigned timeoutMs) {
-  if (process == 0) return;
-  WaitForSingleObject(reinterpret_cast<HANDLE>(process), timeoutMs);
-  CloseHandle(reinterpret_cast<HANDLE>(process));
+bool Win32Platform::WaitForEnd(Handle process, unsigned timeoutMs) {
+  if (process == 0) return true;
+  return WaitForSingleObject(reinterpret_cast<HANDLE>(process), timeoutMs) != WAIT_TIMEOUT;
+}
+
+void Win32Platform::CloseProcess(Handle process) {
+  if (process != 0) CloseHandle(reinterpret_cast<HANDLE>(process));
 }
 
 Handle Win32Platform::LockNamed(const std::string& name, unsigned timeoutMs) {

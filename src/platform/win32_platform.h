@@ -30,7 +30,8 @@ class Win32Platform final : public Platform {
                   const std::string& directory, int show) override;
   bool StartHidden(const std::string& commandLine, bool wait) override;
   Handle StartHiddenProcess(const std::string& commandLine) override;
-  void WaitForEnd(Handle process, unsigned timeoutMs) override;
+  bool WaitForEnd(Handle process, unsigned timeoutMs) override;
+  void CloseProcess(Handle process) override;
   Handle LockNamed(const std::string& name, unsigned timeoutMs) override;
   void UnlockNamed(Handle lock) override;
   void* WineGetVersionAddress() override;

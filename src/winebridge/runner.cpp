@@ -29,10 +29,10 @@ constexpr unsigned kStartWaitMs = 10000;
 
 // There is one dues.sh (and one dues.log) per user, and several modrik
 // processes may run at once when a program opens several files together.
-// Each holds this lock from rewriting dues.sh until its shell has the script
-// (Wine's start program has ended) and the pause after that has passed; a
-// capture holds it until its last read. So no process rewrites the script
-// before the shell of another has opened it.
+// Each holds this lock from rewriting dues.sh until the pause after starting
+// its shell has passed and Wine's start program, which hands the script to
+// the shell, has ended; a capture holds it until its last read. So no process
+// rewrites the script before the shell of another has opened it.
 platform::Handle LockUnixScript() {
   return platform::Sys().LockNamed("modrik-dues-" + UserName(), kLockWaitMs);
 }
@@ -107,8 +107,14 @@ void RunUnixCommand(const std::string& command) {
   const platform::Handle lock = LockUnixScript();
   WriteUnixScript(command);
   const platform::Handle started = sys.StartHiddenProcess(StartLine("/bin/sh " + ScriptUnixPath()));
-  sys.WaitForEnd(started, kStartWaitMs);
   sys.SleepMs(kPauseMs);
+  // When Wine's start program is slower than the pause, the shell may not
+  // have the script yet: the pause then counts from the start program's end.
+  if (!sys.WaitForEnd(started, 0)) {
+    sys.WaitForEnd(started, kStartWaitMs);
+    sys.SleepMs(kPauseMs);
+  }
+  sys.CloseProcess(started);
   sys.UnlockNamed(lock);
 }
 

@@ -233,10 +233,17 @@ platform::Handle FakePlatform::StartHiddenProcess(const std::string& commandLine
   return processes.size();  // the index of the start, plus one
 }
 
-void FakePlatform::WaitForEnd(platform::Handle process, unsigned timeoutMs) {
-  if (process == 0) return;
+bool FakePlatform::WaitForEnd(platform::Handle process, unsigned timeoutMs) {
+  if (process == 0) return true;
   endWaits.push_back({process - 1, timeoutMs});
   lockDepthAtEndWait.push_back(lockDepth);
+  int waits = 0;
+  for (const auto& w : endWaits) waits += w.first == process - 1 ? 1 : 0;
+  return waits > endsAfterWaits;
+}
+
+void FakePlatform::CloseProcess(platform::Handle process) {
+  if (process != 0) ++closedProcesses;
 }
 
 platform::Handle FakePlatform::LockNamed(const std::string& name, unsigned) {

@@ -85,9 +85,12 @@ class FakePlatform : public platform::Platform {
   std::vector<std::string> lockNames;
   int lockDepth = 0;
   std::vector<int> lockDepthAtStart;
-  // Waits for started processes: the index in `processes` and the bound.
+  // Waits for started processes: the index in `processes` and the bound;
+  // a process counts as ended after `endsAfterWaits` waits on it.
   std::vector<std::pair<std::size_t, unsigned>> endWaits;
   std::vector<int> lockDepthAtEndWait;
+  int endsAfterWaits = 0;
+  int closedProcesses = 0;
   std::vector<int> lockDepthAtRead;
   bool lockUnavailable = false;
   std::vector<unsigned> sleeps;
@@ -130,7 +133,8 @@ class FakePlatform : public platform::Platform {
                   int show) override;
   bool StartHidden(const std::string& commandLine, bool wait) override;
   platform::Handle StartHiddenProcess(const std::string& commandLine) override;
-  void WaitForEnd(platform::Handle process, unsigned timeoutMs) override;
+  bool WaitForEnd(platform::Handle process, unsigned timeoutMs) override;
+  void CloseProcess(platform::Handle process) override;
   platform::Handle LockNamed(const std::string& name, unsigned timeoutMs) override;
   void UnlockNamed(platform::Handle lock) override;
   void* WineGetVersionAddress() override;

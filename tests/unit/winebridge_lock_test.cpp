@@ -21,12 +21,26 @@ TEST(UnixScriptLock, HeldFromWritingTheScriptUntilThePauseHasPassed) {
   EXPECT_EQ(sys.lockDepthAtStart, (std::vector<int>{1, 1}));
   EXPECT_EQ(sys.lockDepth, 0);
   EXPECT_EQ(sys.lockNames, (std::vector<std::string>{"modrik-dues-guest"}));
+  // The start program had ended by the end of the pause: one look, no wait.
   EXPECT_EQ(sys.sleeps, (std::vector<unsigned>{250}));
-  // The shell's start is waited for, bounded, with the lock still held.
   ASSERT_EQ(sys.endWaits.size(), 1u);
-  EXPECT_EQ(sys.endWaits[0].first, 1u);
-  EXPECT_EQ(sys.endWaits[0].second, 10000u);
+  EXPECT_EQ(sys.endWaits[0], (std::pair<std::size_t, unsigned>{1u, 0u}));
   EXPECT_EQ(sys.lockDepthAtEndWait, (std::vector<int>{1}));
+  EXPECT_EQ(sys.closedProcesses, 1);
+}
+
+TEST(UnixScriptLock, SlowStartProgramIsWaitedForWithTheLockHeld) {
+  fake::FakePlatform sys;
+  UnderWine(sys);
+  sys.endsAfterWaits = 1;  // still running when the pause is over
+  modrik::RunUnixCommand("ls");
+  ASSERT_EQ(sys.endWaits.size(), 2u);
+  EXPECT_EQ(sys.endWaits[1], (std::pair<std::size_t, unsigned>{1u, 10000u}));
+  EXPECT_EQ(sys.lockDepthAtEndWait, (std::vector<int>{1, 1}));
+  // The pause is taken again from the start program's end.
+  EXPECT_EQ(sys.sleeps, (std::vector<unsigned>{250, 250}));
+  EXPECT_EQ(sys.lockDepth, 0);
+  EXPECT_EQ(sys.closedProcesses, 1);
 }
 
 TEST(UnixScriptLock, CaptureHoldsItUntilItsLastRead) {
