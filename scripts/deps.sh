@@ -13,7 +13,8 @@ have_cmd g++ || need+=(g++)
 have_cmd x86_64-w64-mingw32-g++ || need+=(g++-mingw-w64-x86-64)
 have_cmd x86_64-w64-mingw32-windres || need+=(mingw-w64-tools binutils-mingw-w64-x86-64)
 have_cmd wine || need+=(wine64 wine)
-have_cmd xvfb-run || need+=(xvfb xauth)
+have_cmd xvfb-run || need+=(xvfb)
+have_cmd xauth || need+=(xauth)
 have_cmd dbus-run-session || need+=(dbus-user-session)
 have_cmd gio || need+=(libglib2.0-bin)
 for pkg in libgtest-dev libgmock-dev gvfs gvfs-daemons python3-gi gir1.2-glib-2.0; do
@@ -26,5 +27,5 @@ if [ "${#need[@]}" -gt 0 ]; then
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -q
-  $SUDO apt-get install -y -q --no-install-recommends "${need[@]}"
+  $SUDO apt-get install -y -q "${need[@]}"
 fi
