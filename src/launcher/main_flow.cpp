@@ -24,6 +24,13 @@ const char kShellVerb[] = "open";
 
 bool IsUnixPlayer() { return !PlayerPath.empty() && PlayerPath[0] == '/'; }
 
+// A word of the translated tail that still names a Windows drive ("X:/..."):
+// the tail is translated as one path, so only its first word was converted.
+bool IsWindowsDrivePath(const std::string& word) {
+  return word.size() >= 3 && word[1] == ':' && word[2] == '/' &&
+         ((word[0] >= 'a' && word[0] <= 'z') || (word[0] >= 'A' && word[0] <= 'Z'));
+}
+
 // Starts the player in the first matching way: hidden, on the Unix host, or
 // through the Windows shell.
 void StartPlayer() {
@@ -48,6 +55,10 @@ void StartPlayer() {
       args = {CommandParam(1), WindowsToUnixPath(CommandParam(2))};
     } else {
       args = SplitTranslatedTail(WindowsToUnixPath(tail));
+      // Several files opened together: each later path is translated too,
+      // so that every file reaches the player, not only the first.
+      for (std::size_t i = 1; i < args.size(); ++i)
+        if (IsWindowsDrivePath(args[i])) args[i] = WindowsToUnixPath(args[i]);
     }
     RunUnixPlayer(PlayerPath, args);
     return;

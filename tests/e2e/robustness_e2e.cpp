@@ -219,3 +219,18 @@ TEST_F(Robustness, UserWithoutAHomeFolderStillGetsAWindowsPlayer) {
   EXPECT_EQ(WinPlayerStart().cmdline, "\"" + winPlayer_ + "\" a.mkv");
   EXPECT_FALSE(Exists("/home/nosuchuser"));
 }
+
+TEST_F(Robustness, SeveralFilesOpenedTogetherAllReachThePlayer) {
+  ASSERT_TRUE(WriteFile(dir_.Host("app/modrik.ini"), "[modrik]\r\nvlcpath=" + nativePlayer_ + "\r\n"));
+  ASSERT_TRUE(WriteFile(dir_.Host("first clip.mkv"), "1"));
+  ASSERT_TRUE(WriteFile(dir_.Host("second (b).mkv"), "2"));
+  ASSERT_TRUE(WriteFile(dir_.Host("third.mkv"), "3"));
+  DriveResult d = Run("\"" + dir_.Win("first clip.mkv") + "\" \"" + dir_.Win("second (b).mkv") + "\" " +
+                      dir_.Win("third.mkv"));
+  ExpectCleanEndWithoutBox(d);
+  NativePlayerRecord got = NativePlayerStart();
+  ASSERT_EQ(got.args.size(), 3u);
+  EXPECT_EQ(ReadFile(got.args[0]), "1");
+  EXPECT_EQ(got.args[1], dir_.Host("second (b).mkv"));
+  EXPECT_EQ(got.args[2], dir_.Host("third.mkv"));
+}

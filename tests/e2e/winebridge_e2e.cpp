@@ -211,23 +211,18 @@ TEST_F(NativePlayer, HostileFileNamesReachThePlayerLiterally) {
   ASSERT_TRUE(WriteFile(host(quotesAndGlobs), "q"));
   ASSERT_TRUE(WriteFile(host(controlsAndAccents), "c"));
 
-  // Blank-free names as an unquoted tail: the tail is translated as one
-  // path, so the first word names its file and the others are passed on
-  // word for word, with their backslashes turned.
+  // Blank-free names as an unquoted tail: each word is one of the files and
+  // reaches the player as that file's path.
   std::string tail;
   Args expected;
   for (const std::string& name : commandNames) {
-    std::string word = win(name);
-    tail += (tail.empty() ? "" : " ") + word;
-    for (char& c : word)
-      if (c == '\\') c = '/';
-    expected.push_back(expected.empty() ? host(name) : word);
+    tail += (tail.empty() ? "" : " ") + win(name);
+    expected.push_back(host(name));
   }
   NativePlayerRecord got = Play(tail);
   EXPECT_EQ(got.args, expected);
-  if (!got.args.empty()) {
-    EXPECT_EQ(ReadFile(got.args[0]), commandNames[0]);
-  }
+  for (std::size_t i = 0; i < got.args.size() && i < commandNames.size(); ++i)
+    EXPECT_EQ(ReadFile(got.args[i]), commandNames[i]);
 
   // One quoted path: it reaches the player through the drive link of C:.
   const std::string prefixC = Wine::Get().Prefix() + "/dosdevices/c:";

@@ -234,6 +234,14 @@ TEST_F(UnixPlayerStart, UnquotedTailIsSplitAtBlanks) {
   EXPECT_EQ(HostCommand(sys), "'/usr/bin/vlc' '/media/cdrom/a.mkv' '--loop'");
 }
 
+TEST_F(UnixPlayerStart, SeveralFilesAreEachTranslated) {
+  sys.commandLine = "modrik.exe \"C:\\My Videos\\a.mkv\" \"d:\\b c.mkv\" E:\\e.mkv --loop x:y z:/w";
+  modrik::MainRoutine();
+  EXPECT_EQ(HostCommand(sys),
+            "'/usr/bin/vlc' '/home/guest/.wine/dosdevices/c:/My Videos/a.mkv' '/media/cdrom/b c.mkv' "
+            "'/home/guest/.wine/dosdevices/e:/e.mkv' '--loop' 'x:y' '/w'");
+}
+
 TEST_F(UnixPlayerStart, MissingPlayerOnTheHostIsReported) {
   sys.files.erase(fake::FakePlatform::Key("z:\\usr\\bin\\vlc"));
   sys.commandLine = "modrik.exe D:\\a.mkv";
