@@ -19,7 +19,8 @@ namespace {
 
 const char kSettingsFileName[] = "modrik.ini";
 const char kHiddenSwitch[] = "/hidden";
-const char kRandomOption[] = "--random ";
+// The random-play option, passed to the player as a word of its own.
+const char kRandomOption[] = "--random";
 const char kShellVerb[] = "open";
 
 bool IsUnixPlayer() { return !PlayerPath.empty() && PlayerPath[0] == '/'; }
@@ -48,9 +49,7 @@ void StartPlayer() {
     // file name is ever read by the host shell as anything but text.
     std::vector<std::string> args;
     if (tail.empty()) {
-      std::string option = kRandomOption;
-      option.pop_back();  // the option word without its separating blank
-      args = {option, WindowsToUnixPath(sys.CurrentDirectory())};
+      args = {kRandomOption, WindowsToUnixPath(sys.CurrentDirectory())};
     } else if (!CommandParam(1).empty() && CommandParam(1)[0] == '-') {
       args = {CommandParam(1), WindowsToUnixPath(CommandParam(2))};
     } else {
