@@ -55,7 +55,7 @@ std::string DesktopEntryText(const std::string& exePath, const std::string& icon
   const std::string lines[] = {
       "[Desktop Entry]",
       "Name=" + EntryValue(FileNameWithoutExtension(exePath)),
-      "StartupWMClass=" + EntryValue(sys.LowerAnsi(FileNameOf(exePath))),
+      "StartupWMClass=" + EntryValue(sys.LowerCase(FileNameOf(exePath))),
       "NoDisplay=true",
       "Type=Application",
       "Terminal=false",
@@ -64,9 +64,8 @@ std::string DesktopEntryText(const std::string& exePath, const std::string& icon
   };
   std::string text;
   for (const std::string& line : lines) text += line + "\r\n";
-  // The program holds its texts in the ANSI code page; desktop entries are
-  // UTF-8, and GLib will not read a value that is not.
-  return sys.AnsiToUtf8(text);
+  // UTF-8, as the program holds it: GLib reads no other value.
+  return text;
 }
 
 int WriteDesktopEntry(const std::string& exePath) {

@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "desktop/desktop.h"
-#include "launcher/launcher.h"
+#include "common/common.h"
 #include "platform/platform.h"
+#include "platform/utf8.h"
 #include "winebridge/winebridge.h"
 
 namespace modrik {
@@ -70,7 +71,7 @@ std::string IconFileBytes(const std::vector<GroupImage>& images) {
 std::string DesktopName(const std::string& text) {
   std::string name = FileNameWithoutExtension(text);
   name.erase(std::remove(name.begin(), name.end(), ' '), name.end());
-  return platform::Sys().LowerAnsi(name);
+  return platform::Sys().LowerCase(name);
 }
 
 std::string IconFileFor(const std::string& exePath) {
@@ -119,7 +120,7 @@ std::int32_t ExtractIconFile(const std::string& modulePath, std::int32_t wantedG
   const std::size_t first = path.find_first_not_of('"');
   path = first == std::string::npos ? std::string() : path.substr(first);
   while (!path.empty() && path.back() == '"') path.pop_back();
-  if (path.size() > kModulePathLimit) path.resize(kModulePathLimit);
+  path = platform::Utf8Left(path, kModulePathLimit);
 
   const platform::Handle module = sys.LoadModule(path);
   if (module == 0) return 0;

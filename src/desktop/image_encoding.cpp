@@ -50,11 +50,11 @@ std::string FindEncoderClsid(const std::string& mimeType) {
   auto& sys = platform::Sys();
   std::vector<platform::ImageEncoder> encoders;
   if (sys.ImageEncoders(&encoders) != 0) return std::string();
-  const std::string wanted = sys.UpperAnsi(mimeType);
+  const std::string wanted = sys.UpperCase(mimeType);
   for (const platform::ImageEncoder& encoder : encoders) {
-    const std::u16string mime = encoder.mimeType.substr(0, encoder.mimeType.find(u'\0'));
+    const std::string mime = encoder.mimeType.substr(0, encoder.mimeType.find('\0'));
     if (mime.empty()) continue;
-    if (sys.UpperAnsi(sys.WideToAnsi(mime)).find(wanted) != std::string::npos)
+    if (sys.UpperCase(mime).find(wanted) != std::string::npos)
       return ClsidToText(encoder.clsid);
   }
   return std::string();
@@ -69,7 +69,7 @@ int SaveImageWithEncoder(platform::Handle image, const std::string& fileName,
   std::uint8_t clsid[16];
   if (encoder.empty() || !ClsidFromText(encoder, clsid)) return kStatusInvalidParameter;
   // The name goes to GDI+ as it is, surrounding blanks included.
-  return sys.SaveImage(image, sys.AnsiToWide(fileName), clsid);
+  return sys.SaveImage(image, fileName, clsid);
 }
 
 int SaveImageAsPng(platform::Handle image, const std::string& fileName) {

@@ -2,7 +2,7 @@
 // every start. The existing desktop entry is the only record that it has
 // happened: deleting the entry makes the next start write it again.
 #include "desktop/desktop.h"
-#include "launcher/launcher.h"
+#include "common/common.h"
 #include "platform/platform.h"
 #include "winebridge/winebridge.h"
 

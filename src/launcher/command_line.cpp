@@ -17,28 +17,33 @@ std::string CommandTailOf(const std::string& commandLine) {
   return commandLine.substr(pos);
 }
 
-std::string CommandParamOf(const std::string& tail, int n) {
+std::vector<std::string> CommandParamsOf(const std::string& tail) {
+  std::vector<std::string> params;
   std::size_t pos = 0;
-  int index = 0;
   while (pos < tail.size()) {
     while (pos < tail.size() && tail[pos] == ' ') ++pos;
     if (pos >= tail.size()) break;
-    std::string param;
     if (tail[pos] == '"') {
-      std::size_t close = tail.find('"', pos + 1);
-      std::size_t end = close == std::string::npos ? tail.size() : close;
-      param = tail.substr(pos + 1, end - pos - 1);
+      const std::size_t close = tail.find('"', pos + 1);
+      const std::size_t end = close == std::string::npos ? tail.size() : close;
+      std::string param = tail.substr(pos + 1, end - pos - 1);
       pos = close == std::string::npos ? tail.size() : close + 1;
-      if (param.empty()) continue;  // an empty pair of quotes does not count
+      // An empty pair of quotes does not count.
+      if (!param.empty()) params.push_back(param);
     } else {
       std::size_t end = tail.find(' ', pos);
       if (end == std::string::npos) end = tail.size();
-      param = tail.substr(pos, end - pos);
+      params.push_back(tail.substr(pos, end - pos));
       pos = end;
     }
-    if (++index == n) return param;
   }
-  return std::string();
+  return params;
+}
+
+std::string CommandParamOf(const std::string& tail, int n) {
+  const std::vector<std::string> params = CommandParamsOf(tail);
+  if (n < 1 || static_cast<std::size_t>(n) > params.size()) return std::string();
+  return params[n - 1];
 }
 
 std::string CommandTail() { return CommandTailOf(platform::Sys().CommandLine()); }

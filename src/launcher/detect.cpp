@@ -1,6 +1,7 @@
 // Player auto-detection on a first run.
 #include "launcher/launcher.h"
 #include "platform/platform.h"
+#include "platform/utf8.h"
 #include "winebridge/winebridge.h"
 
 namespace modrik {
@@ -39,7 +40,8 @@ std::string PlayerFromWhereis(const std::string& output) {
 
 std::string ReadRegistryString(std::uint32_t root, const std::string& subkey,
                                const std::string& valueName) {
-  return platform::Sys().RegistryValueText(root, subkey.substr(0, 299), valueName.substr(0, 255));
+  return platform::Sys().RegistryValueText(root, platform::Utf8Left(subkey, 299),
+                                           platform::Utf8Left(valueName, 255));
 }
 
 void DetectPlayer() {

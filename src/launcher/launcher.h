@@ -1,8 +1,10 @@
-// The launcher: main routine, command line, settings file, player detection.
+// The launcher's rules: the command line, the settings file, player
+// detection and the arguments a native player receives.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace modrik {
 
@@ -11,28 +13,29 @@ extern bool UnderWine;
 extern std::string SettingsPath;
 extern std::string PlayerPath;
 
-// Fixed texts.
-extern const char kProgramName[];     // "modrik"
-extern const char kVersionText[];     // "1.3"
-std::string MessageTitle();           // "modrik 1.3"
-std::string FirstRunQuestion();
-std::string PlayerNotFoundMessage();  // names SettingsPath
-
-// The main routine; returns the process exit code (always 0).
-int MainRoutine();
-
-// True when the file system reports attributes for the path (file or folder).
-bool PathExists(const std::string& path);
-
-// The launcher's view of its own command line.
+// ---- the command line ----
 std::string CommandTail();
 std::string CommandParam(int n);
 // The same rules applied to given texts.
 std::string CommandTailOf(const std::string& commandLine);
 std::string CommandParamOf(const std::string& tail, int n);
+// Every parameter of a tail, in order.
+std::vector<std::string> CommandParamsOf(const std::string& tail);
 
-// The folder of the running executable, with its trailing backslash.
-std::string ExecutableFolder();
+// One word of a command tail: its text, and the text as it stands in the
+// tail (its double quotes included).
+struct TailWord {
+  std::string text;
+  std::string source;
+};
+// Blanks (space, tab) outside double quotes separate words; the quotes
+// group and are removed from the text; every other character is literal.
+std::vector<TailWord> SplitTailWords(const std::string& tail);
+
+// The arguments a native player receives for the command tail, relative
+// names taken in the caller's working folder.
+std::vector<std::string> UnixPlayerArguments(const std::string& tail,
+                                             const std::string& currentDirectory);
 
 // ---- settings file ----
 std::string SettingsTemplateText(const std::string& playerPath);

@@ -3,10 +3,16 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "common/common.h"
 #include "launcher/launcher.h"
 #include "platform/platform.h"
+#include "platform/utf8.h"
 
 namespace modrik {
+
+bool UnderWine = false;
+std::string SettingsPath;
+std::string PlayerPath;
 
 namespace {
 
@@ -74,12 +80,6 @@ double BasedPrefix(const std::string& text, std::size_t pos, int base) {
 
 }  // namespace
 
-std::string ExecutableFolder() {
-  std::string path = platform::Sys().ModulePath();
-  std::size_t slash = path.find_last_of('\\');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 std::string SettingsTemplateText(const std::string& playerPath) {
   return std::string("[modrik]\r\n") +
          "# Replace the following with any 'vlc.exe' filepath you want to use:\r\n" +
@@ -88,7 +88,7 @@ std::string SettingsTemplateText(const std::string& playerPath) {
 }
 
 void WriteSettingsTemplate() {
-  platform::Sys().WriteWholeFile(SettingsPath, SettingsTemplateText(PlayerPath));
+  platform::Sys().WriteTextFile(SettingsPath, SettingsTemplateText(PlayerPath));
 }
 
 void ReadPlayerPath() { PlayerPath = GetIniString(SettingsPath, kSection, kPlayerKey); }
@@ -133,7 +133,7 @@ std::int32_t IniTextToNumber(const std::string& text) {
 }
 
 std::int32_t DeleteRegistryKey(std::uint32_t root, const std::string& subkey) {
-  return platform::Sys().RegistryDeleteKey(root, subkey.substr(0, 254));
+  return platform::Sys().RegistryDeleteKey(root, platform::Utf8Left(subkey, 254));
 }
 
 }  // namespace modrik

@@ -4,8 +4,9 @@
 // Windows (and under Wine) the real implementation in win32_platform.cpp is
 // used; the unit tests on Linux install a scripted stand-in with SetPlatform.
 //
-// Texts are byte strings in the process's ANSI code page, as the program
-// holds them. Handles are opaque integers (module, icon, GDI+ image).
+// Texts are UTF-8, as the program holds them; the real implementation talks
+// to Windows through its wide (UTF-16) API and is the one place that converts.
+// Handles are opaque integers (module, icon, GDI+ image).
 #pragma once
 
 #include <cstdint>
@@ -28,7 +29,7 @@ constexpr unsigned kMbIconInformation = 0x40;
 constexpr int kIdYes = 6;
 constexpr int kIdNo = 7;
 
-// Show states for ShellExecuteA.
+// Show states for ShellExecuteW.
 constexpr int kSwShow = 5;
 constexpr int kSwShowMinNoActive = 7;
 
@@ -36,7 +37,7 @@ constexpr int kSwShowMinNoActive = 7;
 constexpr std::uintptr_t kRtIcon = 3;
 constexpr std::uintptr_t kRtGroupIcon = 14;
 
-// One entry reported by a directory search (FindFirstFileA / FindNextFileA).
+// One entry reported by a directory search (FindFirstFileW / FindNextFileW).
 struct FoundFile {
   std::string name;  // as stored on disk
   bool directory = false;
@@ -47,7 +48,7 @@ struct FoundFile {
 // One GDI+ image encoder: the two fields of ImageCodecInfo that are used.
 struct ImageEncoder {
   std::uint8_t clsid[16] = {};
-  std::u16string mimeType;
+  std::string mimeType;
 };
 
 // A resource name as Windows passes it: either a pointer to a text or a
@@ -64,21 +65,25 @@ class Platform {
   virtual ~Platform() = default;
 
   // ---- process and environment -------------------------------------------
-  virtual std::string CommandLine() = 0;  // GetCommandLineA
+  virtual std::string CommandLine() = 0;  // GetCommandLineW
   // Full path of the module that holds the program's code (the executable
   // itself, also when another program has loaded it to call its exports).
   virtual std::string ModulePath() = 0;
-  virtual std::string CurrentDirectory() = 0;  // GetCurrentDirectoryA
-  // GetEnvironmentVariableA; empty when the variable is missing.
+  virtual std::string CurrentDirectory() = 0;  // GetCurrentDirectoryW
+  // GetEnvironmentVariableW; empty when the variable is missing.
   virtual std::string EnvironmentVariable(const std::string& name) = 0;
   virtual void SleepMs(unsigned milliseconds) = 0;
 
   // ---- files ----------------------------------------------------------------
-  // True when GetFileAttributesA succeeds for the path.
+  // True when GetFileAttributesW succeeds for the path.
   virtual bool FileAttributesExist(const std::string& path) = 0;
   // Opens (creating when missing) for writing, cuts the file to zero length,
   // writes the bytes in one write and closes it. False on any failure.
   virtual bool WriteWholeFile(const std::string& path, const std::string& bytes) = 0;
+  // The same for a text file: written in the ANSI code page when every
+  // character of the text has a place there (and the bytes read back as the
+  // same text), otherwise as UTF-8, so that nothing is lost.
+  virtual bool WriteTextFile(const std::string& path, const std::string& text) = 0;
   // Opens for reading, sharing read and write access, creating an empty file
   // when missing; reads as many bytes as the file's current length.
   virtual std::string ReadSharedFile(const std::string& path) = 0;
@@ -89,29 +94,31 @@ class Platform {
   virtual std::vector<FoundFile> FindFiles(const std::string& pattern) = 0;
 
   // ---- settings files and registry -----------------------------------------
-  // GetPrivateProfileStringA into a buffer of bufferSize bytes; returns the
-  // buffer's text up to its first NUL.
+  // GetPrivateProfileString into a buffer of bufferSize characters; returns
+  // the buffer's text up to its first NUL. The file is read as UTF-8 when its
+  // bytes are valid UTF-8 (with or without a byte-order mark), otherwise in
+  // the ANSI code page.
   virtual std::string ProfileString(const std::string& section, const std::string& key,
                                     const std::string& fallback, const std::string& file,
                                     std::size_t bufferSize) = 0;
   // Opens root\subkey for reading, queries the named value (empty name: the
-  // default value) into a zeroed 256-byte buffer, closes the key. Returns the
+  // default value) into a zeroed buffer of 256 characters, closes the key. Returns the
   // buffer's text up to its first zero byte; empty when the key cannot be
   // opened.
   virtual std::string RegistryValueText(std::uint32_t root, const std::string& subkey,
                                         const std::string& valueName) = 0;
   // Opens root\subkey with full access; when that fails returns 0 and deletes
-  // nothing, otherwise returns RegDeleteKeyA's result.
+  // nothing, otherwise returns RegDeleteKeyW's result.
   virtual std::int32_t RegistryDeleteKey(std::uint32_t root, const std::string& subkey) = 0;
 
   // ---- user interface and processes -----------------------------------------
-  // MessageBoxA with no owner window; returns the answer.
+  // MessageBoxW with no owner window; returns the answer.
   virtual int ShowMessage(const std::string& text, const std::string& title, unsigned style) = 0;
-  // ShellExecuteA with no owner window.
+  // ShellExecuteW with no owner window.
   virtual void ShellStart(const std::string& verb, const std::string& file,
                           const std::string& parameters, const std::string& directory,
                           int show) = 0;
-  // CreateProcessA with the command line, hidden (STARTF_USESHOWWINDOW,
+  // CreateProcessW with the command line, hidden (STARTF_USESHOWWINDOW,
   // SW_HIDE), NORMAL_PRIORITY_CLASS. When wait is set, waits without limit
   // for the process to end. False when the process could not be started.
   virtual bool StartHidden(const std::string& commandLine, bool wait) = 0;
@@ -136,22 +143,18 @@ class Platform {
   virtual void* WineGetVersionAddress() = 0;
 
   // ---- text -------------------------------------------------------------------
-  virtual std::string LowerAnsi(const std::string& text) = 0;  // CharLowerBuffA
-  virtual std::string UpperAnsi(const std::string& text) = 0;  // CharUpperBuffA
-  virtual std::string AnsiToUtf8(const std::string& text) = 0;
-  virtual std::string Utf8ToAnsi(const std::string& text) = 0;
-  virtual std::u16string AnsiToWide(const std::string& text) = 0;
-  virtual std::string WideToAnsi(const std::u16string& text) = 0;
+  virtual std::string LowerCase(const std::string& text) = 0;  // CharLowerBuffW
+  virtual std::string UpperCase(const std::string& text) = 0;  // CharUpperBuffW
 
   // ---- resources and icons ------------------------------------------------------
-  virtual Handle LoadModule(const std::string& path) = 0;  // LoadLibraryA; 0 on failure
-  // EnumResourceNamesA(module, RT_GROUP_ICON, ...), calling back on this thread.
+  virtual Handle LoadModule(const std::string& path) = 0;  // LoadLibraryW; 0 on failure
+  // EnumResourceNamesW(module, RT_GROUP_ICON, ...), calling back on this thread.
   virtual void EnumIconGroups(Handle module, IconGroupCallback callback) = 0;
-  // FindResourceA + LoadResource + LockResource + SizeofResource. False when
+  // FindResourceW + LoadResource + LockResource + SizeofResource. False when
   // any step fails; otherwise the resource's bytes.
   virtual bool ResourceBytes(Handle module, ResourceName name, std::uintptr_t type,
                              std::string* bytes) = 0;
-  // LoadImageA(NULL, path, IMAGE_ICON, width, height, LR_LOADFROMFILE); 0 on failure.
+  // LoadImageW(NULL, path, IMAGE_ICON, width, height, LR_LOADFROMFILE); 0 on failure.
   virtual Handle LoadIconFile(const std::string& path, int width, int height) = 0;
 
   // ---- GDI+ flat interface (statuses: 0 Ok, 2 InvalidParameter, ...) ----------
@@ -163,7 +166,7 @@ class Platform {
   // second call, and the records in GDI+'s order.
   virtual int ImageEncoders(std::vector<ImageEncoder>* encoders) = 0;
   // GdipSaveImageToFile with no encoder parameters.
-  virtual int SaveImage(Handle image, const std::u16string& file, const std::uint8_t clsid[16]) = 0;
+  virtual int SaveImage(Handle image, const std::string& file, const std::uint8_t clsid[16]) = 0;
 };
 
 // The platform in use.

@@ -1,9 +1,13 @@
-// The real platform: process, files, settings, registry, shell and text.
+// The real platform: process, files, settings, registry, shell and text,
+// through the wide API; texts cross into the program as UTF-8.
 #include <windows.h>
 
 #include <shellapi.h>
 
+#include <cwchar>
 #include <vector>
+
+#include "platform/utf8.h"
 
 #include "platform/win32_platform.h"
 
@@ -22,82 +26,44 @@ HKEY RootKey(std::uint32_t root) {
   return reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(root)));
 }
 
-std::string ConvertCodePage(const std::string& text, UINT from, UINT to) {
-  if (text.empty()) return std::string();
-  int wideLength = MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  if (wideLength <= 0) return std::string();
-  std::vector<wchar_t> wide(wideLength);
-  MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), wide.data(), wideLength);
-  int length = WideCharToMultiByte(to, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+std::wstring WideFromCodePage(const std::string& text, UINT codePage) {
+  if (text.empty()) return std::wstring();
+  const int length =
+      MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (length <= 0) return std::wstring();
+  std::wstring wide(length, L'\0');
+  MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+  return wide;
+}
+
+std::string CodePageFromWide(const wchar_t* wide, std::size_t size, UINT codePage, DWORD flags,
+                             BOOL* lossy) {
+  if (size == 0) return std::string();
+  const int length = WideCharToMultiByte(codePage, flags, wide, static_cast<int>(size), nullptr, 0,
+                                         nullptr, lossy);
   if (length <= 0) return std::string();
   std::string out(length, '\0');
-  WideCharToMultiByte(to, 0, wide.data(), wideLength, out.data(), length, nullptr, nullptr);
+  WideCharToMultiByte(codePage, flags, wide, static_cast<int>(size), out.data(), length, nullptr,
+                      lossy);
   return out;
 }
 
-}  // namespace
-
-std::string Win32Platform::CommandLine() {
-  const char* line = GetCommandLineA();
-  return line ? std::string(line) : std::string();
+// The text of a NUL-terminated wide buffer.
+std::string Utf8Of(const std::vector<wchar_t>& buffer) {
+  std::size_t length = 0;
+  while (length < buffer.size() && buffer[length] != L'\0') ++length;
+  return Utf8(buffer.data(), length);
 }
 
-std::string Win32Platform::ModulePath() {
-  // The module that holds this code, which is not the process's executable
-  // when another program has loaded modrik.exe to call its exports.
-  HMODULE self = nullptr;
-  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCSTR>(&DefaultPlatform), &self);
-  std::vector<char> buffer(MAX_PATH);
-  for (;;) {
-    DWORD length = GetModuleFileNameA(self, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0) return std::string();
-    if (length < buffer.size()) return std::string(buffer.data(), length);
-    buffer.resize(buffer.size() * 2);
-    if (buffer.size() > 65536) return std::string();
-  }
+bool IsAscii(const std::string& bytes) {
+  for (char c : bytes)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
 }
 
-std::string Win32Platform::CurrentDirectory() {
-  DWORD length = GetCurrentDirectoryA(0, nullptr);
-  if (length == 0) return std::string();
-  std::vector<char> buffer(length + 1);
-  length = GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
-  return std::string(buffer.data(), length < buffer.size() ? length : 0);
-}
-
-std::string Win32Platform::EnvironmentVariable(const std::string& name) {
-  DWORD length = GetEnvironmentVariableA(name.c_str(), nullptr, 0);
-  if (length == 0) return std::string();
-  std::vector<char> buffer(length + 1);
-  length = GetEnvironmentVariableA(name.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
-  return std::string(buffer.data(), length < buffer.size() ? length : 0);
-}
-
-void Win32Platform::SleepMs(unsigned milliseconds) { Sleep(milliseconds); }
-
-bool Win32Platform::FileAttributesExist(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-bool Win32Platform::WriteWholeFile(const std::string& path, const std::string& bytes) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  bool ok = SetFilePointer(file, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
-            SetEndOfFile(file);
-  if (ok && !bytes.empty()) {
-    DWORD written = 0;
-    ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-         written == bytes.size();
-  }
-  CloseHandle(file);
-  return ok;
-}
-
-std::string Win32Platform::ReadSharedFile(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+// As many bytes as the file holds now, read from a file opened for reading
+// (sharing read and write access); the file is closed.
+std::string ReadOpenedFile(HANDLE file) {
   if (file == INVALID_HANDLE_VALUE) return std::string();
   std::string bytes;
   DWORD size = GetFileSize(file, nullptr);
@@ -111,25 +77,127 @@ std::string Win32Platform::ReadSharedFile(const std::string& path) {
   return bytes;
 }
 
-bool Win32Platform::DeleteFileAt(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+HANDLE OpenForReading(const std::string& path, DWORD disposition) {
+  return CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool HasByteOrderMark(const std::string& bytes) {
+  return bytes.rfind("\xEF\xBB\xBF", 0) == 0 || bytes.rfind("\xFF\xFE", 0) == 0 ||
+         bytes.rfind("\xFE\xFF", 0) == 0;
+}
+
+}  // namespace
+
+std::wstring Wide(const std::string& utf8) { return WideFromCodePage(utf8, CP_UTF8); }
+
+std::string Utf8(const wchar_t* wide, std::size_t length) {
+  return CodePageFromWide(wide, length, CP_UTF8, 0, nullptr);
+}
+
+std::string Utf8(const std::wstring& wide) { return Utf8(wide.data(), wide.size()); }
+
+std::string AnsiToUtf8(const std::string& ansi) { return Utf8(WideFromCodePage(ansi, CP_ACP)); }
+
+std::string Utf8ToAnsi(const std::string& utf8) {
+  const std::wstring wide = Wide(utf8);
+  return CodePageFromWide(wide.data(), wide.size(), CP_ACP, 0, nullptr);
+}
+
+std::string Win32Platform::CommandLine() {
+  const wchar_t* line = GetCommandLineW();
+  return line ? Utf8(line, wcslen(line)) : std::string();
+}
+
+std::string Win32Platform::ModulePath() {
+  // The module that holds this code, which is not the process's executable
+  // when another program has loaded modrik.exe to call its exports.
+  HMODULE self = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCWSTR>(&DefaultPlatform), &self);
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    DWORD length = GetModuleFileNameW(self, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) return std::string();
+    if (length < buffer.size()) return Utf8(buffer.data(), length);
+    buffer.resize(buffer.size() * 2);
+    if (buffer.size() > 65536) return std::string();
+  }
+}
+
+std::string Win32Platform::CurrentDirectory() {
+  DWORD length = GetCurrentDirectoryW(0, nullptr);
+  if (length == 0) return std::string();
+  std::vector<wchar_t> buffer(length + 1);
+  length = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
+  return Utf8(buffer.data(), length < buffer.size() ? length : 0);
+}
+
+std::string Win32Platform::EnvironmentVariable(const std::string& name) {
+  const std::wstring wideName = Wide(name);
+  DWORD length = GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
+  if (length == 0) return std::string();
+  std::vector<wchar_t> buffer(length + 1);
+  length = GetEnvironmentVariableW(wideName.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+  return Utf8(buffer.data(), length < buffer.size() ? length : 0);
+}
+
+void Win32Platform::SleepMs(unsigned milliseconds) { Sleep(milliseconds); }
+
+bool Win32Platform::FileAttributesExist(const std::string& path) {
+  return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool Win32Platform::WriteWholeFile(const std::string& path, const std::string& bytes) {
+  HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool ok = SetFilePointer(file, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+            SetEndOfFile(file);
+  if (ok && !bytes.empty()) {
+    DWORD written = 0;
+    ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
+  }
+  CloseHandle(file);
+  return ok;
+}
+
+bool Win32Platform::WriteTextFile(const std::string& path, const std::string& text) {
+  const std::wstring wide = Wide(text);
+  BOOL lossy = FALSE;
+  const std::string ansi =
+      CodePageFromWide(wide.data(), wide.size(), CP_ACP, WC_NO_BEST_FIT_CHARS, &lossy);
+  // ANSI bytes that happen to form UTF-8 would be read back as UTF-8.
+  const bool ansiHoldsIt = !lossy && AnsiToUtf8(ansi) == text && (IsAscii(ansi) || !IsValidUtf8(ansi));
+  return WriteWholeFile(path, ansiHoldsIt ? ansi : text);
+}
+
+std::string Win32Platform::ReadSharedFile(const std::string& path) {
+  return ReadOpenedFile(OpenForReading(path, OPEN_ALWAYS));
+}
+
+bool Win32Platform::DeleteFileAt(const std::string& path) {
+  return DeleteFileW(Wide(path).c_str()) != 0;
+}
 
 bool Win32Platform::MoveFileTo(const std::string& from, const std::string& to) {
-  return MoveFileA(from.c_str(), to.c_str()) != 0;
+  return MoveFileW(Wide(from).c_str(), Wide(to).c_str()) != 0;
 }
 
 std::vector<FoundFile> Win32Platform::FindFiles(const std::string& pattern) {
   std::vector<FoundFile> found;
-  WIN32_FIND_DATAA data;
-  HANDLE search = FindFirstFileA(pattern.c_str(), &data);
+  WIN32_FIND_DATAW data;
+  HANDLE search = FindFirstFileW(Wide(pattern).c_str(), &data);
   if (search == INVALID_HANDLE_VALUE) return found;
   do {
     FoundFile entry;
-    entry.name = data.cFileName;
+    entry.name = Utf8(data.cFileName, wcslen(data.cFileName));
     entry.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     entry.hidden = (data.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
     entry.system = (data.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0;
     found.push_back(entry);
-  } while (FindNextFileA(search, &data));
+  } while (FindNextFileW(search, &data));
   FindClose(search);
   return found;
 }
@@ -138,11 +206,22 @@ std::string Win32Platform::ProfileString(const std::string& section, const std::
                                          const std::string& fallback, const std::string& file,
                                          std::size_t bufferSize) {
   if (bufferSize == 0) return std::string();
-  std::vector<char> buffer(bufferSize, '\0');
-  GetPrivateProfileStringA(section.c_str(), key.c_str(), fallback.c_str(), buffer.data(),
-                           static_cast<DWORD>(bufferSize), file.c_str());
-  buffer.back() = '\0';
-  return std::string(buffer.data());
+  std::vector<wchar_t> buffer(bufferSize, L'\0');
+  // The system's reader decodes a file with a byte-order mark itself, and
+  // any other file in the ANSI code page.
+  GetPrivateProfileStringW(Wide(section).c_str(), Wide(key).c_str(), Wide(fallback).c_str(),
+                           buffer.data(), static_cast<DWORD>(bufferSize), Wide(file).c_str());
+  buffer.back() = L'\0';
+  const std::string bytes = ReadOpenedFile(OpenForReading(file, OPEN_EXISTING));
+  if (HasByteOrderMark(bytes) || IsAscii(bytes) || !IsValidUtf8(bytes)) return Utf8Of(buffer);
+  // UTF-8 without a mark, as an editor on the host saves it: the value's
+  // characters, one per byte of the code page, give back its bytes.
+  std::size_t length = 0;
+  while (buffer[length] != L'\0') ++length;
+  std::string value = CodePageFromWide(buffer.data(), length, CP_ACP, 0, nullptr);
+  // A value cut at the buffer's end may end inside a character.
+  while (!value.empty() && !IsValidUtf8(value)) value.pop_back();
+  return value;
 }
 
 std::string Win32Platform::RegistryValueText(std::uint32_t root, const std::string& subkey,
@@ -150,48 +229,49 @@ std::string Win32Platform::RegistryValueText(std::uint32_t root, const std::stri
   // Read access is enough to read the value, and is what a standard user is
   // granted on keys of the local machine.
   HKEY key = nullptr;
-  if (RegOpenKeyExA(RootKey(root), subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+  if (RegOpenKeyExW(RootKey(root), Wide(subkey).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
     return std::string();
-  char data[256] = {};
+  std::vector<wchar_t> data(256, L'\0');
   DWORD type = 0;
-  DWORD size = sizeof(data);
-  RegQueryValueExA(key, valueName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+  DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+  RegQueryValueExW(key, Wide(valueName).c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
+                   &size);
   RegCloseKey(key);
-  std::size_t length = 0;
-  while (length < sizeof(data) && data[length] != '\0') ++length;
-  return std::string(data, length);
+  return Utf8Of(data);
 }
 
 std::int32_t Win32Platform::RegistryDeleteKey(std::uint32_t root, const std::string& subkey) {
+  const std::wstring wideSubkey = Wide(subkey);
   HKEY key = nullptr;
-  if (RegOpenKeyExA(RootKey(root), subkey.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+  if (RegOpenKeyExW(RootKey(root), wideSubkey.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
     return 0;
-  LONG result = RegDeleteKeyA(RootKey(root), subkey.c_str());
+  LONG result = RegDeleteKeyW(RootKey(root), wideSubkey.c_str());
   RegCloseKey(key);
   return result;
 }
 
 int Win32Platform::ShowMessage(const std::string& text, const std::string& title, unsigned style) {
-  return MessageBoxA(nullptr, text.c_str(), title.c_str(), style);
+  return MessageBoxW(nullptr, Wide(text).c_str(), Wide(title).c_str(), style);
 }
 
 void Win32Platform::ShellStart(const std::string& verb, const std::string& file,
                                const std::string& parameters, const std::string& directory,
                                int show) {
-  ShellExecuteA(nullptr, verb.c_str(), file.c_str(), parameters.c_str(), directory.c_str(), show);
+  ShellExecuteW(nullptr, Wide(verb).c_str(), Wide(file).c_str(), Wide(parameters).c_str(),
+                Wide(directory).c_str(), show);
 }
 
 namespace {
 
-// CreateProcessA, hidden, normal priority, no inherited handles.
+// CreateProcessW, hidden, normal priority, no inherited handles.
 bool StartHiddenCommand(const std::string& commandLine, PROCESS_INFORMATION* process) {
-  STARTUPINFOA startup = {};
+  STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_HIDE;
-  std::vector<char> line(commandLine.begin(), commandLine.end());
-  line.push_back('\0');
-  return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
+  std::wstring line = Wide(commandLine);
+  line.push_back(L'\0');
+  return CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
                         nullptr, nullptr, &startup, process) != 0;
 }
 
@@ -227,7 +307,7 @@ void Win32Platform::CloseProcess(Handle process) {
 }
 
 Handle Win32Platform::LockNamed(const std::string& name, unsigned timeoutMs) {
-  HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, Wide(name).c_str());
   if (mutex == nullptr) return 0;
   DWORD waited = WaitForSingleObject(mutex, timeoutMs);
   // An abandoned lock (its holder ended without releasing it) is ours now.
@@ -246,51 +326,21 @@ void Win32Platform::UnlockNamed(Handle lock) {
 }
 
 void* Win32Platform::WineGetVersionAddress() {
-  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   if (ntdll == nullptr) return nullptr;
   return reinterpret_cast<void*>(GetProcAddress(ntdll, "wine_get_version"));
 }
 
-std::string Win32Platform::LowerAnsi(const std::string& text) {
-  std::string out = text;
-  if (!out.empty()) CharLowerBuffA(out.data(), static_cast<DWORD>(out.size()));
-  return out;
+std::string Win32Platform::LowerCase(const std::string& text) {
+  std::wstring wide = Wide(text);
+  if (!wide.empty()) CharLowerBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+  return Utf8(wide);
 }
 
-std::string Win32Platform::UpperAnsi(const std::string& text) {
-  std::string out = text;
-  if (!out.empty()) CharUpperBuffA(out.data(), static_cast<DWORD>(out.size()));
-  return out;
-}
-
-std::string Win32Platform::AnsiToUtf8(const std::string& text) {
-  return ConvertCodePage(text, CP_ACP, CP_UTF8);
-}
-
-std::string Win32Platform::Utf8ToAnsi(const std::string& text) {
-  return ConvertCodePage(text, CP_UTF8, CP_ACP);
-}
-
-std::u16string Win32Platform::AnsiToWide(const std::string& text) {
-  if (text.empty()) return std::u16string();
-  int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  if (length <= 0) return std::u16string();
-  std::u16string out(length, u'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                      reinterpret_cast<wchar_t*>(out.data()), length);
-  return out;
-}
-
-std::string Win32Platform::WideToAnsi(const std::u16string& text) {
-  if (text.empty()) return std::string();
-  const wchar_t* wide = reinterpret_cast<const wchar_t*>(text.data());
-  int length = WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), nullptr, 0,
-                                   nullptr, nullptr);
-  if (length <= 0) return std::string();
-  std::string out(length, '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), out.data(), length, nullptr,
-                      nullptr);
-  return out;
+std::string Win32Platform::UpperCase(const std::string& text) {
+  std::wstring wide = Wide(text);
+  if (!wide.empty()) CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+  return Utf8(wide);
 }
 
 }  // namespace platform

@@ -68,7 +68,7 @@ Fn Export(HMODULE module, const char* name) {
 bool LoadGdiplus() {
   if (!gdiplus.tried) {
     gdiplus.tried = true;
-    HMODULE module = LoadLibraryA("gdiplus.dll");
+    HMODULE module = LoadLibraryW(L"gdiplus.dll");
     if (module != nullptr) {
       gdiplus.startup = Export<StartupFn>(module, "GdiplusStartup");
       gdiplus.shutdown = Export<ShutdownFn>(module, "GdiplusShutdown");
@@ -83,7 +83,7 @@ bool LoadGdiplus() {
          gdiplus.encodersSize && gdiplus.encoders && gdiplus.saveImage;
 }
 
-BOOL CALLBACK ForwardIconGroup(HMODULE module, LPCSTR, LPSTR name, LONG_PTR callback) {
+BOOL CALLBACK ForwardIconGroup(HMODULE module, LPCWSTR, LPWSTR name, LONG_PTR callback) {
   auto forward = reinterpret_cast<IconGroupCallback>(callback);
   return forward(reinterpret_cast<Handle>(module), reinterpret_cast<ResourceName>(name)) ? TRUE
                                                                                           : FALSE;
@@ -92,19 +92,19 @@ BOOL CALLBACK ForwardIconGroup(HMODULE module, LPCSTR, LPSTR name, LONG_PTR call
 }  // namespace
 
 Handle Win32Platform::LoadModule(const std::string& path) {
-  return reinterpret_cast<Handle>(LoadLibraryA(path.c_str()));
+  return reinterpret_cast<Handle>(LoadLibraryW(Wide(path).c_str()));
 }
 
 void Win32Platform::EnumIconGroups(Handle module, IconGroupCallback callback) {
-  EnumResourceNamesA(reinterpret_cast<HMODULE>(module), MAKEINTRESOURCEA(14), ForwardIconGroup,
+  EnumResourceNamesW(reinterpret_cast<HMODULE>(module), MAKEINTRESOURCEW(14), ForwardIconGroup,
                      reinterpret_cast<LONG_PTR>(callback));
 }
 
 bool Win32Platform::ResourceBytes(Handle module, ResourceName name, std::uintptr_t type,
                                   std::string* bytes) {
   HMODULE handle = reinterpret_cast<HMODULE>(module);
-  HRSRC found = FindResourceA(handle, reinterpret_cast<LPCSTR>(name),
-                              reinterpret_cast<LPCSTR>(type));
+  HRSRC found = FindResourceW(handle, reinterpret_cast<LPCWSTR>(name),
+                              reinterpret_cast<LPCWSTR>(type));
   if (found == nullptr) return false;
   HGLOBAL loaded = LoadResource(handle, found);
   if (loaded == nullptr) return false;
@@ -116,7 +116,7 @@ bool Win32Platform::ResourceBytes(Handle module, ResourceName name, std::uintptr
 
 Handle Win32Platform::LoadIconFile(const std::string& path, int width, int height) {
   return reinterpret_cast<Handle>(
-      LoadImageA(nullptr, path.c_str(), IMAGE_ICON, width, height, LR_LOADFROMFILE));
+      LoadImageW(nullptr, Wide(path).c_str(), IMAGE_ICON, width, height, LR_LOADFROMFILE));
 }
 
 int Win32Platform::GdiplusStart(std::uintptr_t* token) {
@@ -160,22 +160,19 @@ int Win32Platform::ImageEncoders(std::vector<ImageEncoder>* encoders) {
   for (UINT i = 0; i < count; ++i) {
     ImageEncoder encoder;
     std::memcpy(encoder.clsid, &records[i].Clsid, sizeof encoder.clsid);
-    if (records[i].MimeType != nullptr) {
-      const int length = lstrlenW(records[i].MimeType);
-      encoder.mimeType.assign(reinterpret_cast<const char16_t*>(records[i].MimeType), length);
-    }
+    if (records[i].MimeType != nullptr)
+      encoder.mimeType = Utf8(records[i].MimeType, lstrlenW(records[i].MimeType));
     encoders->push_back(encoder);
   }
   return 0;
 }
 
-int Win32Platform::SaveImage(Handle image, const std::u16string& file,
+int Win32Platform::SaveImage(Handle image, const std::string& file,
                              const std::uint8_t clsid[16]) {
   if (!LoadGdiplus()) return kGenericError;
   CLSID id;
   std::memcpy(&id, clsid, sizeof id);
-  return gdiplus.saveImage(reinterpret_cast<void*>(image),
-                           reinterpret_cast<const WCHAR*>(file.c_str()), &id, nullptr);
+  return gdiplus.saveImage(reinterpret_cast<void*>(image), Wide(file).c_str(), &id, nullptr);
 }
 
 }  // namespace platform

@@ -2,9 +2,19 @@
 // the *_win32.cpp files of this folder by subject.
 #pragma once
 
+#include <string>
+
 #include "platform/platform.h"
 
 namespace platform {
+
+// The conversions at the edge: Windows' wide (UTF-16) text and the ANSI code
+// page on one side, the program's UTF-8 on the other.
+std::wstring Wide(const std::string& utf8);
+std::string Utf8(const wchar_t* wide, std::size_t length);
+std::string Utf8(const std::wstring& wide);
+std::string AnsiToUtf8(const std::string& ansi);
+std::string Utf8ToAnsi(const std::string& utf8);
 
 class Win32Platform final : public Platform {
  public:
@@ -15,6 +25,7 @@ class Win32Platform final : public Platform {
   void SleepMs(unsigned milliseconds) override;
   bool FileAttributesExist(const std::string& path) override;
   bool WriteWholeFile(const std::string& path, const std::string& bytes) override;
+  bool WriteTextFile(const std::string& path, const std::string& text) override;
   std::string ReadSharedFile(const std::string& path) override;
   bool DeleteFileAt(const std::string& path) override;
   bool MoveFileTo(const std::string& from, const std::string& to) override;
@@ -35,12 +46,8 @@ class Win32Platform final : public Platform {
   Handle LockNamed(const std::string& name, unsigned timeoutMs) override;
   void UnlockNamed(Handle lock) override;
   void* WineGetVersionAddress() override;
-  std::string LowerAnsi(const std::string& text) override;
-  std::string UpperAnsi(const std::string& text) override;
-  std::string AnsiToUtf8(const std::string& text) override;
-  std::string Utf8ToAnsi(const std::string& text) override;
-  std::u16string AnsiToWide(const std::string& text) override;
-  std::string WideToAnsi(const std::u16string& text) override;
+  std::string LowerCase(const std::string& text) override;
+  std::string UpperCase(const std::string& text) override;
   // Resources, icons and GDI+ (win32_imaging_win32.cpp).
   Handle LoadModule(const std::string& path) override;
   void EnumIconGroups(Handle module, IconGroupCallback callback) override;
@@ -52,7 +59,7 @@ class Win32Platform final : public Platform {
   int BitmapFromIcon(Handle icon, Handle* bitmap) override;
   void DisposeImage(Handle image) override;
   int ImageEncoders(std::vector<ImageEncoder>* encoders) override;
-  int SaveImage(Handle image, const std::u16string& file, const std::uint8_t clsid[16]) override;
+  int SaveImage(Handle image, const std::string& file, const std::uint8_t clsid[16]) override;
 };
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 // listing of the prefix's dosdevices folder on the host; a drive without an
 // entry is reached through its link in dosdevices.
 #include "platform/platform.h"
+#include "platform/utf8.h"
 #include "winebridge/winebridge.h"
 
 namespace modrik {
@@ -67,13 +68,13 @@ void LoadDriveMap() {
   DriveMap = ParseDriveListing(RunUnixCommandCapture("ls -al ~/.wine/dosdevices"));
 }
 
-std::string WindowsToUnixPath(const std::string& windowsPath) {
-  auto& sys = platform::Sys();
-  if (DriveMap.empty()) LoadDriveMap();
+namespace {
 
+// The translation with the drive map as it stands.
+std::string TranslatedWithMap(const std::string& windowsPath) {
   std::string path = windowsPath;
   ReplaceAll(path, "\\", "/");
-  const std::string head = sys.LowerAnsi(path.substr(0, 3));
+  const std::string head = platform::Sys().LowerCase(platform::Utf8Left(path, 3));
 
   if (head == "z:/") return path.substr(2);
   if (head == "c:/") return UnixHomeFolder() + "/.wine/drive_c/" + path.substr(3);
@@ -81,9 +82,9 @@ std::string WindowsToUnixPath(const std::string& windowsPath) {
   for (const std::string& entry : DriveMap) {
     if (entry.substr(0, 2) + "/" != head) continue;
     const std::string target = entry.substr(2);
-    // A link without a target is no help, and a "?" stands for a character
-    // of the host's name that the code page cannot hold (Windows paths
-    // never contain one): reach the drive through its link instead.
+    // A link without a target is no help, and a "?" may stand for a
+    // character that the listing could not show: reach the drive through
+    // its link instead.
     if (target.empty() || target.find('?') != std::string::npos) break;
     // A relative link target is relative to the dosdevices folder that
     // holds the link, not to whatever folder the host command runs in.
@@ -93,9 +94,26 @@ std::string WindowsToUnixPath(const std::string& windowsPath) {
 
   std::string linked = DosdevicesFolder() + path;
   const std::size_t colon = linked.find(':');
-  if (colon != std::string::npos && colon >= 1)
-    linked.replace(colon - 1, 1, sys.LowerAnsi(linked.substr(colon - 1, 1)));
+  if (colon != std::string::npos && colon >= 1) {
+    // Drive letters are ASCII; any other byte before the colon stays as it is.
+    char& letter = linked[colon - 1];
+    if (letter >= 'A' && letter <= 'Z') letter = static_cast<char>(letter - 'A' + 'a');
+  }
   return linked;
+}
+
+}  // namespace
+
+std::string WindowsToUnixPath(const std::string& windowsPath) {
+  if (DriveMap.empty()) LoadDriveMap();
+  return TranslatedWithMap(windowsPath);
+}
+
+std::vector<std::string> WindowsToUnixPaths(const std::vector<std::string>& windowsPaths) {
+  if (!windowsPaths.empty() && DriveMap.empty()) LoadDriveMap();
+  std::vector<std::string> unixPaths;
+  for (const std::string& path : windowsPaths) unixPaths.push_back(TranslatedWithMap(path));
+  return unixPaths;
 }
 
 std::string UnixToWindowsPath(const std::string& unixPath) {

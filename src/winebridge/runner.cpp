@@ -3,8 +3,7 @@
 // program has /bin/sh run it. The capture variant sends the command's
 // standard output into dues.log and polls that file.
 //
-// The program holds text in the ANSI code page, the host reads and writes
-// UTF-8: the script is converted on the way out, the log on the way back.
+// The program holds its text in UTF-8, as the host reads and writes it.
 #include <algorithm>
 #include <cstddef>
 
@@ -97,7 +96,7 @@ void WriteUnixScript(const std::string& command) {
   FillCachedWineVersion();
   const std::string script = ScriptWindowsPath();
   sys.DeleteFileAt(script);
-  sys.WriteWholeFile(script, UnixScriptText(sys.AnsiToUtf8(command)));
+  sys.WriteWholeFile(script, UnixScriptText(command));
   sys.StartHidden(StartLine("/bin/chmod +x " + ScriptUnixPath()), true);
 }
 
@@ -131,7 +130,7 @@ std::string RunUnixCommandCapture(const std::string& command) {
     if (!output.empty()) break;
   }
   sys.UnlockNamed(lock);
-  return sys.Utf8ToAnsi(output);
+  return output;
 }
 
 void RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>& args) {

@@ -35,10 +35,6 @@ void RunUnixCommand(const std::string& command);
 std::string RunUnixCommandCapture(const std::string& command);
 // Starts a native player on the host with exactly these arguments.
 void RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>& args);
-// The words a translated command tail stands for: blanks outside double
-// quotes separate words, the double quotes themselves are removed, every
-// other character is literal.
-std::vector<std::string> SplitTranslatedTail(const std::string& text);
 
 // ---- drive map and path translation ----
 extern std::vector<std::string> DriveMap;
@@ -48,6 +44,8 @@ void LoadDriveMap();
 // "/home/" + user + "/.wine/dosdevices/"
 std::string DosdevicesFolder();
 std::string WindowsToUnixPath(const std::string& path);
+// Several paths, with at most one listing of the drive links between them.
+std::vector<std::string> WindowsToUnixPaths(const std::vector<std::string>& paths);
 std::string UnixToWindowsPath(const std::string& path);
 std::int32_t UnixPathExists(const std::string& path);
 

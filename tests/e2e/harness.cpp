@@ -513,6 +513,7 @@ std::vector<WinPlayerRecord> ParseWinPlayerRecords(const std::string& bytes) {
     } else if (!open) {
       continue;
     } else if (x.key == "cmdline") cur.cmdline = x.value;
+    else if (x.key == "wcmdline") cur.wcmdline = x.value;
     else if (x.key == "flags") cur.flags = ToLong(x.value);
     else if (x.key == "show") cur.show = ToLong(x.value);
     else if (x.key == "cwd") cur.cwd = x.value;

@@ -207,7 +207,8 @@ DriveResult Drive(const TestFolder& folder, const std::string& commandLine,
 
 // One start of fakeplayer.exe.
 struct WinPlayerRecord {
-  std::string cmdline;  // GetCommandLineA
+  std::string cmdline;   // GetCommandLineA
+  std::string wcmdline;  // GetCommandLineW, in UTF-8
   long flags = 0;       // STARTUPINFO dwFlags
   long show = 0;        // STARTUPINFO wShowWindow
   std::string cwd;

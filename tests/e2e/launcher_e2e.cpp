@@ -297,6 +297,23 @@ TEST(LauncherPaths, BlanksAndAccentsInFolderNames) {
   EXPECT_EQ(recs[0].cmdline, "\"" + player + "\" \"C:\\F\xE9" "e.mkv\"");
 }
 
+// A caller's wide command line reaches a Windows player exactly, names the
+// ANSI code page cannot spell included, the player's own path among them.
+TEST(LauncherPaths, WindowsPlayerGetsTheCallersTextInAnyScript) {
+  TestFolder dir = TestFolder::ForCurrentTest();
+  const std::string exe = dir.InstallModrik("app/modrik.exe");
+  const std::string playerRel = "\xD0\x9F\xD0\xBB\xD0\xB5\xD0\xB5\xD1\x80/fakeplayer.exe";  // Плеер
+  const std::string player = dir.InstallTool("fakeplayer", playerRel);
+  ASSERT_TRUE(WriteFile(dir.Host("app/modrik.ini"), Settings(player)));
+  const std::string video = "C:\\Videos\\\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC \xE6\x9D\xB1\xE4\xBA\xAC (\xC3\xA9t\xC3\xA9).mkv";
+  RunResult run = Wine::Get().RunWine(exe, {"--fullscreen", video}, 60000, dir.HostDir());
+  ASSERT_TRUE(run.started && !run.timedOut) << run.err;
+  auto recs = WaitForWinPlayer(dir.Host(playerRel + ".rec"), kPlayerWaitMs);
+  ASSERT_EQ(recs.size(), 1u);
+  EXPECT_EQ(recs[0].wcmdline, "\"" + player + "\" --fullscreen \"" + video + "\"");
+  EXPECT_EQ(recs[0].show, 5);
+}
+
 // ---- a native (Unix) player under Wine -------------------------------------------------
 
 TEST_F(Launcher, HiddenSwitchWithUnixPlayerStartsNothing) {

@@ -87,11 +87,20 @@ TEST_F(NativePlayer, NoArgumentsPlaysTheCurrentFolderAtRandom) {
   EXPECT_EQ(got.args, Args({"--random", dir_.Host("My Videos")}));
 }
 
-TEST_F(NativePlayer, OptionThenQuotedPath) {
+// The options the player's installer registers come first, several files
+// follow, and relative names are taken in the caller's working folder.
+TEST_F(NativePlayer, OptionsFirstThenEveryFile) {
   MakeDirs(dir_.Host("My Films"));
   WriteFile(dir_.Host("My Films/a b.mkv"), "");
-  NativePlayerRecord got = Play("-f \"" + dir_.Win("My Films/a b.mkv") + "\" dropped");
-  EXPECT_EQ(got.args, Args({"-f", dir_.Host("My Films/a b.mkv")}));
+  WriteFile(dir_.Host("My Films/intro.avi"), "");
+  NativePlayerRecord got =
+      Play("--started-from-file --playlist-enqueue \"" + dir_.Win("My Films/a b.mkv") + "\" \"" +
+               dir_.Win("c.mkv") + "\" intro.avi --loop",
+           dir_.Win("My Films"));
+  EXPECT_EQ(got.args, Args({"--started-from-file", "--playlist-enqueue", dir_.Host("My Films/a b.mkv"),
+                            dir_.Host("c.mkv"), dir_.Host("My Films/intro.avi"), "--loop"}));
+  got = Play("intro.avi", dir_.Win("My Films"));
+  EXPECT_EQ(got.args, Args({dir_.Host("My Films/intro.avi")}));
 }
 
 TEST_F(NativePlayer, OneQuotedPathWithSpacesIsOneArgumentNamingTheFile) {
@@ -167,13 +176,13 @@ TEST_F(NativePlayer, PathsOnAddedDriveLinksNameTheSameFilesAsWinepath) {
   got = Play("-f \"M:\\sub\\clip.mkv\"");
   EXPECT_EQ(got.args, Args({"-f", absolute + "/sub/clip.mkv"}));
 
-  // A target the ANSI code page cannot spell is reached through its link.
+  // A target in any script is taken as the listing shows it.
   const std::string cyrillic = dir_.Host("linked/\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC\xD1\x8B");
   MakeDirs(cyrillic);
   WriteFile(cyrillic + "/clip.mkv", "o");
   ASSERT_TRUE(links.Add("o:", cyrillic));
   got = Play("O:\\clip.mkv");
-  EXPECT_EQ(got.args, Args({Wine::Get().Prefix() + "/dosdevices/o:/clip.mkv"}));
+  EXPECT_EQ(got.args, Args({cyrillic + "/clip.mkv"}));
   ASSERT_EQ(got.args.size(), 1u);
   EXPECT_EQ(ReadFile(got.args[0]), "o");
 }
@@ -283,6 +292,35 @@ TEST(NativePlayerDetection, FirstRunAnsweredYesFindsThePlayerThroughWhereis) {
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records[0].argv0, WhereisPlayer::kPath);
   EXPECT_EQ(records[0].args, Args({"--random", dir.Host("Clips")}));
+}
+
+// Names in any script: modrik lives in a folder the ANSI code page cannot
+// spell, its settings file (saved as UTF-8, with and without a byte-order
+// mark) names a player in another such folder, and the caller hands over the
+// file through a wide command line.
+TEST(NativePlayerNames, AnyScriptReachesThePlayer) {
+  TestFolder dir = TestFolder::ForCurrentTest();
+  const std::string app = "\xD0\x9F\xD0\xBB\xD0\xB5\xD0\xB5\xD1\x80 \xE6\x9D\xB1\xE4\xBA\xAC";  // Плеер 東京
+  const std::string exe = dir.InstallModrik(app + "/modrik.exe");
+  const std::string player = dir.MakeNativePlayer("Jos\xC3\xA9 \xCE\xA9/vlc");  // José Ω
+  const std::string video = "\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC \xE6\x9D\xB1\xE4\xBA\xAC (\xC3\xA9t\xC3\xA9) & \xD7\xA9.mkv";
+  ASSERT_TRUE(WriteFile(dir.Host(video), "v"));
+  for (const std::string mark : {"", "\xEF\xBB\xBF"}) {
+    SCOPED_TRACE(mark.empty() ? "UTF-8" : "UTF-8 with a byte-order mark");
+    RemoveTree(player + ".rec");
+    WriteFile(dir.Host(app + "/modrik.ini"), mark + "[modrik]\r\nvlcpath=" + player + "\r\n");
+    RunResult run = Wine::Get().RunWine(exe, {dir.Win(video)}, 60000, dir.HostDir());
+    ASSERT_TRUE(run.started && !run.timedOut) << run.err;
+    std::vector<NativePlayerRecord> got = WaitForNativePlayer(player + ".rec", kPlayerWaitMs);
+    ASSERT_EQ(got.size(), 1u);
+    ASSERT_EQ(got[0].args.size(), 1u);
+    // Wine quotes the argument, and a quoted path goes through C:'s drive link.
+    std::string rest = dir.Win(video).substr(2);
+    for (char& c : rest)
+      if (c == '\\') c = '/';
+    EXPECT_EQ(got[0].args[0], Wine::Get().Prefix() + "/dosdevices/c:" + rest);
+    EXPECT_EQ(RealPath(got[0].args[0]), RealPath(dir.Host(video)));
+  }
 }
 
 }  // namespace

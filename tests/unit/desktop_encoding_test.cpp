@@ -16,7 +16,7 @@ using namespace desktop_test;
 class RecordingGdiplus : public fake::FakePlatform {
  public:
   std::vector<std::string> savedClsids;
-  int SaveImage(platform::Handle image, const std::u16string& file,
+  int SaveImage(platform::Handle image, const std::string& file,
                 const std::uint8_t clsid[16]) override {
     savedClsids.push_back(modrik::ClsidToText(clsid));
     return FakePlatform::SaveImage(image, file, clsid);
@@ -36,8 +36,8 @@ TEST(ImageEncoding, ClsidTextHasRegistryByteOrderAndReadsBack) {
 TEST(ImageEncoding, SearchMatchesSubstringsWithoutRegardToCase) {
   fake::FakePlatform sys;
   sys.encoders = StandardEncoders();
-  sys.encoders.insert(sys.encoders.begin(), Encoder(0x90, u""));  // never matches
-  sys.encoders.push_back(Encoder(0x50, u"IMAGE/PNG-EXTRA"));
+  sys.encoders.insert(sys.encoders.begin(), Encoder(0x90, ""));  // never matches
+  sys.encoders.push_back(Encoder(0x50, "IMAGE/PNG-EXTRA"));
 
   EXPECT_EQ(modrik::FindEncoderClsid("image/png"), kPngClsidText);
   EXPECT_EQ(modrik::FindEncoderClsid("IMAGE/PNG"), kPngClsidText);

@@ -73,11 +73,10 @@ TEST_F(DesktopEntry, FailedExportLeavesIconEmpty) {
 }
 
 TEST_F(DesktopEntry, ValuesAreUtf8) {
-  // "Lecteur VIDÉO.exe" in the ANSI code page (1252): É is 0xC9.
-  const std::string exe = "C:\\Apps\\Lecteur VID\xC9O.exe";
-  host.AddFile(kIcons + "lecteurvid\xE9o.png", "PNG");
+  const std::string exe = "C:\\Apps\\Lecteur VID\xC3\x89O.exe";
+  host.AddFile(kIcons + "lecteurvid\xC3\xA9o.png", "PNG");
   modrik::WriteDesktopEntry(exe);
-  EXPECT_EQ(host.FileBytes(kApps + "wine-lecteurvid\xE9o.desktop"),
+  EXPECT_EQ(host.FileBytes(kApps + "wine-lecteurvid\xC3\xA9o.desktop"),
             EntryText("Lecteur VID\xC3\x89O", "lecteur vid\xC3\xA9o.exe", "lecteurvid\xC3\xA9o"));
 }
 

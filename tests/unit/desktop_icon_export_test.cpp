@@ -23,7 +23,7 @@ TEST(DesktopName, FileNameWithoutExtensionSpacesOrCase) {
   EXPECT_EQ(modrik::DesktopName("C:\\Apps\\"), "");
   EXPECT_EQ(modrik::DesktopName(".hidden"), "");
   EXPECT_EQ(modrik::DesktopName("d:Tab\tKept.EXE"), "tab\tkept");  // only blanks go
-  EXPECT_EQ(modrik::DesktopName("C:\\x\\\xC9T\xC9 Vid\xC9O.exe"), "\xE9t\xE9vid\xE9o");
+  EXPECT_EQ(modrik::DesktopName("C:\\x\\\xC3\x89T\xC3\x89 Vid\xC3\x89O.exe"), "\xC3\xA9t\xC3\xA9vid\xC3\xA9o");
 }
 
 // A module whose icon resources are given byte by byte.

@@ -46,7 +46,7 @@ inline std::string GroupDirectory(const std::vector<GroupEntry>& entries, std::u
   return out;
 }
 
-inline platform::ImageEncoder Encoder(std::uint8_t first, const std::u16string& mime) {
+inline platform::ImageEncoder Encoder(std::uint8_t first, const std::string& mime) {
   platform::ImageEncoder e;
   for (int i = 0; i < 16; ++i) e.clsid[i] = static_cast<std::uint8_t>(first + i);
   e.mimeType = mime;
@@ -57,9 +57,9 @@ inline platform::ImageEncoder Encoder(std::uint8_t first, const std::u16string& 
 inline std::vector<platform::ImageEncoder> StandardEncoders() {
   platform::ImageEncoder png;
   for (int i = 0; i < 16; ++i) png.clsid[i] = kPngClsid[i];
-  png.mimeType = u"image/png";
-  return {Encoder(0x10, u"image/bmp"), Encoder(0x20, u"image/jpeg"), Encoder(0x30, u"image/gif"),
-          Encoder(0x40, u"image/tiff"), png};
+  png.mimeType = "image/png";
+  return {Encoder(0x10, "image/bmp"), Encoder(0x20, "image/jpeg"), Encoder(0x30, "image/gif"),
+          Encoder(0x40, "image/tiff"), png};
 }
 
 // A fake platform under Wine with the user's folders and a GDI+ that has

@@ -2,9 +2,6 @@
 
 #include <algorithm>
 
-#include "desktop/desktop.h"
-#include "launcher/launcher.h"
-#include "winebridge/winebridge.h"
 
 namespace fake {
 
@@ -14,45 +11,25 @@ FakePlatform* current = nullptr;
 
 const char* FakeWineGetVersion() { return current ? current->wineVersionText : nullptr; }
 
-// Windows-1252 bytes 0x80..0x9F as Unicode code points (0 = unassigned).
-const char16_t kCp1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
-char16_t AnsiCharToWide(unsigned char c) {
-  if (c >= 0x80 && c < 0xA0) {
-    char16_t w = kCp1252High[c - 0x80];
-    return w ? w : c;
+// Letter case in UTF-8 text, for ASCII and the Latin-1 letters (U+00C0 to
+// U+00FE, which UTF-8 writes as 0xC3 followed by 0x80 to 0xBE); other
+// characters keep their case.
+std::string ChangeCase(const std::string& text, bool upper) {
+  std::string out = text;
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    auto c = static_cast<unsigned char>(out[i]);
+    if (!upper && c >= 'A' && c <= 'Z') out[i] = static_cast<char>(c + 0x20);
+    if (upper && c >= 'a' && c <= 'z') out[i] = static_cast<char>(c - 0x20);
+    if (c != 0xC3 || i + 1 >= out.size()) continue;
+    auto& next = reinterpret_cast<unsigned char&>(out[++i]);
+    if (!upper && next >= 0x80 && next <= 0x9E && next != 0x97) next += 0x20;
+    if (upper && next >= 0xA0 && next <= 0xBE && next != 0xB7) next -= 0x20;
   }
-  return c;
-}
-
-char WideCharToAnsi(char16_t w) {
-  if (w < 0x80 || (w >= 0xA0 && w <= 0xFF)) return static_cast<char>(w);
-  for (int i = 0; i < 32; ++i)
-    if (kCp1252High[i] == w) return static_cast<char>(0x80 + i);
-  return '?';
-}
-
-unsigned char LowerChar(unsigned char c) {
-  if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 0x20;
-  if (c == 0x8A || c == 0x8C || c == 0x8E) return c + 0x10;
-  if (c == 0x9F) return 0xFF;
-  return c;
-}
-
-unsigned char UpperChar(unsigned char c) {
-  if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
-  if (c == 0x9A || c == 0x9C || c == 0x9E) return c - 0x10;
-  if (c == 0xFF) return 0x9F;
-  return c;
+  return out;
 }
 
 std::string RegistryKey(std::uint32_t root, const std::string& subkey, const std::string& value) {
-  std::string lowered = subkey;
-  for (auto& c : lowered) c = static_cast<char>(LowerChar(static_cast<unsigned char>(c)));
-  return std::to_string(root) + "|" + lowered + "|" + value;
+  return std::to_string(root) + "|" + ChangeCase(subkey, false) + "|" + value;
 }
 
 std::string ParentFolder(const std::string& key) {
@@ -76,8 +53,7 @@ FakePlatform::~FakePlatform() {
 }
 
 std::string FakePlatform::Key(const std::string& path) {
-  std::string key = path;
-  for (auto& c : key) c = static_cast<char>(LowerChar(static_cast<unsigned char>(c)));
+  std::string key = ChangeCase(path, false);
   while (key.size() > 3 && key.back() == '\\') key.pop_back();
   return key;
 }
@@ -130,6 +106,10 @@ bool FakePlatform::WriteWholeFile(const std::string& path, const std::string& by
   return true;
 }
 
+bool FakePlatform::WriteTextFile(const std::string& path, const std::string& text) {
+  return WriteWholeFile(path, text);
+}
+
 std::string FakePlatform::ReadSharedFile(const std::string& path) {
   lockDepthAtRead.push_back(lockDepth);
   std::string key = Key(path);
@@ -160,7 +140,7 @@ std::string FakePlatform::ProfileString(const std::string& section, const std::s
                                         const std::string& fallback, const std::string& file,
                                         std::size_t bufferSize) {
   profileReads.push_back(file);
-  // A small INI reader in the manner of GetPrivateProfileStringA: sections and
+  // A small INI reader in the manner of GetPrivateProfileString: sections and
   // keys compared without case, the first matching key wins, blanks around
   // values removed, a line feed counts as a line end.
   std::string value = fallback;
@@ -268,69 +248,8 @@ void* FakePlatform::WineGetVersionAddress() {
   return wineExport ? reinterpret_cast<void*>(&FakeWineGetVersion) : nullptr;
 }
 
-std::string FakePlatform::LowerAnsi(const std::string& text) {
-  std::string out = text;
-  for (auto& c : out) c = static_cast<char>(LowerChar(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::string FakePlatform::UpperAnsi(const std::string& text) {
-  std::string out = text;
-  for (auto& c : out) c = static_cast<char>(UpperChar(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::string FakePlatform::AnsiToUtf8(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) {
-    char16_t w = AnsiCharToWide(c);
-    if (w < 0x80) {
-      out += static_cast<char>(w);
-    } else if (w < 0x800) {
-      out += static_cast<char>(0xC0 | (w >> 6));
-      out += static_cast<char>(0x80 | (w & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (w >> 12));
-      out += static_cast<char>(0x80 | ((w >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (w & 0x3F));
-    }
-  }
-  return out;
-}
-
-std::string FakePlatform::Utf8ToAnsi(const std::string& text) {
-  std::u16string wide;
-  for (std::size_t i = 0; i < text.size();) {
-    unsigned char c = text[i];
-    if (c < 0x80) {
-      wide += c;
-      i += 1;
-    } else if ((c & 0xE0) == 0xC0 && i + 1 < text.size()) {
-      wide += static_cast<char16_t>(((c & 0x1F) << 6) | (text[i + 1] & 0x3F));
-      i += 2;
-    } else if ((c & 0xF0) == 0xE0 && i + 2 < text.size()) {
-      wide += static_cast<char16_t>(((c & 0x0F) << 12) | ((text[i + 1] & 0x3F) << 6) |
-                                    (text[i + 2] & 0x3F));
-      i += 3;
-    } else {
-      wide += u'?';
-      i += 1;
-    }
-  }
-  return WideToAnsi(wide);
-}
-
-std::u16string FakePlatform::AnsiToWide(const std::string& text) {
-  std::u16string out;
-  for (unsigned char c : text) out += AnsiCharToWide(c);
-  return out;
-}
-
-std::string FakePlatform::WideToAnsi(const std::u16string& text) {
-  std::string out;
-  for (char16_t w : text) out += WideCharToAnsi(w);
-  return out;
-}
+std::string FakePlatform::LowerCase(const std::string& text) { return ChangeCase(text, false); }
+std::string FakePlatform::UpperCase(const std::string& text) { return ChangeCase(text, true); }
 
 platform::Handle FakePlatform::LoadModule(const std::string& path) {
   loadedModules.push_back(path);
@@ -407,13 +326,12 @@ int FakePlatform::ImageEncoders(std::vector<platform::ImageEncoder>* out) {
   return encodersStatus;
 }
 
-int FakePlatform::SaveImage(platform::Handle image, const std::u16string& file,
+int FakePlatform::SaveImage(platform::Handle image, const std::string& file,
                             const std::uint8_t clsid[16]) {
   (void)image;
   (void)clsid;
-  std::string name = WideToAnsi(file);
-  savedImages.push_back(name);
-  if (saveStatus == 0) files[Key(name)] = "PNG";
+  savedImages.push_back(file);
+  if (saveStatus == 0) files[Key(file)] = "PNG";
   return saveStatus;
 }
 

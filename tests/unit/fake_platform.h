@@ -117,6 +117,7 @@ class FakePlatform : public platform::Platform {
   void SleepMs(unsigned milliseconds) override;
   bool FileAttributesExist(const std::string& path) override;
   bool WriteWholeFile(const std::string& path, const std::string& bytes) override;
+  bool WriteTextFile(const std::string& path, const std::string& text) override;
   std::string ReadSharedFile(const std::string& path) override;
   bool DeleteFileAt(const std::string& path) override;
   bool MoveFileTo(const std::string& from, const std::string& to) override;
@@ -138,12 +139,8 @@ class FakePlatform : public platform::Platform {
   platform::Handle LockNamed(const std::string& name, unsigned timeoutMs) override;
   void UnlockNamed(platform::Handle lock) override;
   void* WineGetVersionAddress() override;
-  std::string LowerAnsi(const std::string& text) override;
-  std::string UpperAnsi(const std::string& text) override;
-  std::string AnsiToUtf8(const std::string& text) override;
-  std::string Utf8ToAnsi(const std::string& text) override;
-  std::u16string AnsiToWide(const std::string& text) override;
-  std::string WideToAnsi(const std::u16string& text) override;
+  std::string LowerCase(const std::string& text) override;
+  std::string UpperCase(const std::string& text) override;
   platform::Handle LoadModule(const std::string& path) override;
   void EnumIconGroups(platform::Handle module, platform::IconGroupCallback callback) override;
   bool ResourceBytes(platform::Handle module, platform::ResourceName name, std::uintptr_t type,
@@ -154,7 +151,7 @@ class FakePlatform : public platform::Platform {
   int BitmapFromIcon(platform::Handle icon, platform::Handle* bitmap) override;
   void DisposeImage(platform::Handle image) override;
   int ImageEncoders(std::vector<platform::ImageEncoder>* encoders) override;
-  int SaveImage(platform::Handle image, const std::u16string& file,
+  int SaveImage(platform::Handle image, const std::string& file,
                 const std::uint8_t clsid[16]) override;
 
  private:

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"
+#include "app/app.h"
+#include "common/common.h"
 #include "launcher/launcher.h"
 
 namespace {
@@ -207,10 +209,61 @@ TEST_F(UnixPlayerStart, NoArgumentsPlaysTheCurrentFolderAtRandom) {
   EXPECT_TRUE(sys.shellCalls.empty());
 }
 
-TEST_F(UnixPlayerStart, OptionThenPath) {
-  sys.commandLine = "modrik.exe -f \"D:\\My Films\\a.mkv\" dropped";
-  modrik::MainRoutine();
-  EXPECT_EQ(HostCommand(sys), "'/usr/bin/vlc' '-f' '/media/cdrom/My Films/a.mkv'");
+// Options, files and relative names, in the caller's working folder
+// C:\Games\My Game, which holds intro.avi and the folder Videos.
+TEST_F(UnixPlayerStart, EveryParameterReachesThePlayer) {
+  sys.currentDirectory = "C:\\Games\\My Game";
+  sys.AddFile("C:\\Games\\My Game\\intro.avi", "AVI");
+  sys.AddFolder("C:\\Games\\My Game\\Videos");
+  const std::string game = "'/home/guest/.wine/drive_c/Games/My Game/";
+  const std::pair<std::string, std::string> rows[] = {
+      {"-f \"D:\\My Films\\a.mkv\" dropped", "'-f' '/media/cdrom/My Films/a.mkv' 'dropped'"},
+      {"--started-from-file --playlist-enqueue \"C:\\a b.mkv\"",
+       "'--started-from-file' '--playlist-enqueue' '/home/guest/.wine/drive_c/a b.mkv'"},
+      {"--fullscreen \"C:\\a.mkv\" \"D:\\b.mkv\" intro.avi nothere.avi --loop",
+       "'--fullscreen' '/home/guest/.wine/drive_c/a.mkv' '/media/cdrom/b.mkv' " + game +
+           "intro.avi' 'nothere.avi' '--loop'"},
+      {"-f intro.avi", "'-f' " + game + "intro.avi'"},
+      {"intro.avi", game + "intro.avi'"},
+      {"\"Videos\\a b.mkv\" Videos \\x.mkv", game + "Videos/a b.mkv' " + game + "Videos' '\\x.mkv'"},
+      {"\\Films\\a.mkv", "'/home/guest/.wine/drive_c/Films/a.mkv'"},
+      {"http://example.org/a.mkv C:\\b.mkv", "'http://example.org/a.mkv' '/home/guest/.wine/drive_c/b.mkv'"},
+      {"-f https://example.org/a.mkv", "'-f' 'https://example.org/a.mkv'"},
+      {"\"C:\\\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC \xE6\x9D\xB1\xE4\xBA\xAC (\xC3\xA9t\xC3\xA9).mkv\"",
+       "'/home/guest/.wine/dosdevices/c:/\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC \xE6\x9D\xB1\xE4\xBA\xAC (\xC3\xA9t\xC3\xA9).mkv'"},
+  };
+  for (const auto& [tail, args] : rows) {
+    SCOPED_TRACE(tail);
+    sys.commandLine = "modrik.exe " + tail;
+    modrik::MainRoutine();
+    EXPECT_EQ(HostCommand(sys), "'/usr/bin/vlc' " + args);
+  }
+}
+
+// The drive map stays empty when the prefix has no drive links but c: and
+// z:, so each translation may list them again; the player's arguments share
+// one listing however many files there are.
+TEST_F(UnixPlayerStart, ManyFilesCostNoMoreListingsThanOne) {
+  sys.onStart = [this](const std::string& line) {
+    if (line.find("/bin/sh") != std::string::npos &&
+        sys.FileBytes("z:\\home\\guest\\dues.sh").find("dosdevices > ") != std::string::npos)
+      sys.AddFile("z:\\home\\guest\\dues.log", "lrwxrwxrwx 1 guest guest 1 Mar  3 10:15 z: -> /\n");
+    return true;
+  };
+  auto listings = [this](const std::string& tail) {
+    sys.processes.clear();
+    sys.commandLine = "modrik.exe " + tail;
+    modrik::MainRoutine();
+    std::size_t count = 0;
+    for (const fake::ProcessCall& call : sys.processes)
+      count += call.commandLine.find("/bin/sh") != std::string::npos ? 1 : 0;
+    return count;
+  };
+  std::string many;
+  for (int i = 0; i < 100; ++i) many += " \"E:\\clip " + std::to_string(i) + ".mkv\"";
+  const std::size_t one = listings("\"E:\\clip.mkv\"");
+  EXPECT_EQ(listings(many), one);
+  EXPECT_NE(HostCommand(sys).find("'/home/guest/.wine/dosdevices/e:/clip 99.mkv'"), std::string::npos);
 }
 
 TEST_F(UnixPlayerStart, OptionAloneGivesTheUnixFormOfNothing) {

@@ -3,6 +3,8 @@
 #include <climits>
 
 #include "fake_platform.h"
+#include "app/app.h"
+#include "common/common.h"
 #include "launcher/launcher.h"
 
 using modrik::IniTextToNumber;

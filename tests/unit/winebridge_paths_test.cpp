@@ -125,15 +125,19 @@ TEST(WindowsToUnixPath, RelativeLinkTargetIsTakenFromDosdevices) {
   EXPECT_EQ(modrik::WindowsToUnixPath("G:\\x"), "/home/guest/.wine/dosdevices/g:/x");
 }
 
-TEST(WindowsToUnixPath, TargetOutsideTheCodePageIsReachedThroughItsLink) {
+TEST(WindowsToUnixPath, TargetsInAnyScriptAreKeptAndAQuestionMarkGoesThroughTheLink) {
   FakeHost host;
   host.command = kListingCommand;
   host.output =
       "lrwxrwxrwx 1 guest guest 20 Mar  3 10:15 k: -> /media/\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC\xD1\x8B\n"
-      "lrwxrwxrwx 1 guest guest 20 Mar  3 10:15 l: -> /media/Vid\xC3\xA9os\n";
-  EXPECT_EQ(modrik::WindowsToUnixPath("K:\\a.mkv"), "/home/guest/.wine/dosdevices/k:/a.mkv");
-  EXPECT_EQ(modrik::DriveMap, Entries({"k:/media/??????", "l:/media/Vid\xE9os"}));
-  EXPECT_EQ(modrik::WindowsToUnixPath("L:\\a.mkv"), "/media/Vid\xE9os/a.mkv");
+      "lrwxrwxrwx 1 guest guest 20 Mar  3 10:15 l: -> /media/Vid\xC3\xA9os\n"
+      "lrwxrwxrwx 1 guest guest 20 Mar  3 10:15 m: -> /media/??\n";
+  EXPECT_EQ(modrik::WindowsToUnixPath("K:\\\xD0\x90.mkv"),
+            "/media/\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC\xD1\x8B/\xD0\x90.mkv");
+  EXPECT_EQ(modrik::WindowsToUnixPath("L:\\a.mkv"), "/media/Vid\xC3\xA9os/a.mkv");
+  EXPECT_EQ(modrik::WindowsToUnixPath("M:\\a.mkv"), "/home/guest/.wine/dosdevices/m:/a.mkv");
+  // A drive letter is ASCII: a character before the colon is never cut in two.
+  EXPECT_EQ(modrik::WindowsToUnixPath("\xC3\x89:\\a"), "/home/guest/.wine/dosdevices/\xC3\x89:/a");
 }
 
 TEST(WindowsToUnixPath, FirstMatchingEntryWinsAndUserNameIsReadEachTime) {

@@ -1,6 +1,6 @@
 // Player arguments reach the host as literal words: the quoting helper, the
 // command line built from it, the script the player start writes, and the
-// splitting of a translated command tail. The quoting is checked against
+// splitting of a command tail. The quoting is checked against
 // the host's real /bin/sh, running the very script text the runner writes.
 #include <gtest/gtest.h>
 
@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "launcher/launcher.h"
 #include "winebridge/winebridge.h"
 #include "winebridge_fake_host.h"
 
@@ -129,7 +130,7 @@ TEST(ShellQuote, HostShellPassesEveryHostileNameLiterally) {
 
 TEST(RunUnixPlayer, WritesQuotedPlayerLineInUtf8AndStartsIt) {
   FakeHost host;
-  modrik::RunUnixPlayer("/usr/bin/vlc", {"--random", "/home/guest/it's vid\xE9o"});
+  modrik::RunUnixPlayer("/usr/bin/vlc", {"--random", "/home/guest/it's vid\xC3\xA9o"});
   EXPECT_EQ(host.FileBytes(FakeHost::kScript),
             "#!/bin/bash\n'/usr/bin/vlc' '--random' '/home/guest/it'\\''s vid\xC3\xA9o'\n");
   ASSERT_EQ(host.processes.size(), 2u);
@@ -137,7 +138,14 @@ TEST(RunUnixPlayer, WritesQuotedPlayerLineInUtf8AndStartsIt) {
   EXPECT_EQ(host.sleeps, std::vector<unsigned>({250}));
 }
 
-TEST(SplitTranslatedTail, SplitsLikeTheShellOnBlanksAndDoubleQuotes) {
+// The texts of a tail's words.
+Words Split(const std::string& tail) {
+  Words texts;
+  for (const modrik::TailWord& word : modrik::SplitTailWords(tail)) texts.push_back(word.text);
+  return texts;
+}
+
+TEST(SplitTailWords, SplitsLikeTheShellOnBlanksAndDoubleQuotes) {
   struct Row {
     std::string tail;
     Words words;
@@ -156,16 +164,22 @@ TEST(SplitTranslatedTail, SplitsLikeTheShellOnBlanksAndDoubleQuotes) {
       {"", {}},
       {"   ", {}},
   };
-  for (const Row& row : rows) EXPECT_EQ(modrik::SplitTranslatedTail(row.tail), row.words) << row.tail;
+  for (const Row& row : rows) EXPECT_EQ(Split(row.tail), row.words) << row.tail;
+  // Each word also keeps its text as the tail spells it.
+  const std::vector<modrik::TailWord> words = modrik::SplitTailWords("\"C:\\a b\".mkv\tx\"\"  \"open");
+  ASSERT_EQ(words.size(), 3u);
+  EXPECT_EQ(words[0].source, "\"C:\\a b\".mkv");
+  EXPECT_EQ(words[1].source, "x\"\"");
+  EXPECT_EQ(words[2].source, "\"open");
 }
 
-TEST(SplitTranslatedTail, EverythingButBlanksAndDoubleQuotesIsLiteral) {
-  EXPECT_EQ(modrik::SplitTranslatedTail("\"/x$(touch CANARY).mkv\""), Words({"/x$(touch CANARY).mkv"}));
-  EXPECT_EQ(modrik::SplitTranslatedTail("/x$(touch CANARY).mkv"), Words({"/x$(touch", "CANARY).mkv"}));
-  EXPECT_EQ(modrik::SplitTranslatedTail("/a;b|c&d>e<f"), Words({"/a;b|c&d>e<f"}));
-  EXPECT_EQ(modrik::SplitTranslatedTail("/it's `x` $HOME"), Words({"/it's", "`x`", "$HOME"}));
-  EXPECT_EQ(modrik::SplitTranslatedTail("\"/two\nlines\" x\ny"), Words({"/two\nlines", "x\ny"}));
-  EXPECT_EQ(modrik::SplitTranslatedTail("\"/say 'hi' $(id)\""), Words({"/say 'hi' $(id)"}));
+TEST(SplitTailWords, EverythingButBlanksAndDoubleQuotesIsLiteral) {
+  EXPECT_EQ(Split("\"/x$(touch CANARY).mkv\""), Words({"/x$(touch CANARY).mkv"}));
+  EXPECT_EQ(Split("/x$(touch CANARY).mkv"), Words({"/x$(touch", "CANARY).mkv"}));
+  EXPECT_EQ(Split("/a;b|c&d>e<f"), Words({"/a;b|c&d>e<f"}));
+  EXPECT_EQ(Split("/it's `x` $HOME"), Words({"/it's", "`x`", "$HOME"}));
+  EXPECT_EQ(Split("\"/two\nlines\" x\ny"), Words({"/two\nlines", "x\ny"}));
+  EXPECT_EQ(Split("\"/say 'hi' $(id)\""), Words({"/say 'hi' $(id)"}));
 }
 
 }  // namespace

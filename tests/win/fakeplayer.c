@@ -5,6 +5,7 @@
  * run of fields (see fields.h):
  *   rec       its process id (starts the record)
  *   cmdline   GetCommandLineA, exactly
+ *   wcmdline  GetCommandLineW, exactly, in UTF-8
  *   flags     STARTUPINFO dwFlags, decimal
  *   show      STARTUPINFO wShowWindow, decimal
  *   cwd       the current folder
@@ -25,6 +26,12 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR args, int show) {
   MdkOut o = {0};
   mdk_out_long(&o, "rec", (long long)GetCurrentProcessId());
   mdk_out_text(&o, "cmdline", GetCommandLineA());
+  const WCHAR *wide = GetCommandLineW();
+  int length = WideCharToMultiByte(CP_UTF8, 0, wide, -1, NULL, 0, NULL, NULL);
+  char *utf8 = length > 0 ? malloc(length) : NULL;
+  if (utf8 && WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, length, NULL, NULL) > 0)
+    mdk_out_text(&o, "wcmdline", utf8);
+  free(utf8);
   mdk_out_long(&o, "flags", (long long)si.dwFlags);
   mdk_out_long(&o, "show", (long long)si.wShowWindow);
   DWORD c = GetCurrentDirectoryA(sizeof cwd, cwd);

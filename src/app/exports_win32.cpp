@@ -1,6 +1,7 @@
 // The executable's exported functions, for other programs that load it.
 //
-// Texts cross this interface as OLE byte strings holding ANSI bytes. A text
+// Texts cross this interface as OLE byte strings holding ANSI bytes, and
+// are converted to and from the program's UTF-8 at the edge. A text
 // passed by value becomes ours and is released before returning; a text
 // passed by reference stays the caller's. A returned text is a new string
 // that belongs to the caller.
@@ -11,12 +12,14 @@
 #include <string>
 
 #include "launcher/launcher.h"
+#include "platform/win32_platform.h"
 
 namespace {
 
 std::string TextOf(BSTR text) {
   if (text == nullptr) return std::string();
-  return std::string(reinterpret_cast<const char*>(text), SysStringByteLen(text));
+  return platform::AnsiToUtf8(
+      std::string(reinterpret_cast<const char*>(text), SysStringByteLen(text)));
 }
 
 // Takes over a text passed by value: copies it out and releases it.
@@ -34,7 +37,7 @@ __declspec(dllexport) BSTR __stdcall GETINIS(BSTR file, BSTR section, BSTR key) 
   std::string fileText = TakeText(file);
   std::string sectionText = TakeText(section);
   std::string keyText = TakeText(key);
-  std::string value = modrik::GetIniString(fileText, sectionText, keyText);
+  const std::string value = platform::Utf8ToAnsi(modrik::GetIniString(fileText, sectionText, keyText));
   return SysAllocStringByteLen(value.data(), static_cast<UINT>(value.size()));
 }
 

@@ -1,0 +1,18 @@
+// The top of the program: the main routine that the process entry calls.
+#pragma once
+
+#include <string>
+
+namespace modrik {
+
+// Fixed texts.
+extern const char kProgramName[];     // "modrik"
+extern const char kVersionText[];     // "1.3"
+std::string MessageTitle();           // "modrik 1.3"
+std::string FirstRunQuestion();
+std::string PlayerNotFoundMessage();  // names SettingsPath
+
+// The main routine; returns the process exit code (always 0).
+int MainRoutine();
+
+}  // namespace modrik

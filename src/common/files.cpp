@@ -1,0 +1,19 @@
+#include "common/common.h"
+#include "platform/platform.h"
+#include "platform/utf8.h"
+
+namespace modrik {
+
+bool PathExists(const std::string& path) {
+  const std::string used = platform::Utf8Left(path, 255);
+  if (used.find_first_of("*?") != std::string::npos) return false;
+  return platform::Sys().FileAttributesExist(used);
+}
+
+std::string ExecutableFolder() {
+  const std::string path = platform::Sys().ModulePath();
+  const std::size_t slash = path.find_last_of('\\');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+}  // namespace modrik
