@@ -43,6 +43,14 @@ class Install : public ::testing::Test {
     return r.exitCode == 0 ? r.out : std::string();
   }
 
+  // The bytes `regedit /E` writes for a key, or "absent".
+  std::string Export(const std::string& key) {
+    const std::string file = dir_.Host("export.reg");
+    RemoveTree(file);
+    wine_.RunWine("regedit", {"/E", wine_.WindowsPath(file), key}, 60000);
+    return ReadFile(file).value_or("absent");
+  }
+
   Wine& wine_ = Wine::Get();
   TestFolder dir_ = TestFolder::ForCurrentTest();
   std::string folder_;
@@ -133,4 +141,40 @@ TEST_F(Install, WithoutANativePlayerLeavesDetectionToTheFirstStart) {
   EXPECT_NE(r.out.find("no native player found"), std::string::npos) << r.out;
   EXPECT_TRUE(Exists(folder_ + "/vlc.exe"));
   EXPECT_FALSE(Exists(folder_ + "/modrik.ini"));
+}
+
+TEST_F(Install, AssociatesMediaTypesAndUninstallLeavesTheRegistryAsItWas) {
+  const std::vector<std::string> keys = {
+      "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes", "HKEY_LOCAL_MACHINE\\SOFTWARE\\VideoLAN",
+      "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths"};
+  // An association that was there before: replaced, then put back.
+  wine_.RunWine("reg", {"add", "HKCR\\.mkv", "/ve", "/d", "mkvfile", "/f"}, 30000);
+  wine_.RunWine("reg", {"add", "HKCR\\.mkv\\ShellNew", "/v", "NullFile", "/d", "", "/f"}, 30000);
+  std::vector<std::string> before;
+  for (const auto& k : keys) before.push_back(Export(k));
+  ASSERT_GT(before[0].size(), 100000u);
+
+  RunResult r = Script("install.sh", {"--associate", "--exe", ModrikExe(), "--player", player_});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  const std::string video = "clip o'ne (été).mkv", audio = "song $x.flac";
+  WriteFile(dir_.Host(video), "x");
+  WriteFile(dir_.Host(audio), "x");
+  const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  const std::string rel = "/mdk-e2e/Install." + name + "/";
+  // By name through App Paths, then by type through the associations.
+  wine_.RunWine("start", {"vlc.exe", dir_.Win(video)}, 30000);
+  ASSERT_EQ(WaitForNativePlayer(player_ + ".rec", 30000, 1).size(), 1u);
+  wine_.RunWine("start", {dir_.Win(video)}, 30000);
+  ASSERT_EQ(WaitForNativePlayer(player_ + ".rec", 30000, 2).size(), 2u);
+  wine_.RunWine("start", {dir_.Win(audio)}, 30000);
+  std::vector<NativePlayerRecord> rec = WaitForNativePlayer(player_ + ".rec", 30000, 3);
+  ASSERT_EQ(rec.size(), 3u);
+  EXPECT_EQ(rec[0].args, std::vector<std::string>{wine_.Prefix() + "/dosdevices/c:" + rel + video});
+  EXPECT_EQ(rec[1].args, (std::vector<std::string>{"--started-from-file", wine_.DriveC() + rel + video}));
+  EXPECT_EQ(rec[2].args, (std::vector<std::string>{"--started-from-file", wine_.DriveC() + rel + audio}));
+
+  r = Uninstall();
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  for (size_t i = 0; i < keys.size(); i++) EXPECT_TRUE(Export(keys[i]) == before[i]) << keys[i];
+  wine_.RunWine("reg", {"delete", "HKCR\\.mkv", "/f"}, 30000);
 }
