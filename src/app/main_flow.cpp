@@ -59,6 +59,12 @@ int MainRoutine() {
   RegisterAsLinuxApp();
   UnderWine = IsWine() != 0;
   SettingsPath = ExecutableFolder() + kSettingsFileName;
+  if (UnderWine)
+    sys.Trace("under Wine " + WineVersion() + ", prefix " + PrefixFolder() + ", home " +
+              UnixHomeFolder());
+  else
+    sys.Trace("not under Wine");
+  sys.Trace("settings file " + SettingsPath);
 
   if (!PathExists(SettingsPath)) {
     int answer = sys.ShowMessage(FirstRunQuestion(), MessageTitle(),
@@ -68,14 +74,17 @@ int MainRoutine() {
   }
 
   ReadPlayerPath();
+  sys.Trace("player " + PlayerPath);
 
   bool found;
   if (UnderWine && IsUnixPlayer()) {
-    found = UnixPathExists(PlayerPath) != 0;
+    // A folder is no player.
+    found = UnixPathExists(PlayerPath) != 0 && !sys.FolderExists(UnixToWindowsPath(PlayerPath));
   } else {
     found = PathExists(PlayerPath) && !PlayerPath.empty();
   }
   if (!found) {
+    sys.Trace("no player at " + PlayerPath);
     sys.ShowMessage(PlayerNotFoundMessage(), MessageTitle(),
                     platform::kMbOk | platform::kMbIconInformation);
     return 0;

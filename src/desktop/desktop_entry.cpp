@@ -46,7 +46,7 @@ std::string EntryValue(const std::string& text) {
 }  // namespace
 
 std::string DesktopEntryPath(const std::string& exePath) {
-  return WindowsHomeFolder() + ".local\\share\\applications\\wine-" + DesktopName(exePath) +
+  return WindowsDataFolder() + "applications\\wine-" + DesktopName(exePath) +
          ".desktop";
 }
 

@@ -75,7 +75,7 @@ std::string DesktopName(const std::string& text) {
 }
 
 std::string IconFileFor(const std::string& exePath) {
-  return WindowsHomeFolder() + ".local\\share\\icons\\" + DesktopName(exePath) + ".ico";
+  return WindowsDataFolder() + "icons\\" + DesktopName(exePath) + ".ico";
 }
 
 std::string PngPathOf(const std::string& iconFile) {

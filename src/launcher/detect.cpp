@@ -27,6 +27,13 @@ std::string ProbeFolder(const std::string& folder) {
 
 }  // namespace
 
+std::vector<std::string> PackagedPlayerLocations() {
+  std::string data = platform::Sys().EnvironmentVariable("XDG_DATA_HOME");
+  if (data.empty() || data[0] != '/') data = UnixHomeFolder() + "/.local/share";
+  return {"/var/lib/flatpak/exports/bin/org.videolan.VLC",
+          data + "/flatpak/exports/bin/org.videolan.VLC", "/snap/bin/vlc"};
+}
+
 std::string PlayerFromWhereis(const std::string& output) {
   std::size_t colon = output.find(':');
   std::string rest = colon == std::string::npos ? output : output.substr(colon + 1);
@@ -46,9 +53,16 @@ std::string ReadRegistryString(std::uint32_t root, const std::string& subkey,
 
 void DetectPlayer() {
   if (UnderWine) {
-    PlayerPath = RunUnixCommandCapture("whereis vlc");
-    if (PlayerPath.empty()) return;
-    PlayerPath = PlayerFromWhereis(PlayerPath);
+    PlayerPath = PlayerFromWhereis(RunUnixCommandCapture("whereis vlc"));
+    if (PlayerPath.find_first_not_of(" \t\r\n") != std::string::npos) return;
+    // Players installed as a Flatpak (system-wide, then for this user) or
+    // as a Snap, which whereis does not see.
+    for (const std::string& location : PackagedPlayerLocations()) {
+      if (UnixPathExists(location) && !platform::Sys().FolderExists(UnixToWindowsPath(location))) {
+        PlayerPath = location;
+        return;
+      }
+    }
     return;
   }
 

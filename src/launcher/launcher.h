@@ -55,5 +55,8 @@ std::string ReadRegistryString(std::uint32_t root, const std::string& subkey,
                                const std::string& valueName);
 // The player location named by the output of "whereis vlc".
 std::string PlayerFromWhereis(const std::string& output);
+// Where a player installed as a Flatpak or a Snap is found, in the order
+// they are tried when whereis names none.
+std::vector<std::string> PackagedPlayerLocations();
 
 }  // namespace modrik

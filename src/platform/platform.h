@@ -77,6 +77,8 @@ class Platform {
   // ---- files ----------------------------------------------------------------
   // True when GetFileAttributesW succeeds for the path.
   virtual bool FileAttributesExist(const std::string& path) = 0;
+  // True when the path names a folder.
+  virtual bool FolderExists(const std::string& path) = 0;
   // Opens (creating when missing) for writing, cuts the file to zero length,
   // writes the bytes in one write and closes it. False on any failure.
   virtual bool WriteWholeFile(const std::string& path, const std::string& bytes) = 0;
@@ -84,6 +86,9 @@ class Platform {
   // character of the text has a place there (and the bytes read back as the
   // same text), otherwise as UTF-8, so that nothing is lost.
   virtual bool WriteTextFile(const std::string& path, const std::string& text) = 0;
+  // Creates a new file with the bytes, written whole; false when anything
+  // (a file, a folder, a link) is already at the path or the write fails.
+  virtual bool CreateNewFile(const std::string& path, const std::string& bytes) = 0;
   // Opens for reading, sharing read and write access, creating an empty file
   // when missing; reads as many bytes as the file's current length.
   virtual std::string ReadSharedFile(const std::string& path) = 0;
@@ -136,6 +141,11 @@ class Platform {
   // thread may take it again; each take needs its own unlock.
   virtual Handle LockNamed(const std::string& name, unsigned timeoutMs) = 0;
   virtual void UnlockNamed(Handle lock) = 0;
+
+  // ---- tracing ------------------------------------------------------------------
+  // One line for whoever listens on the system debug channel
+  // (OutputDebugString; under Wine, WINEDEBUG=+debugstr prints it).
+  virtual void Trace(const std::string& line) = 0;
 
   // ---- Wine -------------------------------------------------------------------
   // Address of ntdll's "wine_get_version" export in the already loaded

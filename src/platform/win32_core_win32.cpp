@@ -148,10 +148,22 @@ bool Win32Platform::FileAttributesExist(const std::string& path) {
   return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool Win32Platform::WriteWholeFile(const std::string& path, const std::string& bytes) {
-  HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+bool Win32Platform::FolderExists(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+namespace {
+
+// Creates (or opens) the file, cuts it to zero length and writes the bytes.
+bool WriteFileAt(Win32Platform& sys, const std::string& path, const std::string& bytes,
+                 DWORD disposition) {
+  HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, disposition,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  if (file == INVALID_HANDLE_VALUE) {
+    sys.Trace("CreateFileW " + path + " failed, error " + std::to_string(GetLastError()));
+    return false;
+  }
   bool ok = SetFilePointer(file, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
             SetEndOfFile(file);
   if (ok && !bytes.empty()) {
@@ -159,8 +171,23 @@ bool Win32Platform::WriteWholeFile(const std::string& path, const std::string& b
     ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
          written == bytes.size();
   }
+  if (!ok) sys.Trace("writing " + path + " failed, error " + std::to_string(GetLastError()));
   CloseHandle(file);
   return ok;
+}
+
+}  // namespace
+
+bool Win32Platform::WriteWholeFile(const std::string& path, const std::string& bytes) {
+  return WriteFileAt(*this, path, bytes, OPEN_ALWAYS);
+}
+
+bool Win32Platform::CreateNewFile(const std::string& path, const std::string& bytes) {
+  return WriteFileAt(*this, path, bytes, CREATE_NEW);
+}
+
+void Win32Platform::Trace(const std::string& line) {
+  OutputDebugStringW(Wide("modrik: " + line).c_str());
 }
 
 bool Win32Platform::WriteTextFile(const std::string& path, const std::string& text) {
@@ -257,8 +284,11 @@ int Win32Platform::ShowMessage(const std::string& text, const std::string& title
 void Win32Platform::ShellStart(const std::string& verb, const std::string& file,
                                const std::string& parameters, const std::string& directory,
                                int show) {
-  ShellExecuteW(nullptr, Wide(verb).c_str(), Wide(file).c_str(), Wide(parameters).c_str(),
-                Wide(directory).c_str(), show);
+  HINSTANCE result = ShellExecuteW(nullptr, Wide(verb).c_str(), Wide(file).c_str(),
+                                   Wide(parameters).c_str(), Wide(directory).c_str(), show);
+  // Results up to 32 are errors.
+  const auto code = reinterpret_cast<INT_PTR>(result);
+  if (code <= 32) Trace("ShellExecuteW " + file + " failed, error " + std::to_string(code));
 }
 
 namespace {
@@ -279,7 +309,10 @@ bool StartHiddenCommand(const std::string& commandLine, PROCESS_INFORMATION* pro
 
 bool Win32Platform::StartHidden(const std::string& commandLine, bool wait) {
   PROCESS_INFORMATION process = {};
-  if (!StartHiddenCommand(commandLine, &process)) return false;
+  if (!StartHiddenCommand(commandLine, &process)) {
+    Trace("CreateProcessW " + commandLine + " failed, error " + std::to_string(GetLastError()));
+    return false;
+  }
   if (wait) {
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD code = 0;
@@ -292,7 +325,10 @@ bool Win32Platform::StartHidden(const std::string& commandLine, bool wait) {
 
 Handle Win32Platform::StartHiddenProcess(const std::string& commandLine) {
   PROCESS_INFORMATION process = {};
-  if (!StartHiddenCommand(commandLine, &process)) return 0;
+  if (!StartHiddenCommand(commandLine, &process)) {
+    Trace("CreateProcessW " + commandLine + " failed, error " + std::to_string(GetLastError()));
+    return 0;
+  }
   CloseHandle(process.hThread);
   return reinterpret_cast<Handle>(process.hProcess);
 }

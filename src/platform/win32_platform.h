@@ -24,8 +24,11 @@ class Win32Platform final : public Platform {
   std::string EnvironmentVariable(const std::string& name) override;
   void SleepMs(unsigned milliseconds) override;
   bool FileAttributesExist(const std::string& path) override;
+  bool FolderExists(const std::string& path) override;
   bool WriteWholeFile(const std::string& path, const std::string& bytes) override;
   bool WriteTextFile(const std::string& path, const std::string& text) override;
+  bool CreateNewFile(const std::string& path, const std::string& bytes) override;
+  void Trace(const std::string& line) override;
   std::string ReadSharedFile(const std::string& path) override;
   bool DeleteFileAt(const std::string& path) override;
   bool MoveFileTo(const std::string& from, const std::string& to) override;

@@ -45,7 +45,12 @@ std::string DriveEntryOf(const std::string& line) {
 
 }  // namespace
 
-std::string DosdevicesFolder() { return UnixHomeFolder() + "/.wine/dosdevices/"; }
+std::string DosdevicesFolder() { return PrefixFolder() + "/dosdevices/"; }
+
+std::string DriveListingCommand() {
+  if (DefaultLocations()) return "ls -al ~/.wine/dosdevices";
+  return "ls -al " + ShellQuote(PrefixFolder() + "/dosdevices");
+}
 
 std::vector<std::string> ParseDriveListing(const std::string& listing) {
   std::vector<std::string> entries;
@@ -65,7 +70,7 @@ std::vector<std::string> ParseDriveListing(const std::string& listing) {
 
 void LoadDriveMap() {
   DriveMap.clear();
-  DriveMap = ParseDriveListing(RunUnixCommandCapture("ls -al ~/.wine/dosdevices"));
+  DriveMap = ParseDriveListing(RunUnixCommandCapture(DriveListingCommand()));
 }
 
 namespace {
@@ -77,7 +82,7 @@ std::string TranslatedWithMap(const std::string& windowsPath) {
   const std::string head = platform::Sys().LowerCase(platform::Utf8Left(path, 3));
 
   if (head == "z:/") return path.substr(2);
-  if (head == "c:/") return UnixHomeFolder() + "/.wine/drive_c/" + path.substr(3);
+  if (head == "c:/") return PrefixFolder() + "/drive_c/" + path.substr(3);
 
   for (const std::string& entry : DriveMap) {
     if (entry.substr(0, 2) + "/" != head) continue;
@@ -114,13 +119,6 @@ std::vector<std::string> WindowsToUnixPaths(const std::vector<std::string>& wind
   std::vector<std::string> unixPaths;
   for (const std::string& path : windowsPaths) unixPaths.push_back(TranslatedWithMap(path));
   return unixPaths;
-}
-
-std::string UnixToWindowsPath(const std::string& unixPath) {
-  std::string path = "z:" + unixPath;
-  for (char& c : path)
-    if (c == '/') c = '\\';
-  return path;
 }
 
 std::int32_t UnixPathExists(const std::string& unixPath) {

@@ -42,7 +42,13 @@ void FillCachedWineVersion() {
 
 std::string ScriptWindowsPath() { return WindowsHomeFolder() + "dues.sh"; }
 std::string LogWindowsPath() { return WindowsHomeFolder() + "dues.log"; }
-std::string ScriptUnixPath() { return UnixHomeFolder() + "/dues.sh"; }
+std::string ScriptUnixPath() { return StartArgument(UnixHomeFolder() + "/dues.sh"); }
+
+// Where the capture sends its output, for the host shell.
+std::string LogRedirect() {
+  if (DefaultLocations()) return " > ~/dues.log";
+  return " > " + ShellQuote(UnixHomeFolder() + "/dues.log");
+}
 
 // "start /unix ..." or "start /exec ...", followed by the program and its
 // argument.
@@ -51,10 +57,6 @@ std::string StartLine(const std::string& programAndArgument) {
 }
 
 }  // namespace
-
-std::string UserName() { return platform::Sys().EnvironmentVariable("USERNAME"); }
-std::string WindowsHomeFolder() { return "z:\\home\\" + UserName() + "\\"; }
-std::string UnixHomeFolder() { return "/home/" + UserName(); }
 
 std::string LaunchSwitch(const std::string& wineVersion) {
   // A plain text comparison on unsigned byte values, not a numeric one:
@@ -85,27 +87,60 @@ std::string ShellQuote(const std::string& word) {
   return quoted;
 }
 
+std::string StartArgument(const std::string& word) {
+  if (!word.empty() && word.find_first_of(" \t\"") == std::string::npos) return word;
+  // Wine's start program reads its command line by the Windows rules:
+  // double quotes group, and backslashes count only before a quote.
+  std::string quoted = "\"";
+  std::size_t backslashes = 0;
+  for (char c : word) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(2 * backslashes, '\\');
+  return quoted + "\"";
+}
+
 std::string UnixCommandLine(const std::string& program, const std::vector<std::string>& args) {
   std::string line = ShellQuote(program);
   for (const std::string& arg : args) line += " " + ShellQuote(arg);
   return line;
 }
 
-void WriteUnixScript(const std::string& command) {
+bool WriteUnixScript(const std::string& command) {
   auto& sys = platform::Sys();
   FillCachedWineVersion();
   const std::string script = ScriptWindowsPath();
   sys.DeleteFileAt(script);
-  sys.WriteWholeFile(script, UnixScriptText(command));
-  sys.StartHidden(StartLine("/bin/chmod +x " + ScriptUnixPath()), true);
+  // Only a script written whole, as a new file, is run: never a stale one
+  // left in place, and never through a link to some other file.
+  if (!sys.CreateNewFile(script, UnixScriptText(command))) {
+    sys.Trace("cannot write " + script + " anew: the host command is not run");
+    return false;
+  }
+  const std::string chmod = StartLine("/bin/chmod +x " + ScriptUnixPath());
+  sys.Trace("host: " + chmod);
+  sys.StartHidden(chmod, true);
+  return true;
 }
 
-void RunUnixCommand(const std::string& command) {
+bool RunUnixCommand(const std::string& command) {
   auto& sys = platform::Sys();
   FillCachedWineVersion();
   const platform::Handle lock = LockUnixScript();
-  WriteUnixScript(command);
-  const platform::Handle started = sys.StartHiddenProcess(StartLine("/bin/sh " + ScriptUnixPath()));
+  sys.Trace("host command: " + command);
+  if (!WriteUnixScript(command)) {
+    sys.UnlockNamed(lock);
+    return false;
+  }
+  const std::string shell = StartLine("/bin/sh " + ScriptUnixPath());
+  sys.Trace("host: " + shell);
+  const platform::Handle started = sys.StartHiddenProcess(shell);
   sys.SleepMs(kPauseMs);
   // When Wine's start program is slower than the pause, the shell may not
   // have the script yet: the pause then counts from the start program's end.
@@ -115,6 +150,7 @@ void RunUnixCommand(const std::string& command) {
   }
   sys.CloseProcess(started);
   sys.UnlockNamed(lock);
+  return true;
 }
 
 std::string RunUnixCommandCapture(const std::string& command) {
@@ -122,8 +158,11 @@ std::string RunUnixCommandCapture(const std::string& command) {
   const std::string log = LogWindowsPath();
   const platform::Handle lock = LockUnixScript();
   sys.DeleteFileAt(log);
-  RunUnixCommand(command + " > ~/dues.log");
   std::string output;
+  if (!RunUnixCommand(command + LogRedirect())) {
+    sys.UnlockNamed(lock);
+    return output;
+  }
   for (int reads = 0; reads < kCaptureReads; ++reads) {
     sys.SleepMs(kPauseMs);
     output = sys.ReadSharedFile(log);
@@ -134,7 +173,9 @@ std::string RunUnixCommandCapture(const std::string& command) {
 }
 
 void RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>& args) {
-  RunUnixCommand(UnixCommandLine(playerPath, args));
+  const std::string line = UnixCommandLine(playerPath, args);
+  platform::Sys().Trace("native player, " + std::to_string(args.size()) + " argument(s): " + line);
+  RunUnixCommand(line);
 }
 
 }  // namespace modrik

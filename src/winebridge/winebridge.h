@@ -14,10 +14,22 @@ std::int32_t IsWine();
 // Wine's version text, empty outside Wine.
 std::string WineVersion();
 
-// ---- user name and home paths ----
-std::string UserName();           // value of USERNAME, empty when unset
-std::string WindowsHomeFolder();  // "z:\home\" + user + "\"
-std::string UnixHomeFolder();     // "/home/" + user
+// ---- the user's home and the Wine prefix ----
+std::string UserName();  // value of USERNAME, empty when unset
+// The Unix path an NT path of Wine's names ("\??\Z:\..." or
+// "\??\unix\..."); empty for any other form.
+std::string NtPathToUnixPath(const std::string& ntPath);
+// The host home and the prefix (Unix paths, no trailing slash): Wine's own
+// WINEHOMEDIR and WINECONFIGDIR, else "/home/" + user and its ".wine".
+std::string UnixHomeFolder();
+std::string PrefixFolder();
+// True for the home /home/USER with the prefix ~/.wine: host commands then
+// name them through "~".
+bool DefaultLocations();
+std::string WindowsHomeFolder();  // the home in the Windows view, trailing "\"
+// The freedesktop data folder ($XDG_DATA_HOME, else ~/.local/share) in the
+// Windows view, with a trailing backslash.
+std::string WindowsDataFolder();
 
 // ---- Unix command runner ----
 extern std::string CachedWineVersion;
@@ -30,8 +42,14 @@ std::string UnixScriptText(const std::string& command);
 std::string ShellQuote(const std::string& word);
 // A host command line: the program and every argument, each a quoted word.
 std::string UnixCommandLine(const std::string& program, const std::vector<std::string>& args);
-void WriteUnixScript(const std::string& command);
-void RunUnixCommand(const std::string& command);
+// One argument on the command line of Wine's start program, quoted by the
+// Windows rules when it holds blanks or quotes, as it stands otherwise.
+std::string StartArgument(const std::string& word);
+// Writes dues.sh anew and marks it executable; false (and nothing run) when
+// the script could not be written whole as a new file.
+bool WriteUnixScript(const std::string& command);
+// Runs the command on the host; false when nothing could be started.
+bool RunUnixCommand(const std::string& command);
 std::string RunUnixCommandCapture(const std::string& command);
 // Starts a native player on the host with exactly these arguments.
 void RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>& args);
@@ -41,8 +59,10 @@ extern std::vector<std::string> DriveMap;
 // The drive-map entries a "ls -al" listing of dosdevices yields.
 std::vector<std::string> ParseDriveListing(const std::string& listing);
 void LoadDriveMap();
-// "/home/" + user + "/.wine/dosdevices/"
+// The prefix's dosdevices folder, with a trailing slash.
 std::string DosdevicesFolder();
+// The host command that lists the drive links.
+std::string DriveListingCommand();
 std::string WindowsToUnixPath(const std::string& path);
 // Several paths, with at most one listing of the drive links between them.
 std::vector<std::string> WindowsToUnixPaths(const std::vector<std::string>& paths);

@@ -306,10 +306,10 @@ Wine& Wine::Get() {
   return *wine;
 }
 
-std::vector<std::string> Wine::Environment() const {
+std::vector<std::string> Wine::Environment(const std::vector<std::string>& overrides) const {
   static const char* const kOwn[] = {"USER", "LOGNAME", "HOME", "WINEPREFIX", "LANG",
                                      "WINEDEBUG", "WINEDLLOVERRIDES", "LC_ALL", "WINELOADER",
-                                     "WINEARCH", "WINESERVER", "USERNAME"};
+                                     "WINEARCH", "WINESERVER", "USERNAME", "XDG_DATA_HOME"};
   std::vector<std::string> env;
   for (char** e = environ; *e; e++) {
     std::string entry = *e;
@@ -325,6 +325,11 @@ std::vector<std::string> Wine::Environment() const {
   env.push_back("LANG=C.UTF-8");
   env.push_back("WINEDEBUG=-all");
   env.push_back("WINEDLLOVERRIDES=mscoree,mshtml=");
+  for (const std::string& entry : overrides) {
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    std::erase_if(env, [&](const std::string& e) { return e.rfind(name, 0) == 0; });
+    env.push_back(entry);
+  }
   return env;
 }
 
@@ -334,11 +339,12 @@ RunResult Wine::RunTool(const std::vector<std::string>& argv, int timeoutMs) {
 }
 
 RunResult Wine::RunWine(const std::string& program, const std::vector<std::string>& args,
-                        int timeoutMs, const std::string& cwd) {
+                        int timeoutMs, const std::string& cwd,
+                        const std::vector<std::string>& envOverrides) {
   std::vector<std::string> argv{"wine", program};
   argv.insert(argv.end(), args.begin(), args.end());
   std::string log = LogDir() + "/" + std::to_string(getpid()) + "-" + std::to_string(NextLogId());
-  return RunProcess(argv, Environment(), log, timeoutMs, cwd);
+  return RunProcess(argv, Environment(envOverrides), log, timeoutMs, cwd);
 }
 
 bool Wine::CreatePrefix() {
@@ -465,7 +471,7 @@ DriveResult Drive(const TestFolder& folder, const std::string& commandLine,
   DriveResult d;
   auto t0 = Clock::now();
   RunResult r = wine.RunWine(ToolExe("mdkdrive"), {folder.Win(base + ".job"), folder.Win(base + ".res")},
-                             options.timeoutMs + 30000);
+                             options.timeoutMs + 30000, "", options.hostEnv);
   if (std::getenv("MDK_E2E_VERBOSE"))
     std::fprintf(stderr, "e2e: drive %s: %ld ms\n", base.c_str(), ElapsedMs(t0));
   auto bytes = ReadFile(folder.Host(base + ".res"));

@@ -106,14 +106,16 @@ class Wine {
   std::string LogDir() const { return home_ + "/.mdk-e2e-logs"; }
 
   // The environment for every Wine command: ours with USER, LOGNAME, HOME,
-  // WINEPREFIX, LANG, WINEDEBUG and WINEDLLOVERRIDES set for the test user.
-  std::vector<std::string> Environment() const;
+  // WINEPREFIX, LANG, WINEDEBUG and WINEDLLOVERRIDES set for the test user,
+  // then the "NAME=VALUE" overrides (replacing a variable of the same name).
+  std::vector<std::string> Environment(const std::vector<std::string>& overrides = {}) const;
 
   // Runs `wine program args...` (program: host or Windows path) with output to
   // files, waiting at most timeoutMs. cwd: host folder to start in (Wine makes
   // it the Windows current folder), empty for the test's own.
   RunResult RunWine(const std::string& program, const std::vector<std::string>& args,
-                    int timeoutMs, const std::string& cwd = "");
+                    int timeoutMs, const std::string& cwd = "",
+                    const std::vector<std::string>& envOverrides = {});
   // Runs a Wine tool such as "wineserver" or "wineboot" with the test user's
   // environment, waiting at most timeoutMs.
   RunResult RunTool(const std::vector<std::string>& argv, int timeoutMs);
@@ -182,6 +184,7 @@ struct DriveOptions {
   std::vector<int> answers;          // buttons to press, box by box
   std::vector<std::string> unsetEnv; // variables removed from its environment
   std::vector<std::string> setEnv;   // "NAME=VALUE" entries set in it
+  std::vector<std::string> hostEnv;  // "NAME=VALUE" overrides for the host's wine command
   int timeoutMs = 90000;             // bound on the program's run
 };
 

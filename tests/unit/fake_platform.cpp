@@ -98,13 +98,22 @@ bool FakePlatform::FileAttributesExist(const std::string& path) {
 
 bool FakePlatform::WriteWholeFile(const std::string& path, const std::string& bytes) {
   std::string key = Key(path);
-  std::string parent = ParentFolder(key);
+  std::string parent = Key(ParentFolder(key));
   if (!parent.empty() && folders.count(parent) == 0) return false;
   if (readOnlyFolders.count(parent) > 0) return false;
   if (folders.count(key) > 0) return false;
   files[key] = bytes;
   return true;
 }
+
+bool FakePlatform::FolderExists(const std::string& path) { return folders.count(Key(path)) > 0; }
+
+bool FakePlatform::CreateNewFile(const std::string& path, const std::string& bytes) {
+  if (files.count(Key(path)) > 0) return false;
+  return WriteWholeFile(path, bytes);
+}
+
+void FakePlatform::Trace(const std::string& line) { traces.push_back(line); }
 
 bool FakePlatform::WriteTextFile(const std::string& path, const std::string& text) {
   return WriteWholeFile(path, text);
@@ -120,7 +129,10 @@ std::string FakePlatform::ReadSharedFile(const std::string& path) {
   return std::string();
 }
 
-bool FakePlatform::DeleteFileAt(const std::string& path) { return files.erase(Key(path)) > 0; }
+bool FakePlatform::DeleteFileAt(const std::string& path) {
+  if (readOnlyFolders.count(ParentFolder(Key(path))) > 0) return false;
+  return files.erase(Key(path)) > 0;
+}
 
 bool FakePlatform::MoveFileTo(const std::string& from, const std::string& to) {
   auto it = files.find(Key(from));

@@ -101,6 +101,7 @@ class FakePlatform : public platform::Platform {
   int encoderSearches = 0;
   int gdiplusStarts = 0, gdiplusStops = 0, disposedImages = 0;
   std::vector<std::string> profileReads;  // file names given to ProfileString
+  std::vector<std::string> traces;
 
   // ---- helpers for tests ----
   void AddFile(const std::string& path, const std::string& bytes);
@@ -116,8 +117,11 @@ class FakePlatform : public platform::Platform {
   std::string EnvironmentVariable(const std::string& name) override;
   void SleepMs(unsigned milliseconds) override;
   bool FileAttributesExist(const std::string& path) override;
+  bool FolderExists(const std::string& path) override;
   bool WriteWholeFile(const std::string& path, const std::string& bytes) override;
   bool WriteTextFile(const std::string& path, const std::string& text) override;
+  bool CreateNewFile(const std::string& path, const std::string& bytes) override;
+  void Trace(const std::string& line) override;
   std::string ReadSharedFile(const std::string& path) override;
   bool DeleteFileAt(const std::string& path) override;
   bool MoveFileTo(const std::string& from, const std::string& to) override;

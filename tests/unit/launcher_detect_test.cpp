@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"
+#include "winebridge_fake_host.h"
 #include "launcher/launcher.h"
 
 namespace {
@@ -50,6 +51,41 @@ TEST(DetectPlayer, UnderWineWithNoAnswerFindsNothing) {
   modrik::PlayerPath = "stale";
   modrik::DetectPlayer();
   EXPECT_EQ(modrik::PlayerPath, "");
+}
+
+// When whereis names no player, the Flatpak exports (system-wide, then the
+// user's, in the data folder) and the Snap one are looked at, in that order;
+// a folder there is no player.
+TEST(DetectPlayer, UnderWinePlayersInstalledAsFlatpakOrSnap) {
+  const std::string system = "z:\\var\\lib\\flatpak\\exports\\bin\\org.videolan.VLC";
+  const std::string user = "z:\\home\\guest\\.local\\share\\flatpak\\exports\\bin\\org.videolan.VLC";
+  const std::string xdg = "z:\\data\\flatpak\\exports\\bin\\org.videolan.VLC";
+  const std::string snap = "z:\\snap\\bin\\vlc";
+  struct Row {
+    std::vector<std::string> files, folders;
+    std::string xdgDataHome, whereis, found;
+  } rows[] = {
+      {{system, user, snap}, {}, "", "vlc:\n", "/var/lib/flatpak/exports/bin/org.videolan.VLC"},
+      {{user, snap}, {system}, "", "vlc:\n", "/home/guest/.local/share/flatpak/exports/bin/org.videolan.VLC"},
+      {{xdg, user}, {}, "/data", "", "/data/flatpak/exports/bin/org.videolan.VLC"},
+      {{snap}, {}, "", "vlc:\n", "/snap/bin/vlc"},
+      {{snap}, {}, "", "vlc: /usr/bin/vlc\n", "/usr/bin/vlc\n"},
+      {{}, {}, "", "vlc:\n", "\n"},  // nothing anywhere: as whereis left it
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.found);
+    fake::FakeHost host;
+    host.wineExport = true;
+    host.wineVersionText = "8.0";
+    host.command = "whereis vlc";
+    host.output = row.whereis;
+    if (!row.xdgDataHome.empty()) host.environment["XDG_DATA_HOME"] = row.xdgDataHome;
+    for (const std::string& file : row.files) host.AddFile(file, "ELF");
+    for (const std::string& folder : row.folders) host.AddFolder(folder);
+    modrik::UnderWine = true;
+    modrik::DetectPlayer();
+    EXPECT_EQ(modrik::PlayerPath, row.found);
+  }
 }
 
 TEST(DetectPlayer, RegistryDefaultValueWinsUnchecked) {

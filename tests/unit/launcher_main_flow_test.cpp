@@ -295,11 +295,18 @@ TEST_F(UnixPlayerStart, SeveralFilesAreEachTranslated) {
             "'/home/guest/.wine/dosdevices/e:/e.mkv' '--loop' 'x:y' '/w'");
 }
 
+// A missing player, or a folder in its place, is reported, and the trace
+// says which path was looked at.
 TEST_F(UnixPlayerStart, MissingPlayerOnTheHostIsReported) {
-  sys.files.erase(fake::FakePlatform::Key("z:\\usr\\bin\\vlc"));
-  sys.commandLine = "modrik.exe D:\\a.mkv";
-  modrik::MainRoutine();
-  ASSERT_EQ(sys.messages.size(), 1u);
-  EXPECT_EQ(sys.messages[0].text, kNotFound);
-  EXPECT_EQ(sys.FileBytes("z:\\home\\guest\\dues.sh").find("/usr/bin/vlc"), std::string::npos);
+  for (bool folder : {false, true}) {
+    sys.files.erase(fake::FakePlatform::Key("z:\\usr\\bin\\vlc"));
+    if (folder) sys.AddFolder("z:\\usr\\bin\\vlc");
+    sys.messages.clear();
+    sys.commandLine = "modrik.exe D:\\a.mkv";
+    modrik::MainRoutine();
+    ASSERT_EQ(sys.messages.size(), 1u);
+    EXPECT_EQ(sys.messages[0].text, kNotFound);
+    EXPECT_EQ(sys.FileBytes("z:\\home\\guest\\dues.sh").find("/usr/bin/vlc"), std::string::npos);
+    EXPECT_EQ(sys.traces.back(), "no player at /usr/bin/vlc");
+  }
 }

@@ -2,6 +2,7 @@
 // translations between the Windows and the Unix view of a path.
 #include <gtest/gtest.h>
 
+#include "desktop/desktop.h"
 #include "winebridge/winebridge.h"
 #include "winebridge_fake_host.h"
 
@@ -147,6 +148,55 @@ TEST(WindowsToUnixPath, FirstMatchingEntryWinsAndUserNameIsReadEachTime) {
   host.environment["USERNAME"] = "other";
   EXPECT_EQ(modrik::WindowsToUnixPath("c:\\x"), "/home/other/.wine/drive_c/x");
   EXPECT_EQ(modrik::WindowsToUnixPath("e:\\x"), "/home/other/.wine/dosdevices/e:/x");
+}
+
+// The prefix and the home Wine runs with (as it gives them to every
+// process): drive C, the listing of the drive links, the runner's files and
+// command lines, the desktop folders. The usual places keep the usual
+// commands, byte for byte.
+TEST(WineLocations, PrefixAndHomeAreTheOnesWineRunsWith) {
+  struct Row {
+    std::string home, prefix, dataHome, chmod, capture, driveC, script, entry;
+  } rows[] = {
+      {"\\??\\Z:\\home\\guest", "\\??\\Z:\\home\\guest\\.wine", "",
+       "/bin/chmod +x /home/guest/dues.sh", "ls -al ~/.wine/dosdevices > ~/dues.log",
+       "/home/guest/.wine/drive_c/a", "z:\\home\\guest\\dues.sh",
+       "z:\\home\\guest\\.local\\share\\applications\\wine-modrik.desktop"},
+      {"", "", "", "/bin/chmod +x /home/guest/dues.sh", "ls -al ~/.wine/dosdevices > ~/dues.log",
+       "/home/guest/.wine/drive_c/a", "z:\\home\\guest\\dues.sh",
+       "z:\\home\\guest\\.local\\share\\applications\\wine-modrik.desktop"},
+      {"\\??\\Z:\\home\\guest", "\\??\\Z:\\home\\guest\\Games\\It's on\\pfx", "",
+       "/bin/chmod +x /home/guest/dues.sh",
+       "ls -al '/home/guest/Games/It'\\''s on/pfx/dosdevices' > '/home/guest/dues.log'",
+       "/home/guest/Games/It's on/pfx/drive_c/a", "z:\\home\\guest\\dues.sh",
+       "z:\\home\\guest\\.local\\share\\applications\\wine-modrik.desktop"},
+      {"\\??\\Z:\\root", "\\??\\Z:\\root\\.wine", "", "/bin/chmod +x /root/dues.sh",
+       "ls -al '/root/.wine/dosdevices' > '/root/dues.log'", "/root/.wine/drive_c/a",
+       "z:\\root\\dues.sh", "z:\\root\\.local\\share\\applications\\wine-modrik.desktop"},
+      {"\\??\\Z:\\home\\jos\xC3\xA9 \"s\"", "\\??\\Z:\\home\\jos\xC3\xA9 \"s\"\\.wine", "/data/x y/",
+       "/bin/chmod +x \"/home/jos\xC3\xA9 \\\"s\\\"/dues.sh\"",
+       "ls -al '/home/jos\xC3\xA9 \"s\"/.wine/dosdevices' > '/home/jos\xC3\xA9 \"s\"/dues.log'",
+       "/home/jos\xC3\xA9 \"s\"/.wine/drive_c/a", "z:\\home\\jos\xC3\xA9 \"s\"\\dues.sh",
+       "z:\\data\\x y\\applications\\wine-modrik.desktop"},
+      {"\\??\\unix\\home\\guest", "\\??\\unix\\home\\guest\\pfx", "relative/ignored",
+       "/bin/chmod +x /home/guest/dues.sh",
+       "ls -al '/home/guest/pfx/dosdevices' > '/home/guest/dues.log'", "/home/guest/pfx/drive_c/a",
+       "\\\\?\\unix\\home\\guest\\dues.sh",
+       "\\\\?\\unix\\home\\guest\\.local\\share\\applications\\wine-modrik.desktop"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.prefix);
+    FakeHost host;
+    if (!row.home.empty()) host.environment["WINEHOMEDIR"] = row.home;
+    if (!row.prefix.empty()) host.environment["WINECONFIGDIR"] = row.prefix;
+    if (!row.dataHome.empty()) host.environment["XDG_DATA_HOME"] = row.dataHome;
+    host.AddFolder(row.script.substr(0, row.script.rfind('\\')));
+    EXPECT_EQ(modrik::WindowsToUnixPath("C:\\a"), row.driveC);
+    ASSERT_FALSE(host.processes.empty());
+    EXPECT_EQ(host.processes[0].commandLine, "start /exec " + row.chmod);
+    EXPECT_EQ(host.FileBytes(row.script), "#!/bin/bash\n" + row.capture + "\n");
+    EXPECT_EQ(modrik::DesktopEntryPath("C:\\Apps\\modrik.exe"), row.entry);
+  }
 }
 
 TEST(UnixToWindowsPath, PrefixesDriveZAndTurnsSlashes) {

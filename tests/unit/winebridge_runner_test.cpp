@@ -98,19 +98,41 @@ TEST(UnixCommand, VersionIsCachedOnceKnownAndAskedAgainWhileEmpty) {
 TEST(UnixCommand, EmptyUserNameLeavesAnEmptySegment) {
   FakeHost host;
   host.environment.erase("USERNAME");
-  modrik::RunUnixCommand("ls");
+  host.AddFolder("z:\\home\\");
+  ASSERT_TRUE(modrik::RunUnixCommand("ls"));
+  ASSERT_EQ(host.processes.size(), 2u);
   EXPECT_EQ(host.processes[0].commandLine, "start /exec /bin/chmod +x /home//dues.sh");
   EXPECT_EQ(host.processes[1].commandLine, "start /exec /bin/sh /home//dues.sh");
 }
 
-TEST(UnixCommand, FailedStartsAndWritesDoNotStopTheSequence) {
+TEST(UnixCommand, FailedStartsDoNotStopTheSequence) {
   FakeHost host;
-  host.folders.clear();  // no home folder: dues.sh cannot be written
   host.onStart = [](const std::string&) { return false; };
   modrik::RunUnixCommand("ls");
-  EXPECT_FALSE(host.HasFile(FakeHost::kScript));
   EXPECT_EQ(host.processes.size(), 2u);
   EXPECT_EQ(host.sleeps, std::vector<unsigned>({250}));
+}
+
+// Only a script written whole as a new file runs: with no home folder, or
+// with anything left in its place that cannot be removed, nothing starts and
+// the trace says why.
+TEST(UnixCommand, ScriptThatCannotBeWrittenAnewRunsNothing) {
+  for (bool stale : {false, true}) {
+    FakeHost host;
+    if (stale) {
+      host.AddFile(FakeHost::kScript, "#!/bin/bash\nstale\n");
+      host.readOnlyFolders["z:\\home\\guest"] = true;
+    } else {
+      host.folders.clear();
+    }
+    EXPECT_FALSE(modrik::RunUnixCommand("ls"));
+    EXPECT_EQ(modrik::RunUnixCommandCapture("ls"), "");
+    EXPECT_TRUE(host.processes.empty());
+    EXPECT_TRUE(host.sleeps.empty());
+    EXPECT_EQ(host.lockDepth, 0);
+    ASSERT_FALSE(host.traces.empty());
+    EXPECT_EQ(host.traces.back(), "cannot write z:\\home\\guest\\dues.sh anew: the host command is not run");
+  }
 }
 
 TEST(Capture, RedirectsIntoLogAndReturnsFirstNonEmptyRead) {

@@ -15,10 +15,11 @@
 
 int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR args, int show) {
   (void)inst; (void)prev; (void)args; (void)show;
-  char self[MAX_PATH + 8], rec[MAX_PATH + 16], cwd[MAX_PATH + 1];
-  DWORD n = GetModuleFileNameA(NULL, self, MAX_PATH);
+  WCHAR rec[MAX_PATH + 16];
+  char cwd[MAX_PATH + 1];
+  DWORD n = GetModuleFileNameW(NULL, rec, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return 1;
-  snprintf(rec, sizeof rec, "%s.rec", self);
+  wcscat(rec, L".rec");
   STARTUPINFOA si;
   memset(&si, 0, sizeof si);
   si.cb = sizeof si;
@@ -42,5 +43,5 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR args, int show) {
   if (u > 0 && u < sizeof user) mdk_out_field(&o, "username", user, u);
   else if (u == 0 && GetLastError() != ERROR_ENVVAR_NOT_FOUND) mdk_out_text(&o, "username", "");
   mdk_out_text(&o, "end", "");
-  return mdk_out_append(&o, rec) ? 0 : 1;
+  return mdk_out_append_w(&o, rec) ? 0 : 1;
 }

@@ -128,14 +128,22 @@ static inline int mdk_out_save(MdkOut *o, const char *path) {
 }
 
 /* Appends the buffer to a file in one write (records of several runs). */
-static inline int mdk_out_append(MdkOut *o, const char *path) {
-  HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+static inline int mdk_out_append_handle(MdkOut *o, HANDLE h) {
   if (h == INVALID_HANDLE_VALUE) return 0;
   DWORD put = 0;
   BOOL ok = WriteFile(h, o->data, (DWORD)o->len, &put, NULL);
   CloseHandle(h);
   return ok && put == o->len;
+}
+
+static inline int mdk_out_append(MdkOut *o, const char *path) {
+  return mdk_out_append_handle(o, CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                              NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
+}
+
+static inline int mdk_out_append_w(MdkOut *o, const WCHAR *path) {
+  return mdk_out_append_handle(o, CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                              NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
 }
 
 #endif
