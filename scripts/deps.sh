@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing modrik needs, when it is missing:
 # the host compiler and GoogleTest, the mingw-w64 cross compiler, Wine,
-# a virtual X display, D-Bus with GVfs, and GLib's Python bindings.
+# a virtual X display, D-Bus with GVfs, GLib's Python bindings, and the real
+# player and ffmpeg (for the test that plays a real video with it).
 set -euo pipefail
 
 need=()
@@ -17,6 +18,10 @@ have_cmd xvfb-run || need+=(xvfb)
 have_cmd xauth || need+=(xauth)
 have_cmd dbus-run-session || need+=(dbus-user-session)
 have_cmd gio || need+=(libglib2.0-bin)
+have_cmd vlc || need+=(vlc)
+have_cmd ffmpeg || need+=(ffmpeg)
+have_cmd useradd || need+=(passwd)
+have_cmd pgrep || need+=(procps)
 for pkg in libgtest-dev libgmock-dev gvfs gvfs-daemons python3-gi gir1.2-glib-2.0; do
   have_pkg "$pkg" || need+=("$pkg")
 done

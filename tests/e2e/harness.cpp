@@ -437,20 +437,33 @@ std::string TestFolder::InstallTool(const std::string& tool, const std::string& 
   return Win(rel);
 }
 
-std::string TestFolder::MakeNativePlayer(const std::string& rel) const {
+std::string TestFolder::MakeNativePlayer(const std::string& rel, const std::string& printed) const {
   const std::string path = Host(rel);
-  std::string rec = path + ".rec";
-  std::string quoted;  // single-quoted for the shell
-  for (char c : rec) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  // Single-quoted for the shell.
+  auto quote = [](const std::string& text) {
+    std::string quoted;
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted;
+  };
+  const std::string quoted = quote(path + ".rec");
   MakeDirs(ParentOf(path));
   WriteFile(path,
             "#!/bin/sh\n"
             "# Fake native player: records $0, its folder and every argument,\n"
             "# each ended by a NUL byte, between REC and END markers.\n"
-            "printf '%s\\0' REC \"$0\" \"$(pwd)\" \"$#\" \"$@\" END >> '" + quoted + "'\n");
+            "printf '%s\\0' REC \"$0\" \"$(pwd)\" \"$#\" \"$@\" END >> '" + quoted + "'\n" +
+                (printed.empty() ? "" : "printf '%s' '" + quote(printed) + "'\n"));
   chmod(path.c_str(), 0755);
   return path;
 }
+
+PathFirst::PathFirst(const std::string& folder) {
+  const char* path = std::getenv("PATH");
+  old_ = path ? path : "";
+  setenv("PATH", (folder + ":" + old_).c_str(), 1);
+}
+
+PathFirst::~PathFirst() { setenv("PATH", old_.c_str(), 1); }
 
 // ---- driving a program ---------------------------------------------------------------
 

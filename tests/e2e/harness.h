@@ -160,11 +160,27 @@ class TestFolder {
   // Copies a Windows test tool (e.g. "fakeplayer") to rel; returns its Windows path.
   std::string InstallTool(const std::string& tool, const std::string& rel) const;
   // Writes an executable fake native player script at rel; it appends its
-  // records to rel + ".rec". Returns the script's host path.
-  std::string MakeNativePlayer(const std::string& rel) const;
+  // records to rel + ".rec", then prints `printed` on its standard output.
+  // Returns the script's host path.
+  std::string MakeNativePlayer(const std::string& rel, const std::string& printed = "") const;
 
  private:
   std::string host_;
+};
+
+// Puts a host folder first on the PATH of the host commands started from now
+// on, until it goes out of scope. Wine passes the PATH of the `wine` command
+// on to the Unix programs it starts, so a fake command there (e.g. `whereis`)
+// is the one that the program's host commands run.
+class PathFirst {
+ public:
+  explicit PathFirst(const std::string& folder);
+  ~PathFirst();
+  PathFirst(const PathFirst&) = delete;
+  PathFirst& operator=(const PathFirst&) = delete;
+
+ private:
+  std::string old_;
 };
 
 // ---- driving a program: message boxes, exit code ----------------------------------

@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <limits.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -250,28 +252,14 @@ TEST_F(NativePlayer, HostileFileNamesReachThePlayerLiterally) {
   for (const std::string& c : canaries) EXPECT_FALSE(Exists(c)) << c << " appeared";
 }
 
-// A fake `vlc` where the host's whereis finds it, removed afterwards.
-class WhereisPlayer {
- public:
-  static constexpr const char* kPath = "/usr/local/bin/vlc";
-  explicit WhereisPlayer(const std::string& recordingScript) {
-    ok_ = !Exists(kPath) && CopyFile(recordingScript, kPath);
-  }
-  ~WhereisPlayer() {
-    if (ok_) unlink(kPath);
-  }
-  bool ok() const { return ok_; }
-
- private:
-  bool ok_ = false;
-};
-
+// The answer Yes runs `whereis vlc` on the host; a `whereis` first on the PATH
+// lists one location, the recording player.
 TEST(NativePlayerDetection, FirstRunAnsweredYesFindsThePlayerThroughWhereis) {
   TestFolder dir = TestFolder::ForCurrentTest();
   const std::string exe = dir.InstallModrik();
   const std::string recorder = dir.MakeNativePlayer("recorder/vlc");
-  WhereisPlayer fake(recorder);
-  ASSERT_TRUE(fake.ok()) << "cannot place a fake player at " << WhereisPlayer::kPath;
+  const std::string whereis = dir.MakeNativePlayer("bin/whereis", "vlc: " + recorder + "\n");
+  PathFirst path(dir.Host("bin"));
   MakeDirs(dir.Host("Clips"));
 
   DriveOptions options;
@@ -282,15 +270,18 @@ TEST(NativePlayerDetection, FirstRunAnsweredYesFindsThePlayerThroughWhereis) {
   ASSERT_EQ(run.boxes.size(), 1u) << run.raw;
   EXPECT_EQ(run.boxes[0].buttons, "6,7");
   EXPECT_EQ(run.boxes[0].answer, 6);
+  std::vector<NativePlayerRecord> asked = WaitForNativePlayer(whereis + ".rec", 0);
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_EQ(asked[0].args, Args({"vlc"}));
 
   // whereis lists the one location followed by its line feed, and the value
   // is written as it came.
   const std::string settings = ReadFile(dir.Host("modrik.ini")).value_or("");
-  EXPECT_NE(settings.find("\r\nvlcpath=/usr/local/bin/vlc\n\r\n"), std::string::npos) << settings;
+  EXPECT_NE(settings.find("\r\nvlcpath=" + recorder + "\n\r\n"), std::string::npos) << settings;
 
   std::vector<NativePlayerRecord> records = WaitForNativePlayer(recorder + ".rec", kPlayerWaitMs);
   ASSERT_EQ(records.size(), 1u);
-  EXPECT_EQ(records[0].argv0, WhereisPlayer::kPath);
+  EXPECT_EQ(records[0].argv0, recorder);
   EXPECT_EQ(records[0].args, Args({"--random", dir.Host("Clips")}));
 }
 
@@ -320,6 +311,60 @@ TEST(NativePlayerNames, AnyScriptReachesThePlayer) {
       if (c == '\\') c = '/';
     EXPECT_EQ(got[0].args[0], Wine::Get().Prefix() + "/dosdevices/c:" + rest);
     EXPECT_EQ(RealPath(got[0].args[0]), RealPath(dir.Host(video)));
+  }
+}
+
+// The PIDs of the host processes started with exactly this argv.
+std::vector<pid_t> ProcessesWithArgv(const Args& argv) {
+  std::string wanted;
+  for (const std::string& a : argv) wanted += a + '\0';
+  std::vector<pid_t> pids;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") == std::string::npos &&
+        ReadFile(entry.path().string() + "/cmdline") == wanted)
+      pids.push_back(std::stoi(name));
+  }
+  return pids;
+}
+
+// The host's own whereis, with the recording player as `vlc` in a folder on
+// the PATH, which whereis searches after its standard folders: the settings
+// name whatever it lists first. On a host without a player that is the
+// recorder; a player of the host's own is started instead, and ended here.
+TEST(NativePlayerDetection, FirstRunAnsweredYesWritesWhatTheHostsWhereisListsFirst) {
+  TestFolder dir = TestFolder::ForCurrentTest();
+  const std::string exe = dir.InstallModrik();
+  const std::string recorder = dir.MakeNativePlayer("bin/vlc");
+  PathFirst path(dir.Host("bin"));
+  MakeDirs(dir.Host("Clips"));
+  RunResult w = RunProcess({"whereis", "vlc"}, Wine::Get().Environment(), dir.Host(".mdk/whereis"), 10000);
+  ASSERT_EQ(w.exitCode, 0) << w.err;
+  ASSERT_EQ(w.out.rfind("vlc: /", 0), 0u) << w.out;
+  // The first location: after the colon and blank, up to the next blank.
+  std::string first = w.out.substr(5);
+  if (first.find(' ') != std::string::npos) first.resize(first.find(' '));
+
+  DriveOptions options;
+  options.cwd = dir.Win("Clips");
+  options.answers = {6};
+  DriveResult run = Drive(dir, "\"" + exe + "\"", options);
+  ASSERT_TRUE(run.ran && run.started) << run.raw;
+  EXPECT_EQ(run.exitCode, 0) << run.raw;
+  ASSERT_EQ(run.boxes.size(), 1u) << run.raw;
+  const std::string settings = ReadFile(dir.Host("modrik.ini")).value_or("");
+  EXPECT_NE(settings.find("\r\nvlcpath=" + first + "\r\n"), std::string::npos) << w.out << settings;
+
+  if (first == recorder + "\n") {
+    std::vector<NativePlayerRecord> records = WaitForNativePlayer(recorder + ".rec", kPlayerWaitMs);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].argv0, recorder);
+    EXPECT_EQ(records[0].args, Args({"--random", dir.Host("Clips")}));
+  } else {
+    EXPECT_FALSE(Exists(recorder + ".rec"));
+    const Args started = {first, "--random", dir.Host("Clips")};
+    for (int i = 0; i < 20; i++, usleep(150000))
+      for (pid_t pid : ProcessesWithArgv(started)) kill(pid, SIGKILL);
   }
 }
 

@@ -1,0 +1,153 @@
+// Debian's real player, end to end: modrik.exe runs under Wine for a non-root
+// user (the player refuses to run as root) with its settings naming
+// /usr/bin/vlc, and the test checks that the player holds exactly the video it
+// was asked to open: a name with blanks, brackets, an ampersand, accented and
+// Cyrillic letters.
+#include <gtest/gtest.h>
+
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+using namespace e2e;
+
+namespace {
+
+// "Фильм & été (2026).mp4" (UTF-8 on the host).
+const std::string kVideo = "\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC & \xC3\xA9t\xC3\xA9 (2026).mp4";
+
+// Runs as the user under its own X display and D-Bus session.
+// `real.sh boot`: creates the user's prefix. `real.sh play VIDEO ARG...`:
+// starts modrik.exe with the arguments, waits (bounded) until a vlc of the
+// user holds VIDEO open, prints the arguments and open files of every vlc of
+// the user, ends them by PID and stops the prefix's wineserver.
+const char kScript[] = R"sh(#!/bin/sh
+cd "$HOME" || exit 2
+if [ "$1" = boot ]; then
+  timeout 240 wineboot -i > mdk-real/boot.log 2>&1 || exit 3
+  timeout 60 wine regedit /S "$(echo "Z:$HOME/mdk-real/settings.reg" | tr / '\\')" || exit 4
+  timeout 60 wineserver -k; timeout 60 wineserver -w; exit 0
+fi
+video=$2; shift 2
+timeout 90 wine 'C:\modrik\modrik.exe' "$@" > mdk-real/wine.log 2>&1
+echo "modrik exit $?"
+i=0
+while [ $i -lt 80 ]; do
+  pids=$(pgrep -u "$USER" -x vlc)
+  for p in $pids; do
+    for f in /proc/$p/fd/*; do [ "$(readlink "$f")" = "$video" ] && break 3; done
+  done
+  sleep 0.5; i=$((i + 1))
+done
+for p in $pids; do
+  echo "vlc $p"; tr '\0' '\n' < /proc/$p/cmdline | sed 's/^/arg /'
+  for f in /proc/$p/fd/*; do echo "fd $(readlink "$f")"; done
+done
+for p in $pids $(pgrep -u "$USER" -x vlc); do kill "$p" 2>/dev/null; done
+i=0
+while [ $i -lt 20 ] && pgrep -u "$USER" -x vlc > /dev/null; do sleep 0.5; i=$((i + 1)); done
+for p in $(pgrep -u "$USER" -x vlc); do kill -9 "$p"; done
+timeout 60 wineserver -k; timeout 60 wineserver -w
+exit 0
+)sh";
+
+class RealPlayer : public ::testing::Test {
+ protected:
+  static std::string User() { return Wine::Get().User() + "vlc"; }
+  static std::string Home() { return "/home/" + User(); }
+  static std::string DriveC() { return Home() + "/.wine/drive_c"; }
+
+  // Runs argv as root, or (asUser) the script as the user, bounded.
+  static RunResult Run(std::vector<std::string> argv, int timeoutMs, bool asUser = false) {
+    static int n = 0;
+    if (asUser) {
+      const std::string u = User(), h = Home();
+      std::vector<std::string> pre = {
+          "runuser", "-u", u, "--", "env", "-i", "PATH=/usr/local/bin:/usr/bin:/bin", "HOME=" + h,
+          "USER=" + u, "LOGNAME=" + u, "LANG=C.UTF-8", "WINEPREFIX=" + h + "/.wine", "WINEDEBUG=-all",
+          "WINEDLLOVERRIDES=mscoree,mshtml=", "xvfb-run", "-a", "dbus-run-session", "--", "sh",
+          h + "/mdk-real/real.sh"};
+      argv.insert(argv.begin(), pre.begin(), pre.end());
+    }
+    const std::string log = Wine::Get().LogDir() + "/real-" + std::to_string(++n);
+    return RunProcess(argv, Wine::Get().Environment(), log, timeoutMs, "/");
+  }
+
+  static void SetUpTestSuite() {
+    const std::string u = User(), h = Home();
+    if (Run({"id", "-u", u}, 10000).exitCode != 0) {
+      ASSERT_EQ(Run({"useradd", "-m", u}, 30000).exitCode, 0);
+    }
+    ASSERT_TRUE(WriteFile(h + "/mdk-real/real.sh", kScript));
+    ASSERT_TRUE(WriteFile(h + "/mdk-real/settings.reg",
+                          "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"
+                          "\"Managed\"=\"N\"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"
+                          "\"ShowCrashDialog\"=dword:00000000\r\n"));
+    ASSERT_EQ(Run({"chown", "-R", u + ":", h}, 60000).exitCode, 0);
+    // The prefix, made once; an unfinished one is made anew.
+    if (!Exists(h + "/.wine/.mdk-real-ready") || !Exists(h + "/.wine/system.reg")) {
+      RemoveTree(h + "/.wine");
+      RunResult boot = Run({"boot"}, 330000, true);
+      ASSERT_EQ(boot.exitCode, 0) << boot.out << boot.err << ReadFile(h + "/mdk-real/boot.log").value_or("");
+      ASSERT_TRUE(WriteFile(h + "/.wine/.mdk-real-ready", ""));
+    }
+    // A real video, made once, under the awkward name in C:\media.
+    const std::string made = h + "/mdk-real/testsrc.mp4";
+    if (!Exists(made)) {
+      RunResult ff = Run({"ffmpeg", "-nostdin", "-y", "-loglevel", "error", "-f", "lavfi", "-i",
+                          "testsrc=duration=60:size=320x240:rate=25", "-f", "lavfi", "-i",
+                          "sine=duration=60", "-shortest", made + ".part.mp4"}, 180000);
+      ASSERT_EQ(ff.exitCode, 0) << ff.err;
+      ASSERT_EQ(rename((made + ".part.mp4").c_str(), made.c_str()), 0);
+    }
+    ASSERT_TRUE(CopyFile(made, DriveC() + "/media/" + kVideo));
+    ASSERT_TRUE(CopyFile(ModrikExe(), DriveC() + "/modrik/modrik.exe")) << ModrikExe();
+    ASSERT_TRUE(WriteFile(DriveC() + "/modrik/modrik.ini", "[modrik]\r\nvlcpath=/usr/bin/vlc\r\n"));
+    ASSERT_EQ(Run({"chown", "-R", u + ":", h}, 60000).exitCode, 0);
+  }
+
+  // The user's display, bus and file-system helpers end within seconds of
+  // the script; whatever is still left then is ended by its PID.
+  void TearDown() override {
+    for (int i = 0; i < 40 && Run({"pgrep", "-u", User()}, 10000).exitCode == 0; i++) usleep(250000);
+    std::istringstream left(Run({"pgrep", "-u", User()}, 10000).out);
+    for (std::string pid; left >> pid;) Run({"kill", "-9", pid}, 10000);
+  }
+
+  // Starts modrik.exe with these arguments; expects the player to hold the
+  // video open.
+  void ExpectPlayerHoldsTheVideo(const std::vector<std::string>& args) {
+    char real[PATH_MAX];
+    const std::string host = DriveC() + "/media/" + kVideo;
+    ASSERT_NE(realpath(host.c_str(), real), nullptr) << host;
+    std::vector<std::string> argv = {"play", real};
+    argv.insert(argv.end(), args.begin(), args.end());
+    RunResult r = Run(argv, 300000, true);
+    ASSERT_FALSE(r.timedOut) << r.out << r.err;
+    std::istringstream lines(r.out);
+    int players = 0, holding = 0;
+    for (std::string line; std::getline(lines, line);) {
+      players += line.rfind("vlc ", 0) == 0;
+      holding += line == "fd " + std::string(real);
+    }
+    EXPECT_NE(r.out.find("modrik exit 0\n"), std::string::npos) << r.out << r.err;
+    EXPECT_EQ(players, 1) << r.out;
+    EXPECT_EQ(holding, 1) << "the player does not hold " << real << " open:\n" << r.out;
+  }
+};
+
+TEST_F(RealPlayer, FileArgumentReachesThePlayer) { ExpectPlayerHoldsTheVideo({"C:\\media\\" + kVideo}); }
+
+// The options the player's installer registers for opening a file.
+TEST_F(RealPlayer, FileAfterTheInstallersOptionsReachesThePlayer) {
+  ExpectPlayerHoldsTheVideo({"--started-from-file", "--playlist-enqueue", "C:\\media\\" + kVideo});
+}
+
+}  // namespace
