@@ -167,9 +167,6 @@ if [ "$action" = install ]; then
     echo "install: no Wine prefix at $WINEPREFIX (run a Wine program once to create it)" >&2
     exit 1
   fi
-  if [ "$WINEPREFIX" != "/home/${USER:-}/.wine" ]; then
-    say "note: modrik finds its prefix as /home/\$USER/.wine; this prefix is $WINEPREFIX"
-  fi
 
   mkdir -p "$state"
   first_install=1

@@ -86,9 +86,11 @@ class Platform {
   // character of the text has a place there (and the bytes read back as the
   // same text), otherwise as UTF-8, so that nothing is lost.
   virtual bool WriteTextFile(const std::string& path, const std::string& text) = 0;
-  // Creates a new file with the bytes, written whole; false when anything
-  // (a file, a folder, a link) is already at the path or the write fails.
-  virtual bool CreateNewFile(const std::string& path, const std::string& bytes) = 0;
+  // Puts a file with exactly these bytes in the path's place: written whole
+  // into a new file beside it, then moved over whatever is there, so that a
+  // link in its place is replaced, never written through (nor its target
+  // deleted). False, and nothing left behind, when any step fails.
+  virtual bool ReplaceWholeFile(const std::string& path, const std::string& bytes) = 0;
   // Opens for reading, sharing read and write access, creating an empty file
   // when missing; reads as many bytes as the file's current length.
   virtual std::string ReadSharedFile(const std::string& path) = 0;
@@ -143,8 +145,8 @@ class Platform {
   virtual void UnlockNamed(Handle lock) = 0;
 
   // ---- tracing ------------------------------------------------------------------
-  // One line for whoever listens on the system debug channel
-  // (OutputDebugString; under Wine, WINEDEBUG=+debugstr prints it).
+  // One line (UTF-8) for whoever listens on the system debug channel
+  // (OutputDebugStringA; under Wine, WINEDEBUG=+debugstr prints it).
   virtual void Trace(const std::string& line) = 0;
 
   // ---- Wine -------------------------------------------------------------------

@@ -182,12 +182,20 @@ bool Win32Platform::WriteWholeFile(const std::string& path, const std::string& b
   return WriteFileAt(*this, path, bytes, OPEN_ALWAYS);
 }
 
-bool Win32Platform::CreateNewFile(const std::string& path, const std::string& bytes) {
-  return WriteFileAt(*this, path, bytes, CREATE_NEW);
+bool Win32Platform::ReplaceWholeFile(const std::string& path, const std::string& bytes) {
+  const std::string fresh = path + "." + std::to_string(GetCurrentProcessId()) + ".new";
+  if (!WriteFileAt(*this, fresh, bytes, CREATE_NEW)) return false;
+  if (MoveFileExW(Wide(fresh).c_str(), Wide(path).c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  Trace("MoveFileExW " + fresh + " to " + path + " failed, error " + std::to_string(GetLastError()));
+  DeleteFileW(Wide(fresh).c_str());
+  return false;
 }
 
 void Win32Platform::Trace(const std::string& line) {
-  OutputDebugStringW(Wide("modrik: " + line).c_str());
+  // The UTF-8 bytes as they are: Wine prints only the narrow form on its
+  // debug channel (with every byte past ASCII as \xNN), and a name in any
+  // script stays exact there.
+  OutputDebugStringA(("modrik: " + line).c_str());
 }
 
 bool Win32Platform::WriteTextFile(const std::string& path, const std::string& text) {

@@ -27,7 +27,7 @@ class Win32Platform final : public Platform {
   bool FolderExists(const std::string& path) override;
   bool WriteWholeFile(const std::string& path, const std::string& bytes) override;
   bool WriteTextFile(const std::string& path, const std::string& text) override;
-  bool CreateNewFile(const std::string& path, const std::string& bytes) override;
+  bool ReplaceWholeFile(const std::string& path, const std::string& bytes) override;
   void Trace(const std::string& line) override;
   std::string ReadSharedFile(const std::string& path) override;
   bool DeleteFileAt(const std::string& path) override;

@@ -116,10 +116,10 @@ bool WriteUnixScript(const std::string& command) {
   auto& sys = platform::Sys();
   FillCachedWineVersion();
   const std::string script = ScriptWindowsPath();
-  sys.DeleteFileAt(script);
   // Only a script written whole, as a new file, is run: never a stale one
-  // left in place, and never through a link to some other file.
-  if (!sys.CreateNewFile(script, UnixScriptText(command))) {
+  // left in place, and never through a link to some other file. (Deleting
+  // the old one first would delete the target of a link.)
+  if (!sys.ReplaceWholeFile(script, UnixScriptText(command))) {
     sys.Trace("cannot write " + script + " anew: the host command is not run");
     return false;
   }
@@ -157,7 +157,9 @@ std::string RunUnixCommandCapture(const std::string& command) {
   auto& sys = platform::Sys();
   const std::string log = LogWindowsPath();
   const platform::Handle lock = LockUnixScript();
-  sys.DeleteFileAt(log);
+  // An empty log of our own: no earlier output, and no link for the
+  // shell's redirection to write through.
+  sys.ReplaceWholeFile(log, "");
   std::string output;
   if (!RunUnixCommand(command + LogRedirect())) {
     sys.UnlockNamed(lock);

@@ -108,8 +108,7 @@ bool FakePlatform::WriteWholeFile(const std::string& path, const std::string& by
 
 bool FakePlatform::FolderExists(const std::string& path) { return folders.count(Key(path)) > 0; }
 
-bool FakePlatform::CreateNewFile(const std::string& path, const std::string& bytes) {
-  if (files.count(Key(path)) > 0) return false;
+bool FakePlatform::ReplaceWholeFile(const std::string& path, const std::string& bytes) {
   return WriteWholeFile(path, bytes);
 }
 

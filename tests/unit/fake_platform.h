@@ -120,7 +120,7 @@ class FakePlatform : public platform::Platform {
   bool FolderExists(const std::string& path) override;
   bool WriteWholeFile(const std::string& path, const std::string& bytes) override;
   bool WriteTextFile(const std::string& path, const std::string& text) override;
-  bool CreateNewFile(const std::string& path, const std::string& bytes) override;
+  bool ReplaceWholeFile(const std::string& path, const std::string& bytes) override;
   void Trace(const std::string& line) override;
   std::string ReadSharedFile(const std::string& path) override;
   bool DeleteFileAt(const std::string& path) override;
