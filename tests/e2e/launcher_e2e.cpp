@@ -355,7 +355,8 @@ TEST_F(Launcher, UnixPlayerGetsTranslatedArguments) {
       {"-f \"C:\\My Films\\a.mkv\"", "", {"-f", driveC + "My Films/a.mkv"}},
       // An option alone: the Unix form of an empty path, the drive-link folder.
       {"--fullscreen", "", {"--fullscreen", links}},
-      {"-f \"C:\\a.mkv\" dropped", "", {"-f", driveC + "a.mkv"}},
+      // After an option, every later word reaches the player too.
+      {"-f \"C:\\a.mkv\" kept", "", {"-f", driveC + "a.mkv", "kept"}},
       // The whole tail is translated, quotes included: the quote hides the
       // drive, so the path goes through the drive links; the shell then
       // removes the quotes.

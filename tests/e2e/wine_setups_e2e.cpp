@@ -19,7 +19,8 @@ using Args = std::vector<std::string>;
 
 const int kPlayerWaitMs = 15000;
 const int kQuietMs = 4000;
-const std::string kHomes = "/var/tmp/mdk-e2e-homes";
+// Homes outside /home, one folder per test user.
+std::string Homes() { return "/var/tmp/mdk-e2e-homes-" + Wine::Get().User(); }
 
 // A home and a prefix of their own, and the environment that runs Wine there.
 class WineSetup {
@@ -104,7 +105,7 @@ TEST(WineSetups, SecondPrefixWithABlankUsesItsOwnDrives) {
 // tells the prefix, the home and the player's argv.
 TEST(WineSetups, HomeOutsideHomeWithABlank) {
   Program program;
-  const std::string home = kHomes + "/john smith";
+  const std::string home = Homes() + "/john smith";
   WineSetup setup(home, home + "/.wine");
   const std::string userHome = Wine::Get().Home();
   RemoveTree(userHome + "/dues.sh");
@@ -138,9 +139,9 @@ TEST(WineSetups, HomeOutsideHomeWithABlank) {
 // A read-only home with a stale dues.sh: nothing runs, and the trace says why.
 TEST(WineSetups, ReadOnlyHomeRunsNoStaleScript) {
   Program program;
-  const std::string home = kHomes + "/readonly";
-  WineSetup setup(home, kHomes + "/readonly-pfx");
-  const std::string canary = kHomes + "/stale-ran";
+  const std::string home = Homes() + "/readonly";
+  WineSetup setup(home, Homes() + "/readonly-pfx");
+  const std::string canary = Homes() + "/stale-ran";
   RemoveTree(canary);
   WriteFile(home + "/dues.sh", "#!/bin/bash\ntouch '" + canary + "'\n");
   chmod((home + "/dues.sh").c_str(), 0755);
@@ -154,7 +155,7 @@ TEST(WineSetups, ReadOnlyHomeRunsNoStaleScript) {
   }
   EXPECT_TRUE(got.empty());
   EXPECT_FALSE(Exists(canary)) << "the stale script ran";
-  EXPECT_NE(run.err.find("modrik: cannot write z:" + std::string("\\\\var\\\\tmp")), std::string::npos)
+  EXPECT_NE(run.err.find("modrik: cannot write z:\\\\var\\\\tmp\\\\mdk-e2e-homes-"), std::string::npos)
       << run.err;
 }
 
@@ -163,7 +164,7 @@ TEST(WineSetups, ReadOnlyHomeRunsNoStaleScript) {
 TEST(WineSetups, FirstRunFindsAFlatpakPlayer) {
   TestFolder dir = TestFolder::ForCurrentTest();
   dir.InstallModrik();
-  const std::string home = kHomes + "/flatpak";
+  const std::string home = Homes() + "/flatpak";
   const std::string exported = home + "/.local/share/flatpak/exports/bin/org.videolan.VLC";
   const std::string player = dir.MakeNativePlayer("bin/vlc");
   ASSERT_TRUE(CopyFile(player, exported));
