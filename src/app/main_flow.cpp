@@ -78,8 +78,7 @@ int MainRoutine() {
 
   bool found;
   if (UnderWine && IsUnixPlayer()) {
-    // A folder is no player.
-    found = UnixPathExists(PlayerPath) != 0 && !sys.FolderExists(UnixToWindowsPath(PlayerPath));
+    found = UnixFileExists(PlayerPath);  // a folder is no player
   } else {
     found = PathExists(PlayerPath) && !PlayerPath.empty();
   }

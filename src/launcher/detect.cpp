@@ -28,10 +28,8 @@ std::string ProbeFolder(const std::string& folder) {
 }  // namespace
 
 std::vector<std::string> PackagedPlayerLocations() {
-  std::string data = platform::Sys().EnvironmentVariable("XDG_DATA_HOME");
-  if (data.empty() || data[0] != '/') data = UnixHomeFolder() + "/.local/share";
   return {"/var/lib/flatpak/exports/bin/org.videolan.VLC",
-          data + "/flatpak/exports/bin/org.videolan.VLC", "/snap/bin/vlc"};
+          UnixDataFolder() + "/flatpak/exports/bin/org.videolan.VLC", "/snap/bin/vlc"};
 }
 
 std::string PlayerFromWhereis(const std::string& output) {
@@ -58,7 +56,7 @@ void DetectPlayer() {
     // Players installed as a Flatpak (system-wide, then for this user) or
     // as a Snap, which whereis does not see.
     for (const std::string& location : PackagedPlayerLocations()) {
-      if (UnixPathExists(location) && !platform::Sys().FolderExists(UnixToWindowsPath(location))) {
+      if (UnixFileExists(location)) {
         PlayerPath = location;
         return;
       }

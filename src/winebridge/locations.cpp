@@ -75,12 +75,13 @@ std::string UnixToWindowsPath(const std::string& unixPath) {
 
 std::string WindowsHomeFolder() { return UnixToWindowsPath(UnixHomeFolder()) + "\\"; }
 
-std::string WindowsDataFolder() {
-  // The freedesktop data folder: XDG_DATA_HOME when it is set (and
-  // absolute), else .local/share in the home.
-  std::string data = platform::Sys().EnvironmentVariable("XDG_DATA_HOME");
-  if (data.empty() || data[0] != '/') data = UnixHomeFolder() + "/.local/share";
-  return UnixToWindowsPath(WithSlashes(data)) + "\\";
+std::string UnixDataFolder() {
+  // XDG_DATA_HOME when it is set (and absolute), else .local/share in the home.
+  const std::string data = platform::Sys().EnvironmentVariable("XDG_DATA_HOME");
+  if (data.empty() || data[0] != '/') return UnixHomeFolder() + "/.local/share";
+  return WithSlashes(data);
 }
+
+std::string WindowsDataFolder() { return UnixToWindowsPath(UnixDataFolder()) + "\\"; }
 
 }  // namespace modrik

@@ -121,6 +121,10 @@ std::vector<std::string> WindowsToUnixPaths(const std::vector<std::string>& wind
   return unixPaths;
 }
 
+bool UnixFileExists(const std::string& unixPath) {
+  return UnixPathExists(unixPath) != 0 && !platform::Sys().FolderExists(UnixToWindowsPath(unixPath));
+}
+
 std::int32_t UnixPathExists(const std::string& unixPath) {
   const std::string path = UnixToWindowsPath(unixPath);
   if (path.find_first_of("*?") != std::string::npos) return 0;

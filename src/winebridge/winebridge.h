@@ -27,8 +27,9 @@ std::string PrefixFolder();
 // name them through "~".
 bool DefaultLocations();
 std::string WindowsHomeFolder();  // the home in the Windows view, trailing "\"
-// The freedesktop data folder ($XDG_DATA_HOME, else ~/.local/share) in the
-// Windows view, with a trailing backslash.
+// The freedesktop data folder ($XDG_DATA_HOME, else ~/.local/share): its
+// Unix path, and its Windows view with a trailing backslash.
+std::string UnixDataFolder();
 std::string WindowsDataFolder();
 
 // ---- Unix command runner ----
@@ -68,5 +69,7 @@ std::string WindowsToUnixPath(const std::string& path);
 std::vector<std::string> WindowsToUnixPaths(const std::vector<std::string>& paths);
 std::string UnixToWindowsPath(const std::string& path);
 std::int32_t UnixPathExists(const std::string& path);
+// True when the Unix path names something that exists and is not a folder.
+bool UnixFileExists(const std::string& path);
 
 }  // namespace modrik
