@@ -160,11 +160,12 @@ TEST(WineSetups, ReadOnlyHomeRunsNoStaleScript) {
 }
 
 // whereis names no player; one installed as a Flatpak for this user (in the
-// home Wine runs with) is found on the first run and written down.
+// home Wine runs with, whose name the ANSI code page cannot spell) is found on
+// the first run, written down in UTF-8 and read back.
 TEST(WineSetups, FirstRunFindsAFlatpakPlayer) {
   TestFolder dir = TestFolder::ForCurrentTest();
   dir.InstallModrik();
-  const std::string home = Homes() + "/flatpak";
+  const std::string home = Homes() + "/\xD0\xA4\xD1\x91\xD0\xB4\xD0\xBE\xD1\x80";  // Фёдор
   const std::string exported = home + "/.local/share/flatpak/exports/bin/org.videolan.VLC";
   const std::string player = dir.MakeNativePlayer("bin/vlc");
   ASSERT_TRUE(CopyFile(player, exported));
