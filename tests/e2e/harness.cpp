@@ -467,8 +467,10 @@ PathFirst::~PathFirst() { setenv("PATH", old_.c_str(), 1); }
 
 // ---- driving a program ---------------------------------------------------------------
 
-DriveResult Drive(const TestFolder& folder, const std::string& commandLine,
-                  const DriveOptions& options) {
+namespace {
+
+DriveResult DriveOnce(const TestFolder& folder, const std::string& commandLine,
+                      const DriveOptions& options) {
   static int counter = 0;
   Wine& wine = Wine::Get();
   const std::string base = ".mdk/drive-" + std::to_string(++counter);
@@ -514,6 +516,18 @@ DriveResult Drive(const TestFolder& folder, const std::string& commandLine,
       else if (x.key == "answer") b.answer = static_cast<int>(ToLong(x.value));
     }
   }
+  return d;
+}
+
+}  // namespace
+
+DriveResult Drive(const TestFolder& folder, const std::string& commandLine,
+                  const DriveOptions& options) {
+  DriveResult d = DriveOnce(folder, commandLine, options);
+  // Now and then Wine fails to start a process with ERROR_INTERNAL_ERROR
+  // before any of its code runs; that start is tried once more.
+  constexpr long kErrorInternalError = 1359;
+  if (d.ran && !d.started && d.error == kErrorInternalError) d = DriveOnce(folder, commandLine, options);
   return d;
 }
 
