@@ -25,9 +25,11 @@ const std::string kVideo = "\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC & \xC3\xA9t
 
 // Runs as the user under its own X display and D-Bus session.
 // `real.sh boot`: creates the user's prefix. `real.sh play VIDEO ARG...`:
-// starts modrik.exe with the arguments, waits (bounded) until a vlc of the
-// user holds VIDEO open, prints the arguments and open files of every vlc of
-// the user, ends them by PID and stops the prefix's wineserver.
+// starts modrik.exe with the arguments, then looks every half second (at
+// most 40 s) at the arguments and open files of every vlc of the user, until
+// VIDEO has been open in three looks in a row; prints the last look and, when
+// the player never held it, the output of Wine and the player. Then ends
+// every vlc of the user by PID and stops the prefix's wineserver.
 const char kScript[] = R"sh(#!/bin/sh
 cd "$HOME" || exit 2
 if [ "$1" = boot ]; then
@@ -38,19 +40,18 @@ fi
 video=$2; shift 2
 timeout 90 wine 'C:\modrik\modrik.exe' "$@" > mdk-real/wine.log 2>&1
 echo "modrik exit $?"
-i=0
-while [ $i -lt 80 ]; do
-  pids=$(pgrep -u "$USER" -x vlc)
-  for p in $pids; do
-    for f in /proc/$p/fd/*; do [ "$(readlink "$f")" = "$video" ] && break 3; done
-  done
+i=0; held=0
+while [ $i -lt 80 ] && [ $held -lt 3 ]; do
   sleep 0.5; i=$((i + 1))
+  look=$(for p in $(pgrep -u "$USER" -x vlc); do
+    echo "vlc $p"; tr '\0' '\n' < /proc/$p/cmdline | sed 's/^/arg /'
+    for f in /proc/$p/fd/*; do echo "fd $(readlink "$f")"; done
+  done)
+  if printf '%s\n' "$look" | grep -qxF "fd $video"; then held=$((held + 1)); else held=0; fi
 done
-for p in $pids; do
-  echo "vlc $p"; tr '\0' '\n' < /proc/$p/cmdline | sed 's/^/arg /'
-  for f in /proc/$p/fd/*; do echo "fd $(readlink "$f")"; done
-done
-for p in $pids $(pgrep -u "$USER" -x vlc); do kill "$p" 2>/dev/null; done
+printf '%s\n' "$look"
+[ $held -ge 3 ] || { echo "after $i looks:"; sed 's/^/log /' mdk-real/wine.log; }
+for p in $(pgrep -u "$USER" -x vlc); do kill "$p" 2>/dev/null; done
 i=0
 while [ $i -lt 20 ] && pgrep -u "$USER" -x vlc > /dev/null; do sleep 0.5; i=$((i + 1)); done
 for p in $(pgrep -u "$USER" -x vlc); do kill -9 "$p"; done
