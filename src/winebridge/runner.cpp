@@ -4,7 +4,6 @@
 // standard output into dues.log and polls that file.
 //
 // The program holds its text in UTF-8, as the host reads and writes it.
-#include <algorithm>
 #include <cstddef>
 
 #include "platform/platform.h"
@@ -58,17 +57,11 @@ std::string StartLine(const std::string& programAndArgument) {
 
 }  // namespace
 
-std::string LaunchSwitch(const std::string& wineVersion) {
-  // A plain text comparison on unsigned byte values, not a numeric one:
-  // "9.0" is above "11", "10.12" below it.
-  static const std::string kFirstUnixSwitchVersion = "11";
-  const std::size_t common = std::min(wineVersion.size(), kFirstUnixSwitchVersion.size());
-  for (std::size_t i = 0; i < common; ++i) {
-    const auto a = static_cast<unsigned char>(wineVersion[i]);
-    const auto b = static_cast<unsigned char>(kFirstUnixSwitchVersion[i]);
-    if (a != b) return a > b ? "unix" : "exec";
-  }
-  return wineVersion.size() >= kFirstUnixSwitchVersion.size() ? "unix" : "exec";
+std::string LaunchSwitch(const std::string&) {
+  // Wine's start program takes a Unix path after /unix in every version.
+  // /exec takes a Windows program: it looks "/bin/sh" up on the current
+  // drive, which finds it only when the current folder is Z:\.
+  return "unix";
 }
 
 std::string UnixScriptText(const std::string& command) {

@@ -34,7 +34,8 @@ std::string WindowsDataFolder();
 
 // ---- Unix command runner ----
 extern std::string CachedWineVersion;
-// "unix" or "exec", by text comparison of the version with "11".
+// The word after "start /" in every host command line: "unix", whatever
+// the Wine version.
 std::string LaunchSwitch(const std::string& wineVersion);
 // The bytes of dues.sh for a command (already in the host's encoding).
 std::string UnixScriptText(const std::string& command);

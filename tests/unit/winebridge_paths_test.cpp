@@ -193,7 +193,7 @@ TEST(WineLocations, PrefixAndHomeAreTheOnesWineRunsWith) {
     host.AddFolder(row.script.substr(0, row.script.rfind('\\')));
     EXPECT_EQ(modrik::WindowsToUnixPath("C:\\a"), row.driveC);
     ASSERT_FALSE(host.processes.empty());
-    EXPECT_EQ(host.processes[0].commandLine, "start /exec " + row.chmod);
+    EXPECT_EQ(host.processes[0].commandLine, "start /unix " + row.chmod);
     EXPECT_EQ(host.FileBytes(row.script), "#!/bin/bash\n" + row.capture + "\n");
     EXPECT_EQ(modrik::DesktopEntryPath("C:\\Apps\\modrik.exe"), row.entry);
   }

@@ -134,7 +134,7 @@ TEST(RunUnixPlayer, WritesQuotedPlayerLineInUtf8AndStartsIt) {
   EXPECT_EQ(host.FileBytes(FakeHost::kScript),
             "#!/bin/bash\n'/usr/bin/vlc' '--random' '/home/guest/it'\\''s vid\xC3\xA9o'\n");
   ASSERT_EQ(host.processes.size(), 2u);
-  EXPECT_EQ(host.processes[1].commandLine, "start /exec /bin/sh /home/guest/dues.sh");
+  EXPECT_EQ(host.processes[1].commandLine, "start /unix /bin/sh /home/guest/dues.sh");
   EXPECT_EQ(host.sleeps, std::vector<unsigned>({250}));
 }
 

@@ -13,17 +13,11 @@ using fake::FakeHost;
 const char kChmodLine[] = " /bin/chmod +x /home/guest/dues.sh";
 const char kShLine[] = " /bin/sh /home/guest/dues.sh";
 
-TEST(LaunchSwitch, ComparesVersionsAsText) {
-  struct Row {
-    const char* version;
-    const char* expected;
-  } rows[] = {
-      {"9.0", "unix"},  {"2.0", "unix"},  {"10.0", "exec"}, {"10.12", "exec"}, {"11", "unix"},
-      {"11.0", "unix"}, {"12.1", "unix"}, {"1.8", "exec"},  {"1", "exec"},     {"", "exec"},
-  };
-  for (const Row& row : rows) EXPECT_EQ(modrik::LaunchSwitch(row.version), row.expected) << row.version;
-  // Unsigned bytes: a high byte sorts above every digit.
-  EXPECT_EQ(modrik::LaunchSwitch("\xE9"), "unix");
+// Wine's start runs a Unix program after /unix in every version; /exec
+// looks it up as a Windows path on the current drive and fails from C:.
+TEST(LaunchSwitch, IsUnixForEveryWineVersion) {
+  for (const char* version : {"8.0", "9.0", "10.0", "10.12", "11.0", "1.8", "", "\xE9"})
+    EXPECT_EQ(modrik::LaunchSwitch(version), "unix") << version;
 }
 
 TEST(UnixScript, ScriptBytesAndChmodForTwoLetterCommand) {
@@ -66,9 +60,9 @@ TEST(UnixCommand, WaitsForChmodThenStartsShellAndPauses) {
   modrik::RunUnixCommand("/usr/bin/true");
 
   ASSERT_EQ(host.processes.size(), 2u);
-  EXPECT_EQ(host.processes[0].commandLine, std::string("start /exec") + kChmodLine);
+  EXPECT_EQ(host.processes[0].commandLine, std::string("start /unix") + kChmodLine);
   EXPECT_TRUE(host.processes[0].waited);
-  EXPECT_EQ(host.processes[1].commandLine, std::string("start /exec") + kShLine);
+  EXPECT_EQ(host.processes[1].commandLine, std::string("start /unix") + kShLine);
   EXPECT_FALSE(host.processes[1].waited);  // never waited for without a bound
   EXPECT_EQ(host.sleeps, std::vector<unsigned>({250}));
   ASSERT_EQ(host.scriptsRun.size(), 1u);
@@ -77,10 +71,10 @@ TEST(UnixCommand, WaitsForChmodThenStartsShellAndPauses) {
 
 TEST(UnixCommand, VersionIsCachedOnceKnownAndAskedAgainWhileEmpty) {
   FakeHost host;
-  // Outside Wine: empty version, switch exec, nothing cached.
+  // Outside Wine: empty version, nothing cached.
   modrik::RunUnixCommand("a");
   EXPECT_EQ(modrik::CachedWineVersion, "");
-  EXPECT_EQ(host.processes[1].commandLine, std::string("start /exec") + kShLine);
+  EXPECT_EQ(host.processes[1].commandLine, std::string("start /unix") + kShLine);
 
   host.wineExport = true;
   host.wineVersionText = "11.0";
@@ -101,8 +95,8 @@ TEST(UnixCommand, EmptyUserNameLeavesAnEmptySegment) {
   host.AddFolder("z:\\home\\");
   ASSERT_TRUE(modrik::RunUnixCommand("ls"));
   ASSERT_EQ(host.processes.size(), 2u);
-  EXPECT_EQ(host.processes[0].commandLine, "start /exec /bin/chmod +x /home//dues.sh");
-  EXPECT_EQ(host.processes[1].commandLine, "start /exec /bin/sh /home//dues.sh");
+  EXPECT_EQ(host.processes[0].commandLine, "start /unix /bin/chmod +x /home//dues.sh");
+  EXPECT_EQ(host.processes[1].commandLine, "start /unix /bin/sh /home//dues.sh");
 }
 
 TEST(UnixCommand, FailedStartsDoNotStopTheSequence) {
