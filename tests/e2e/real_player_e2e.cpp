@@ -25,11 +25,12 @@ const std::string kVideo = "\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC & \xC3\xA9t
 
 // Runs as the user under its own X display and D-Bus session.
 // `real.sh boot`: creates the user's prefix. `real.sh play VIDEO ARG...`:
-// starts modrik.exe with the arguments, then looks every half second (at
-// most 40 s) at the arguments and open files of every vlc of the user, until
-// VIDEO has been open in three looks in a row; prints the last look and, when
-// the player never held it, the output of Wine and the player. Then ends
-// every vlc of the user by PID and stops the prefix's wineserver.
+// starts modrik.exe with the arguments from C:\media (a caller's working
+// folder on drive C:), then looks every half second (at most 40 s) at the
+// arguments and open files of every vlc of the user, until VIDEO has been
+// open in three looks in a row; prints the last look and, when the player
+// never held it, the output of Wine and the player. Then ends every vlc of
+// the user by PID and stops the prefix's wineserver.
 const char kScript[] = R"sh(#!/bin/sh
 cd "$HOME" || exit 2
 if [ "$1" = boot ]; then
@@ -38,8 +39,10 @@ if [ "$1" = boot ]; then
   timeout 60 wineserver -k; timeout 60 wineserver -w; exit 0
 fi
 video=$2; shift 2
-timeout 90 wine 'C:\modrik\modrik.exe' "$@" > mdk-real/wine.log 2>&1
+cd "$HOME/.wine/drive_c/media" || exit 2
+timeout 90 wine 'C:\modrik\modrik.exe' "$@" > "$HOME/mdk-real/wine.log" 2>&1
 echo "modrik exit $?"
+cd "$HOME" || exit 2
 i=0; held=0
 while [ $i -lt 80 ] && [ $held -lt 3 ]; do
   sleep 0.5; i=$((i + 1))

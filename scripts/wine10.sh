@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# Wine 10.0, as Debian 13 ships it, next to the host's Wine: a Debian 13
+# root made with debootstrap (kept between runs), in which the tests run
+# with this source tree at the same path.
+#
+#   scripts/wine10.sh setup         make the root when it is missing (as root)
+#   scripts/wine10.sh run CMD...    run CMD inside it, in the source tree
+#   scripts/wine10.sh version       print its Wine's version
+#
+# The root lives in $MODRIK_WINE10_ROOT (default /var/cache/modrik/debian13-wine10).
+# Every mount is made in a mount namespace of its own, which ends with the
+# command: an interrupted run leaves no mount behind on the host, and the
+# processes still running in the root when the command ends are ended too.
+set -euo pipefail
+
+SRC=$(cd "$(dirname "$0")/.." && pwd)
+ROOT=${MODRIK_WINE10_ROOT:-/var/cache/modrik/debian13-wine10}
+SUITE=trixie
+# What the tests use inside the root: Wine, a virtual display, D-Bus with
+# GVfs and gio, GLib's Python bindings, the real player, ffmpeg, useradd,
+# pgrep, and ctest to run the tests as on the host.
+PACKAGES="wine wine64 xvfb xauth dbus dbus-user-session gvfs gvfs-daemons libglib2.0-bin
+python3-gi gir1.2-glib-2.0 vlc ffmpeg passwd procps cmake"
+STAMP="$ROOT/.modrik-packages"
+
+die() { echo "wine10.sh: $*" >&2; exit 1; }
+
+# The Debian mirror that the host's own apt sources name.
+mirror() {
+  local uri
+  uri=$(grep -rhoE '(URIs:|^deb)[[:space:]]+[^[:space:]]*' /etc/apt/sources.list /etc/apt/sources.list.d 2>/dev/null |
+        awk '{print $2}' | grep -E '/debian/?$' | head -n1 || true)
+  echo "${uri:-http://deb.debian.org/debian}"
+}
+
+# Runs a command inside a root, with /proc, /sys, /dev, /dev/pts, a fresh
+# /dev/shm and the source tree mounted, in a mount namespace of its own
+# (named in $NSFILE, when set, for end_processes).
+in_root() {
+  local root=$1; shift
+  mkdir -p "$root$SRC"
+  unshare --mount --propagation private -- /bin/sh -c '
+    root=$1; src=$2; nsfile=$3; shift 3
+    [ -z "$nsfile" ] || readlink /proc/self/ns/mnt > "$nsfile"
+    mount --bind /proc "$root/proc" && mount --bind /sys "$root/sys" &&
+    mount --bind /dev "$root/dev" && mount --bind /dev/pts "$root/dev/pts" &&
+    mount -t tmpfs -o mode=1777 tmpfs "$root/dev/shm" &&
+    mount --bind "$src" "$root$src" || exit 125
+    exec chroot "$root" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+      HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" DEBIAN_FRONTEND=noninteractive CI="${CI:-}" \
+      MODRIK_E2E_USER="${MODRIK_E2E_USER:-}" MDK_E2E_VERBOSE="${MDK_E2E_VERBOSE:-}" \
+      /bin/sh -c "cd \"\$0\" && exec \"\$@\"" "$src" "$@"
+  ' in-root "$root" "$SRC" "${NSFILE:-}" "$@"
+}
+
+# Ends every process left in the mount namespace of this run (what a test
+# left running, or what an interrupted run left behind); runs of other
+# source trees in the same root are not touched.
+end_processes() {
+  local p pids ns
+  ns=$(cat "$NSFILE" 2>/dev/null || true)
+  rm -f "$NSFILE"
+  [ -n "$ns" ] || return 0
+  for _ in 1 2 3; do
+    pids=""
+    for p in /proc/[0-9]*; do
+      [ "$(readlink "$p/ns/mnt" 2>/dev/null)" = "$ns" ] && pids="$pids ${p#/proc/}"
+    done
+    [ -z "$pids" ] && return 0
+    # shellcheck disable=SC2086
+    kill -9 $pids 2>/dev/null || true
+    sleep 0.5
+  done
+}
+
+setup() {
+  [ "$(id -u)" -eq 0 ] || die "making the Debian 13 root needs root"
+  if [ -f "$STAMP" ] && [ "$(cat "$STAMP")" = "$PACKAGES" ]; then return 0; fi
+  command -v debootstrap >/dev/null || die "debootstrap is missing (scripts/deps.sh installs it)"
+  if [ ! -x "$ROOT/usr/bin/apt-get" ]; then
+    local new="$ROOT.new"
+    rm -rf "$new"
+    mkdir -p "$(dirname "$ROOT")"
+    echo "wine10.sh: debootstrap $SUITE into $ROOT from $(mirror)"
+    debootstrap --variant=minbase "$SUITE" "$new" "$(mirror)" > "$ROOT.log" 2>&1 ||
+      { tail -n 20 "$ROOT.log" >&2; die "debootstrap failed (whole log: $ROOT.log)"; }
+    rm -rf "$ROOT"
+    mv "$new" "$ROOT"
+  fi
+  echo "wine10.sh: installing Wine 10 and the test tools into $ROOT"
+  # shellcheck disable=SC2086
+  in_root "$ROOT" /bin/sh -c 'apt-get update -q && apt-get install -y -q --no-install-recommends "$@"' \
+    apt $PACKAGES >> "$ROOT.log" 2>&1 ||
+    { tail -n 20 "$ROOT.log" >&2; die "installing the packages failed (whole log: $ROOT.log)"; }
+  echo "$PACKAGES" > "$STAMP"
+}
+
+case "${1:-}" in
+  setup) setup ;;
+  run)
+    shift
+    [ -f "$STAMP" ] || die "no Debian 13 root at $ROOT: run scripts/wine10.sh setup"
+    NSFILE=$(mktemp)
+    trap end_processes EXIT
+    trap 'exit 130' INT TERM HUP
+    status=0
+    in_root "$ROOT" "$@" || status=$?
+    exit "$status"
+    ;;
+  version)
+    in_root "$ROOT" wine --version 2>/dev/null | tail -n1
+    ;;
+  *) die "usage: scripts/wine10.sh setup | run CMD... | version" ;;
+esac
