@@ -35,13 +35,18 @@ mirror() {
 
 # Runs a command inside a root, with /proc, /sys, /dev, /dev/pts, a fresh
 # /dev/shm and the source tree mounted, in a mount namespace of its own
-# (named in $NSFILE, when set, for end_processes).
+# (named in $NSFILE, when set, for end_processes). With ISOLATED=1 it also
+# gets a network namespace of its own with only the loopback: X displays
+# (abstract sockets) of the host or of other runs cannot clash with its own.
 in_root() {
   local root=$1; shift
+  local net=()
+  [ "${ISOLATED:-0}" = 1 ] && net=(--net)
   mkdir -p "$root$SRC"
-  unshare --mount --propagation private -- /bin/sh -c '
+  unshare --mount "${net[@]}" --propagation private -- /bin/sh -c '
     root=$1; src=$2; nsfile=$3; shift 3
     [ -z "$nsfile" ] || readlink /proc/self/ns/mnt > "$nsfile"
+    ip link set lo up 2>/dev/null
     mount --bind /proc "$root/proc" && mount --bind /sys "$root/sys" &&
     mount --bind /dev "$root/dev" && mount --bind /dev/pts "$root/dev/pts" &&
     mount -t tmpfs -o mode=1777 tmpfs "$root/dev/shm" &&
@@ -104,7 +109,7 @@ case "${1:-}" in
     trap end_processes EXIT
     trap 'exit 130' INT TERM HUP
     status=0
-    in_root "$ROOT" "$@" || status=$?
+    ISOLATED=1 in_root "$ROOT" "$@" || status=$?
     exit "$status"
     ;;
   version)

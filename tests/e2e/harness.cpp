@@ -347,6 +347,16 @@ RunResult Wine::RunWine(const std::string& program, const std::vector<std::strin
   return RunProcess(argv, Environment(envOverrides), log, timeoutMs, cwd);
 }
 
+std::string Wine::Version() {
+  if (version_.empty()) {
+    // "wine-10.0 (Debian 10.0~repack-6)" (the last line: Wine may warn first).
+    const std::string out = RunTool({"wine", "--version"}, 30000).out;
+    std::string line = out.substr(out.rfind("wine-") == std::string::npos ? 0 : out.rfind("wine-") + 5);
+    version_ = line.substr(0, line.find_first_of(" \n"));
+  }
+  return version_;
+}
+
 bool Wine::CreatePrefix() {
   Shutdown();
   RemoveTree(prefix_);

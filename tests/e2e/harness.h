@@ -104,6 +104,9 @@ class Wine {
   std::string DriveC() const { return prefix_ + "/drive_c"; }
   // Host folder for the harness's own logs.
   std::string LogDir() const { return home_ + "/.mdk-e2e-logs"; }
+  // The Wine version as Wine reports it to programs ("8.0", "10.0"), from
+  // `wine --version`.
+  std::string Version();
 
   // The environment for every Wine command: ours with USER, LOGNAME, HOME,
   // WINEPREFIX, LANG, WINEDEBUG and WINEDLLOVERRIDES set for the test user,
@@ -134,7 +137,7 @@ class Wine {
   bool EnsureServer();
   int NextLogId() { return ++logId_; }
 
-  std::string user_, home_, prefix_;
+  std::string user_, home_, prefix_, version_;
   int lockFd_ = -1;
   int logId_ = 0;
 };

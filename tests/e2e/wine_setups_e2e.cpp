@@ -131,7 +131,7 @@ TEST(WineSetups, HomeOutsideHomeWithABlank) {
   EXPECT_FALSE(Exists(userHome + "/dues.sh"));
   EXPECT_FALSE(Exists(userHome + "/dues.log"));
   for (const std::string& line :
-       {"modrik: under Wine 8.0, prefix " + home + "/.wine, home " + home,
+       {"modrik: under Wine " + Wine::Get().Version() + ", prefix " + home + "/.wine, home " + home,
         "modrik: native player, 1 argument(s): '" + program.player + "' '" + got[0].args.at(0) + "'"})
     EXPECT_NE(run.err.find(line), std::string::npos) << line << "\n" << run.err;
 }
