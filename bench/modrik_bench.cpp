@@ -192,6 +192,7 @@ int main(int argc, char** argv) {
   std::printf("floor + direct start          : %.0f ms\n", floorMs + d);
   std::printf("modrik over that              : %+.0f ms (%+.1f%%)\n", m - (floorMs + d),
               100.0 * (m - (floorMs + d)) / (floorMs + d));
+  std::printf("modrik / (floor + direct)     : %.2f\n", m / (floorMs + d));
   std::printf("modrik peak memory (VmHWM)    : %ld kB\n", peakKb);
   std::printf("modrik.exe size               : %lld bytes\n", static_cast<long long>(st.st_size));
   wine.Shutdown();

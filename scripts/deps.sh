@@ -2,7 +2,8 @@
 # Installs what building and testing modrik needs, when it is missing:
 # the host compiler and GoogleTest, the mingw-w64 cross compiler, Wine,
 # a virtual X display, D-Bus with GVfs, GLib's Python bindings, and the real
-# player and ffmpeg (for the test that plays a real video with it).
+# player and ffmpeg (for the test that plays a real video with it), and
+# debootstrap for the Debian 13 root of the Wine 10 tests.
 set -euo pipefail
 
 need=()
@@ -22,6 +23,10 @@ have_cmd vlc || need+=(vlc)
 have_cmd ffmpeg || need+=(ffmpeg)
 have_cmd useradd || need+=(passwd)
 have_cmd pgrep || need+=(procps)
+# Debian 13's root for the Wine 10 tests (scripts/wine10.sh).
+have_cmd debootstrap || need+=(debootstrap)
+have_cmd unshare || need+=(util-linux)
+have_cmd ip || need+=(iproute2)
 for pkg in libgtest-dev libgmock-dev gvfs gvfs-daemons python3-gi gir1.2-glib-2.0; do
   have_pkg "$pkg" || need+=("$pkg")
 done

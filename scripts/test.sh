@@ -74,15 +74,15 @@ if [ "$run_unit" = 1 ]; then
 fi
 
 if [ "$run_e2e" = 1 ] && [[ " ${wines[*]} " == *" 8 "* ]]; then
-  version=$(wine --version 2>/dev/null | tail -n1)
-  ctest_pass wine8 "Wine ${version#wine-} (this host)" \
+  version=$(wine --version 2>/dev/null | tail -n1 | sed 's/^wine-//; s/ .*//')
+  ctest_pass wine8 "Wine $version (this host)" \
     sh -c 'cd build && exec xvfb-run -a dbus-run-session -- ctest --output-on-failure -L e2e "$@"' ctest "${args[@]}"
 fi
 
 if [ "$want_wine10" = 1 ]; then
   if wait "$setup_pid"; then
-    version=$(scripts/wine10.sh version)
-    ctest_pass wine10 "Wine ${version#wine-} (Debian 13)" \
+    version=$(scripts/wine10.sh version | sed 's/^wine-//; s/ .*//')
+    ctest_pass wine10 "Wine $version (Debian 13)" \
       scripts/wine10.sh run sh -c 'cd build && exec xvfb-run -a dbus-run-session -- ctest --output-on-failure -L e2e "$@"' \
       ctest "${args[@]}"
   else
