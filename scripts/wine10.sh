@@ -108,8 +108,11 @@ case "${1:-}" in
     NSFILE=$(mktemp)
     trap end_processes EXIT
     trap 'exit 130' INT TERM HUP
+    # In the background, so that a signal ends this script at once (a trap
+    # waits for a command in the foreground); standard input stays ours.
+    ISOLATED=1 in_root "$ROOT" "$@" 0<&0 &
     status=0
-    ISOLATED=1 in_root "$ROOT" "$@" || status=$?
+    wait "$!" || status=$?
     exit "$status"
     ;;
   version)
