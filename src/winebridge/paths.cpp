@@ -163,6 +163,14 @@ std::string CanonicalWindowsPath(const std::string& path) {
   const std::string unmarked = WithoutNamespaceMark(path);
   std::string full = platform::Sys().FullPathName(unmarked);
   if (full.empty()) full = unmarked;
+  if (StartsWithNoCase(full, "\\\\.\\") && !StartsWithNoCase(unmarked, "\\\\.\\")) {
+    // A file named like a DOS device ("aux.mp3", "con") is one to Windows,
+    // but on the host it is a file like any other: its folder is made
+    // canonical, its name kept.
+    const std::size_t cut = unmarked.find_last_of("\\/");
+    if (cut == std::string::npos || cut == 0) return unmarked;
+    return CanonicalWindowsPath(unmarked.substr(0, cut)) + "\\" + unmarked.substr(cut + 1);
+  }
   if (IsNetworkPath(full)) return WithRealNames(full, 2);
   if (HasDriveLetter(full) && full.size() >= 3 && full[2] == '\\') return WithRealNames(full, 3);
   return full;
