@@ -13,4 +13,9 @@ bool PathExists(const std::string& path);
 // The folder of the running executable, with its trailing backslash.
 std::string ExecutableFolder();
 
+// Makes a folder and every missing folder above it, each for its owner
+// alone (mode 0700 on the host, as the XDG base directory rules ask of a
+// missing data folder). True when the folder is there afterwards.
+bool MakeFolders(const std::string& folder);
+
 }  // namespace modrik

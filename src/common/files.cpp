@@ -16,4 +16,15 @@ std::string ExecutableFolder() {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+bool MakeFolders(const std::string& folder) {
+  auto& sys = platform::Sys();
+  std::string path = folder;
+  while (path.size() > 1 && path.back() == '\\') path.pop_back();
+  if (path.empty() || sys.FolderExists(path)) return true;
+  const std::size_t cut = path.find_last_of('\\');
+  if (cut != std::string::npos && cut > 0) MakeFolders(path.substr(0, cut));
+  // Another start may have made it meanwhile.
+  return sys.CreatePrivateFolder(path) || sys.FolderExists(path);
+}
+
 }  // namespace modrik

@@ -24,6 +24,11 @@ int WriteDesktopEntry(const std::string& exePath);
 
 // ---- shared file-name rule ----
 std::string FileNameOf(const std::string& path);  // after the last "\" or ":"
+std::string FolderOf(const std::string& path);    // before the last "\"
+// A new home (or a new XDG_DATA_HOME) has no icon and application folders
+// yet: makes the folder with whatever is missing above it, each for its
+// owner alone (MakeFolders), within a home that exists.
+bool MakeDesktopFolder(const std::string& folder);
 std::string FileNameWithoutExtension(const std::string& path);
 
 // ---- icon export ----

@@ -5,6 +5,7 @@
 // exported PNG, and NoDisplay keeps the entry out of the application menu.
 // There is no Exec key: the entry only lends the window an icon.
 #include "desktop/desktop.h"
+#include "common/common.h"
 #include "platform/platform.h"
 #include "winebridge/winebridge.h"
 
@@ -13,6 +14,17 @@ namespace modrik {
 std::string FileNameOf(const std::string& path) {
   const std::size_t cut = path.find_last_of("\\:");
   return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t cut = path.find_last_of('\\');
+  return cut == std::string::npos ? std::string() : path.substr(0, cut);
+}
+
+bool MakeDesktopFolder(const std::string& folder) {
+  // Within a home that exists: a home is never made here.
+  if (!platform::Sys().FolderExists(WindowsHomeFolder())) return false;
+  return MakeFolders(folder);
 }
 
 std::string FileNameWithoutExtension(const std::string& path) {
@@ -72,6 +84,7 @@ int WriteDesktopEntry(const std::string& exePath) {
   const std::string iconPath = ExportIcon(exePath);
   SetCustomIcon(exePath, iconPath);
   const std::string entryPath = DesktopEntryPath(exePath);
+  MakeDesktopFolder(FolderOf(entryPath));
   platform::Sys().WriteWholeFile(entryPath, DesktopEntryText(exePath, iconPath));
   SetCustomIcon(entryPath, iconPath);
   return 1;

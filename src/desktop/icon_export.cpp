@@ -100,7 +100,10 @@ std::string ExportIcon(const std::string& exePath) {
   const std::string iconFile = IconFileFor(exePath);
   const std::string pngFile = PngPathOf(iconFile);
   if (PathExists(pngFile)) return pngFile;
-  if (!PathExists(iconFile) && ExtractIconFile(exePath, 1, iconFile) <= 0) return std::string();
+  if (!PathExists(iconFile)) {
+    MakeDesktopFolder(FolderOf(iconFile));
+    if (ExtractIconFile(exePath, 1, iconFile) <= 0) return std::string();
+  }
   // After an extraction in this process the largest stored width asks for
   // the biggest image; otherwise 0 asks for the image's own size.
   const platform::Handle icon = platform::Sys().LoadIconFile(iconFile, LargestWidth, LargestWidth);

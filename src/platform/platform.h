@@ -179,6 +179,19 @@ class Platform {
   virtual int ImageEncoders(std::vector<ImageEncoder>* encoders) = 0;
   // GdipSaveImageToFile with no encoder parameters.
   virtual int SaveImage(Handle image, const std::string& file, const std::uint8_t clsid[16]) = 0;
+
+  // ---- paths and folders ----------------------------------------------------------
+  // GetFullPathNameW: the full path Windows opens for a path (".", "..",
+  // trailing dots and blanks, drive-relative forms resolved); empty on failure.
+  virtual std::string FullPathName(const std::string& path) = 0;
+  // kernel32's wine_get_unix_file_name, looked up at run time: the host path
+  // Wine opens for a Windows path (DOS or NT form), every existing component
+  // in its real name; empty outside Wine and when Wine finds no such place.
+  virtual std::string WineUnixFileName(const std::string& windowsPath) = 0;
+  // CreateDirectoryW with a security descriptor that grants its owner alone
+  // all access: under Wine the host folder gets mode 0700. False when the
+  // folder could not be made.
+  virtual bool CreatePrivateFolder(const std::string& path) = 0;
 };
 
 // The platform in use.

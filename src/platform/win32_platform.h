@@ -63,6 +63,10 @@ class Win32Platform final : public Platform {
   void DisposeImage(Handle image) override;
   int ImageEncoders(std::vector<ImageEncoder>* encoders) override;
   int SaveImage(Handle image, const std::string& file, const std::uint8_t clsid[16]) override;
+  // Paths and folders (win32_core_win32.cpp).
+  std::string FullPathName(const std::string& path) override;
+  std::string WineUnixFileName(const std::string& windowsPath) override;
+  bool CreatePrivateFolder(const std::string& path) override;
 };
 
 }  // namespace platform

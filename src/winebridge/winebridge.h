@@ -16,17 +16,26 @@ std::string WineVersion();
 
 // ---- the user's home and the Wine prefix ----
 std::string UserName();  // value of USERNAME, empty when unset
-// The Unix path an NT path of Wine's names ("\??\Z:\..." or
-// "\??\unix\..."); empty for any other form.
+// True when the text begins with lowerStart, ASCII letters compared
+// without regard to case.
+bool StartsWithNoCase(const std::string& text, const std::string& lowerStart);
+// True when the text begins with a drive letter and a colon.
+bool HasDriveLetter(const std::string& path);
+// The Unix path an NT path of Wine's names: "\??\Z:\..." and
+// "\??\unix\..." directly, any other drive as Wine finds it; empty when
+// it names none.
 std::string NtPathToUnixPath(const std::string& ntPath);
 // The host home and the prefix (Unix paths, no trailing slash): Wine's own
-// WINEHOMEDIR and WINECONFIGDIR, else "/home/" + user and its ".wine".
+// WINEHOMEDIR and WINEPREFIX or WINECONFIGDIR, else "/home/" + user and
+// its ".wine".
 std::string UnixHomeFolder();
 std::string PrefixFolder();
 // True for the home /home/USER with the prefix ~/.wine: host commands then
 // name them through "~".
 bool DefaultLocations();
-std::string WindowsHomeFolder();  // the home in the Windows view, trailing "\"
+// The home in the Windows view, with a trailing backslash: the drive that
+// maps it ("H:\"), else its host path on drive Z.
+std::string WindowsHomeFolder();
 // The freedesktop data folder ($XDG_DATA_HOME, else ~/.local/share): its
 // Unix path, and its Windows view with a trailing backslash.
 std::string UnixDataFolder();
@@ -58,9 +67,23 @@ void RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>
 
 // ---- drive map and path translation ----
 extern std::vector<std::string> DriveMap;
-// The drive-map entries a "ls -al" listing of dosdevices yields.
+// One link of the prefix's dosdevices folder, exactly as the host holds
+// it: its name ("d:", "d::", "com1") and its target.
+struct DriveLink {
+  std::string name;
+  std::string target;
+};
+// The links of the last listing, devices ("d::") included.
+extern std::vector<DriveLink> DriveLinks;
+// The links a listing holds: each name and target ended by a NUL byte.
+std::vector<DriveLink> DriveLinksOf(const std::string& listing);
+// The drive-map entries a listing yields.
 std::vector<std::string> ParseDriveListing(const std::string& listing);
 void LoadDriveMap();
+// The target of a drive's device link ("d::", such as /dev/sr0) in the
+// listing of the drive links (made first when there is none yet); empty
+// when the drive has none.
+std::string DeviceLinkTarget(char drive);
 // The prefix's dosdevices folder, with a trailing slash.
 std::string DosdevicesFolder();
 // The host command that lists the drive links.

@@ -12,6 +12,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include <sys/stat.h>
+
 #include "harness.h"
 
 using namespace e2e;
@@ -218,11 +220,12 @@ class Desktop : public ::testing::Test {
     for (const std::string& f : {ico_, png_, entry_}) RemoveTree(f);
   }
 
-  // Starts the copy without arguments; it must end cleanly, show nothing
-  // and start the player.
+  // Starts the copy without arguments (hostEnv_ for Wine); it must end
+  // cleanly, show nothing and start the player.
   void Start() {
     DriveOptions o;
     o.cwd = dir_.WinDir();
+    o.hostEnv = hostEnv_;
     const std::size_t before = Records();
     DriveResult d = Drive(dir_, "\"" + exeWin_ + "\"", o);
     ASSERT_TRUE(d.ran && d.started) << d.raw;
@@ -241,6 +244,7 @@ class Desktop : public ::testing::Test {
 
   TestFolder dir_;
   std::string exeHost_, exeWin_, ico_, png_, entry_;
+  std::vector<std::string> hostEnv_;
 };
 
 TEST_F(Desktop, FirstStartExportsTheIconAndWritesTheEntry) {
@@ -299,18 +303,26 @@ TEST_F(Desktop, AccentedNameGivesAUtf8Entry) {
   EXPECT_EQ(WaitForCustomIcon(exeHost_, "file://" + png_), "file://" + png_);
 }
 
+// A fresh home (a new XDG_DATA_HOME, two folders deep): the first start
+// makes the folders, each for the user alone as the XDG base directory
+// rules ask, and registers the program; the second is a start like any
+// other, which exports and writes nothing again.
 TEST_F(Desktop, MissingFoldersAreNoObstacle) {
   Install("My Player.exe", "My Player.exe", "myplayer");
-  RemoveTree(IconsDir());
-  RemoveTree(AppsDir());
-  Start();  // no box, clean end, the player starts
-  // Nothing written. (The folders themselves are not looked at: Wine's own
-  // menu builder, still busy after a prefix set-up, may create them.)
-  EXPECT_FALSE(Exists(ico_));
-  EXPECT_FALSE(Exists(png_));
-  EXPECT_FALSE(Exists(entry_));
-  MakeDirs(IconsDir());
-  MakeDirs(AppsDir());
+  const std::string data = dir_.Host("new home/data");
+  hostEnv_ = {"XDG_DATA_HOME=" + data};
+  Start();
+  for (const std::string& folder : {dir_.Host("new home"), data, data + "/icons", data + "/applications"}) {
+    struct stat st{};
+    EXPECT_TRUE(stat(folder.c_str(), &st) == 0 && (st.st_mode & 0777) == 0700) << folder;
+  }
+  const std::string entry = data + "/applications/wine-myplayer.desktop", png = data + "/icons/myplayer.png";
+  EXPECT_EQ(ReadFile(entry).value_or("(missing)"), EntryText("My Player", "my player.exe", "myplayer"));
+  EXPECT_TRUE(IsPng128(ReadFile(png).value_or("")));
+  ASSERT_TRUE(WriteFile(entry, "kept\r\n") && WriteFile(png, "kept"));
+  Start();
+  EXPECT_EQ(ReadFile(entry), "kept\r\n");
+  EXPECT_EQ(ReadFile(png), "kept");
 }
 
 }  // namespace

@@ -20,6 +20,10 @@ class Install : public ::testing::Test {
     Uninstall();
     RemoveTree(folder_);
     RemoveTree(wine_.Prefix() + "/modrik-install");
+    // What a start of another test's copy named vlc.exe left: it would count
+    // as there before the install, and be kept by the uninstall.
+    for (const char* f : {"applications/wine-vlc.desktop", "icons/vlc.ico", "icons/vlc.png"})
+      RemoveTree(wine_.Home() + "/.local/share/" + f);
     wine_.RunWine("reg", {"delete", "HKLM\\SOFTWARE\\VideoLAN\\VLC", "/f"}, 30000);
     player_ = dir_.MakeNativePlayer("bin/vlc");
   }

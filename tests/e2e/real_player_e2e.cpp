@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -126,10 +127,10 @@ class RealPlayer : public ::testing::Test {
   }
 
   // Starts modrik.exe with these arguments; expects the player to hold the
-  // video open.
-  void ExpectPlayerHoldsTheVideo(const std::vector<std::string>& args) {
+  // video open (by default the one in C:\media).
+  void ExpectPlayerHoldsTheVideo(const std::vector<std::string>& args, std::string host = "") {
     char real[PATH_MAX];
-    const std::string host = DriveC() + "/media/" + kVideo;
+    if (host.empty()) host = DriveC() + "/media/" + kVideo;
     ASSERT_NE(realpath(host.c_str(), real), nullptr) << host;
     std::vector<std::string> argv = {"play", real};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -152,6 +153,20 @@ TEST_F(RealPlayer, FileArgumentReachesThePlayer) { ExpectPlayerHoldsTheVideo({"C
 // The options the player's installer registers for opening a file.
 TEST_F(RealPlayer, FileAfterTheInstallersOptionsReachesThePlayer) {
   ExpectPlayerHoldsTheVideo({"--started-from-file", "--playlist-enqueue", "C:\\media\\" + kVideo});
+}
+
+// Spellings Windows takes for the file reach the player as that file:
+// letter case, also through Wine's shell-folder link to the home, the 8.3
+// name Wine gives the video, and the long-path form.
+TEST_F(RealPlayer, WindowsSpellingsOfTheFileReachThePlayer) {
+  const std::string copy = DriveC() + "/users/" + User() + "/Videos/a.mp4";
+  ASSERT_TRUE(CopyFile(DriveC() + "/media/" + kVideo, copy));
+  ASSERT_EQ(Run({"chown", "-R", User() + ":", Home()}, 60000).exitCode, 0);
+  std::string user = User();
+  for (char& c : user) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  ExpectPlayerHoldsTheVideo({"C:\\USERS\\" + user + "\\VIDEOS\\A.MP4"}, copy);
+  ExpectPlayerHoldsTheVideo({"C:\\MEDIA\\____~SDG.MP4"});  // Wine's 8.3 name of kVideo (a hash of it)
+  ExpectPlayerHoldsTheVideo({"\\\\?\\C:\\media\\" + kVideo});
 }
 
 }  // namespace

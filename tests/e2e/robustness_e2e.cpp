@@ -126,12 +126,14 @@ TEST_F(Robustness, EveryPrintableCharacterOnTheCommandLine) {
   ExpectCleanEndWithoutBox(d);
   EXPECT_EQ(WinPlayerStart().cmdline, "\"" + winPlayer_ + "\" " + tail);
 
-  // A native player gets the option and the translated path as two words.
+  // A native player gets the option and the translated path as two words;
+  // as Windows does, the path loses the period that ends a folder's name.
   ASSERT_TRUE(WriteFile(dir_.Host("app/modrik.ini"), "[modrik]\r\nvlcpath=" + nativePlayer_ + "\r\n"));
   d = Run("--opt=" + noQuote + " \"C:\\dir\\ " + noQuote + "\"");
   ExpectCleanEndWithoutBox(d);
-  EXPECT_EQ(NativePlayerStart().args,
-            Args({"--opt=" + noQuote, Wine::Get().DriveC() + "/dir/ " + Turned(noQuote)}));
+  std::string path = Turned(noQuote);
+  path.erase(path.find("./"), 1);
+  EXPECT_EQ(NativePlayerStart().args, Args({"--opt=" + noQuote, Wine::Get().DriveC() + "/dir/ " + path}));
 }
 
 TEST_F(Robustness, HostileNamesOnEveryWayToTheHostShell) {

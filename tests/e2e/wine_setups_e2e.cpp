@@ -136,6 +136,39 @@ TEST(WineSetups, HomeOutsideHomeWithABlank) {
     EXPECT_NE(run.err.find(line), std::string::npos) << line << "\n" << run.err;
 }
 
+// Wine names a prefix and a home through the first drive that maps them:
+// with h: linked to the home, "\??\H:\...". A second prefix of the user, and
+// a home outside /home with its own .wine (no WINEPREFIX): each plays its
+// own C: file, not the default prefix's of that name, and keeps dues.sh and
+// the desktop entry in its home.
+TEST(WineSetups, PrefixAndHomeOnDriveH) {
+  const std::string user = Wine::Get().Home(), outside = Homes() + "/hana h";
+  const struct {
+    std::string home, prefix;
+    std::vector<std::string> wine;
+  } rows[] = {{user, user + "/Games/pfx3", {"wine"}}, {outside, outside + "/.wine", {"env", "-u", "WINEPREFIX", "wine"}}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.prefix);
+    Program program;
+    WineSetup setup(row.home, row.prefix);
+    ASSERT_EQ(symlink(row.home.c_str(), (row.prefix + "/dosdevices/h:").c_str()), 0);
+    const std::string own = row.prefix + "/drive_c/media/new.mkv", other = Wine::Get().DriveC() + "/media/new.mkv";
+    const std::string entry = row.home + "/.local/share/applications/wine-modrik.desktop";
+    for (const std::string& gone : {own, other, row.home + "/dues.sh", entry}) RemoveTree(gone);
+    WriteFile(own, row.prefix);  // never a hard link shared with the default prefix
+    WriteFile(other, "the default prefix");
+    std::vector<std::string> argv = row.wine;
+    argv.insert(argv.end(), {program.exe, "C:\\media\\new.mkv"});
+    setup.Run(argv);
+    std::vector<NativePlayerRecord> got = program.Records();
+    RemoveTree(other);
+    ASSERT_EQ(got.size(), 1u);
+    ASSERT_EQ(got[0].args.size(), 1u);
+    EXPECT_EQ(ReadFile(got[0].args[0]), row.prefix) << got[0].args[0];
+    EXPECT_TRUE(Exists(row.home + "/dues.sh") && Exists(entry));
+  }
+}
+
 // A read-only home with a stale dues.sh: nothing runs, and the trace says why.
 TEST(WineSetups, ReadOnlyHomeRunsNoStaleScript) {
   Program program;

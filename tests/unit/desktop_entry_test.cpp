@@ -87,11 +87,17 @@ TEST_F(DesktopEntry, LineBreaksAndLeadingBlanksAreEscaped) {
             EntryText("\\s\\tA\\nB\\rC d", "\\s\\ta\\nb\\rc d.exe", "\\s\\n"));
 }
 
+// A new home has no applications folder: it is made. One that cannot be
+// made still leaves the icons set and 1.
 TEST_F(DesktopEntry, MissingApplicationsFolderStillSetsIconsAndReturns1) {
-  host.folders.erase(fake::FakePlatform::Key(kApps));
-  EXPECT_EQ(modrik::WriteDesktopEntry(kExe), 1);
-  EXPECT_FALSE(host.HasFile(kEntry));
-  EXPECT_EQ(GioCommands(host).size(), 2u);
+  for (bool canMake : {true, false}) {
+    host.files.erase(fake::FakePlatform::Key(kEntry));
+    host.folders.erase(fake::FakePlatform::Key(kApps));
+    if (!canMake) host.readOnlyFolders[fake::FakePlatform::Key("z:\\home\\guest\\.local\\share")] = true;
+    EXPECT_EQ(modrik::WriteDesktopEntry(kExe), 1);
+    EXPECT_EQ(host.HasFile(kEntry), canMake);
+  }
+  EXPECT_EQ(GioCommands(host).size(), 4u);
 }
 
 TEST(CustomIcon, CommandQuotesBothPaths) {

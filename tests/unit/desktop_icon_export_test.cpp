@@ -186,12 +186,20 @@ TEST_F(Export, FailuresGiveEmptyOrIcoPath) {
   EXPECT_EQ(sys.gdiplusStops, 0);
 }
 
+// A new home: what is missing of the data folder and its icon folder is
+// made, parent first, and the export goes on. A home that is not there is
+// not made, and gets nothing written.
 TEST_F(Export, MissingIconFolderWritesNothing) {
-  sys.folders.erase(fake::FakePlatform::Key(kIcons));
+  const std::string share = "z:\\home\\guest\\.local\\share";
+  std::erase_if(sys.folders, [&](const auto& f) { return f.first.rfind(share, 0) == 0; });
+  EXPECT_EQ(modrik::ExportIcon(kExe), kPng);
+  EXPECT_EQ(sys.createdFolders, std::vector<std::string>({share, share + "\\icons"}));
+
+  sys.files.clear();
+  std::erase_if(sys.folders, [](const auto& f) { return f.first.rfind("z:\\home\\guest", 0) == 0; });
   EXPECT_EQ(modrik::ExportIcon(kExe), kIco);
   EXPECT_FALSE(sys.HasFile(kIco));
   EXPECT_FALSE(sys.HasFile(kPng));
-  EXPECT_TRUE(sys.savedImages.empty());  // the failed icon load gives no bitmap
 }
 
 // Numbered PNG files left by an earlier attempt, with the save failing now.

@@ -346,4 +346,21 @@ int FakePlatform::SaveImage(platform::Handle image, const std::string& file,
   return saveStatus;
 }
 
+std::string FakePlatform::FullPathName(const std::string& path) {
+  return fullPathNames.count(path) ? fullPathNames[path] : path;
+}
+
+std::string FakePlatform::WineUnixFileName(const std::string& path) {
+  return unixFileNames.count(Key(path)) ? unixFileNames[Key(path)] : std::string();
+}
+
+bool FakePlatform::CreatePrivateFolder(const std::string& path) {
+  const std::string key = Key(path), parent = ParentFolder(key);
+  if (folders.count(key) > 0 || files.count(key) > 0) return false;
+  if (!parent.empty() && (folders.count(parent) == 0 || readOnlyFolders.count(parent) > 0)) return false;
+  folders[key] = true;
+  createdFolders.push_back(path);
+  return true;
+}
+
 }  // namespace fake

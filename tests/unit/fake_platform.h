@@ -75,6 +75,11 @@ class FakePlatform : public platform::Platform {
   std::vector<platform::ImageEncoder> encoders;
   int encodersStatus = 0;
   int saveStatus = 0;  // returned by SaveImage; on 0 the file is written
+  // GetFullPathNameW's answers, by the exact path asked; any other path is
+  // its own full path.
+  std::map<std::string, std::string> fullPathNames;
+  // Wine's host paths for Windows paths (keyed like files); none for others.
+  std::map<std::string, std::string> unixFileNames;
 
   // ---- logs ----
   std::vector<MessageCall> messages;
@@ -102,6 +107,7 @@ class FakePlatform : public platform::Platform {
   int gdiplusStarts = 0, gdiplusStops = 0, disposedImages = 0;
   std::vector<std::string> profileReads;  // file names given to ProfileString
   std::vector<std::string> traces;
+  std::vector<std::string> createdFolders;  // by CreatePrivateFolder, in order
 
   // ---- helpers for tests ----
   void AddFile(const std::string& path, const std::string& bytes);
@@ -157,6 +163,9 @@ class FakePlatform : public platform::Platform {
   int ImageEncoders(std::vector<platform::ImageEncoder>* encoders) override;
   int SaveImage(platform::Handle image, const std::string& file,
                 const std::uint8_t clsid[16]) override;
+  std::string FullPathName(const std::string& path) override;
+  std::string WineUnixFileName(const std::string& path) override;
+  bool CreatePrivateFolder(const std::string& path) override;
 
  private:
   std::vector<std::string> moduleOrder_;      // handle - 1 -> path

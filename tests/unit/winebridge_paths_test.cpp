@@ -2,6 +2,9 @@
 // translations between the Windows and the Unix view of a path.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+
 #include "desktop/desktop.h"
 #include "winebridge/winebridge.h"
 #include "winebridge_fake_host.h"
@@ -10,22 +13,21 @@ namespace {
 
 using fake::FakeHost;
 using Entries = std::vector<std::string>;
+using namespace std::string_literals;
 
-const char kListingCommand[] = "ls -al ~/.wine/dosdevices";
+const char kListingCommand[] = "find ~/.wine/dosdevices/ -maxdepth 1 -type l -printf '%f\\0%l\\0'";
 
+// The host's listing: each link's name and target, each ended by a NUL.
 const std::string kListing =
-    "total 8\n"
-    "drwxr-xr-x 2 guest guest 4096 Mar  3 10:15 .\n"
-    "drwxr-xr-x 4 guest guest 4096 Mar  3 10:15 ..\n"
-    "lrwxrwxrwx 1 guest guest   10 Mar  3 10:15 c: -> ../drive_c\n"
-    "lrwxrwxrwx 1 guest guest   12 Mar  3 10:15 d: -> /media/cdrom\n"
-    "lrwxrwxrwx 1 guest guest    8 Mar  3 10:15 d:: -> /dev/sr0\n"
-    "lrwxrwxrwx 1 guest guest   10 Mar  3 10:15 com1 -> /dev/ttyS0\n"
-    "lrwxrwxrwx 1 guest guest   13 Mar  3 10:15 e: -> /media/disc:1\n"
-    "lrwxrwxrwx 1 guest guest   10 Mar  3 10:15 f: -> ../drive_d\n"
-    "lrwxrwxrwx 1 guest guest    1 Mar  3 10:15 z: -> /\n"
-    "lrwxrwxrwx 1 guest guest   15 2025-03-03 10:15 g: -> /mnt/Media Disk\n"
-    "lrwxrwxrwx 1 guest guest    8 Mar  3 10:15 h:: -> /mnt/raw\n";
+    "c:\0../drive_c\0"
+    "d:\0/media/cdrom\0"
+    "d::\0/dev/sr0\0"
+    "com1\0/dev/ttyS0\0"
+    "e:\0/media/disc:1\0"
+    "f:\0../drive_d\0"
+    "z:\0/\0"
+    "g:\0/mnt/Media Disk\0"
+    "h::\0/mnt/raw\0"s;
 
 TEST(DriveListing, KeepsDriveLinksInListingOrderAndDropsTheRest) {
   EXPECT_EQ(modrik::ParseDriveListing(kListing),
@@ -33,19 +35,22 @@ TEST(DriveListing, KeepsDriveLinksInListingOrderAndDropsTheRest) {
 }
 
 TEST(DriveListing, SingleLinesAndDegenerateListings) {
-  EXPECT_EQ(modrik::ParseDriveListing("lrwxrwxrwx 1 guest guest 12 Mar  3 10:15 d: -> /media/cdrom"),
-            Entries({"d:/media/cdrom"}));
-  EXPECT_EQ(modrik::ParseDriveListing("lrwxrwxrwx 1 guest guest 10 Mar  3 10:15 d: -> ../drive_d\n"),
-            Entries({"d:../drive_d"}));
-  EXPECT_EQ(modrik::ParseDriveListing("d: -> /x\n"), Entries({"d:/x"}));  // no blank before it
+  EXPECT_EQ(modrik::ParseDriveListing("d:\0/media/cdrom\0"s), Entries({"d:/media/cdrom"}));
+  EXPECT_EQ(modrik::ParseDriveListing("d:\0../drive_d\0"s), Entries({"d:../drive_d"}));
   EXPECT_EQ(modrik::ParseDriveListing(""), Entries());
-  EXPECT_EQ(modrik::ParseDriveListing("\n\n"), Entries());
-  EXPECT_EQ(modrik::ParseDriveListing("total 0\nd:->/x\n"), Entries());
-  EXPECT_EQ(modrik::ParseDriveListing("x 1 10:15 c: -> ../drive_c\nx 1 10:15 z: -> /\n"),
-            Entries());
+  EXPECT_EQ(modrik::ParseDriveListing("\0\0\0\0"s), Entries());
+  // A listing cut short: the link whose target is not all there is left out.
+  EXPECT_EQ(modrik::ParseDriveListing("d:\0/media/cdrom\0e:\0/media/cd"s), Entries({"d:/media/cdrom"}));
+  EXPECT_EQ(modrik::ParseDriveListing("c:\0../drive_c\0z:\0/\0"s), Entries());
   // Upper-case names are not the c and z links, and are kept as listed.
-  EXPECT_EQ(modrik::ParseDriveListing("x 1 10:15 D: -> /Media/CDROM\n"),
-            Entries({"D:/Media/CDROM"}));
+  EXPECT_EQ(modrik::ParseDriveListing("D:\0/Media/CDROM\0"s), Entries({"D:/Media/CDROM"}));
+}
+
+// Every target arrives exactly as the host holds it, whatever it holds.
+TEST(DriveListing, TargetsAreExact) {
+  EXPECT_EQ(modrik::ParseDriveListing("i:\0/mnt/a -> b\0j:\0/mnt/two\nlines\0k:\0/mnt/'q' \"dq\" \0"
+                                      "l:\0/mnt/a::b\0m:\0 lead\0"s),
+            Entries({"i:/mnt/a -> b", "j:/mnt/two\nlines", "k:/mnt/'q' \"dq\" ", "l:/mnt/a::b", "m: lead"}));
 }
 
 TEST(DriveMap, LoadsFromTheHostListingOnce) {
@@ -57,18 +62,21 @@ TEST(DriveMap, LoadsFromTheHostListingOnce) {
   EXPECT_EQ(modrik::DriveMap,
             Entries({"d:/media/cdrom", "f:../drive_d", "g:/mnt/Media Disk", "h:/mnt/raw"}));
   ASSERT_EQ(host.scriptsRun.size(), 1u);
-  EXPECT_EQ(host.scriptsRun[0], "#!/bin/bash\nls -al ~/.wine/dosdevices > ~/dues.log\n");
+  EXPECT_EQ(host.scriptsRun[0], "#!/bin/bash\n" + std::string(kListingCommand) + " > ~/dues.log\n");
 
-  // A filled map is not listed again, also for drives c and z.
+  // A filled map is not listed again, also for drives c and z; the device
+  // links of the same listing are kept.
   EXPECT_EQ(modrik::WindowsToUnixPath("g:\\x"), "/mnt/Media Disk/x");
   EXPECT_EQ(modrik::WindowsToUnixPath("z:\\x"), "/x");
+  EXPECT_EQ(modrik::DeviceLinkTarget('D'), "/dev/sr0");
+  EXPECT_EQ(modrik::DeviceLinkTarget('e'), "");
   EXPECT_EQ(host.scriptsRun.size(), 1u);
 }
 
 TEST(DriveMap, ListingWithoutEntriesIsTriedAgainOnEveryTranslation) {
   FakeHost host;
   host.command = kListingCommand;
-  host.output = "lrwxrwxrwx 1 guest guest 10 Mar  3 10:15 c: -> ../drive_c\n";
+  host.output = "c:\0../drive_c\0"s;
 
   EXPECT_EQ(modrik::WindowsToUnixPath("z:\\usr"), "/usr");
   EXPECT_EQ(modrik::WindowsToUnixPath("c:\\x"), "/home/guest/.wine/drive_c/x");
@@ -92,6 +100,25 @@ TEST(DriveMap, SilentHostFallsBackToDosdevices) {
 TEST(WindowsToUnixPath, TranslationTable) {
   FakeHost host;
   modrik::DriveMap = {"d:/media/cdrom"};
+  // What Windows and Wine answer (as measured under Wine 8 and 10): the
+  // full path, and the host path Wine finds, each existing component in its
+  // real name; Wine finds nothing past a folder that does not exist.
+  host.fullPathNames = {
+      {"C:\\users\\guest\\Music\\..\\Videos\\a.mkv", "C:\\users\\guest\\Videos\\a.mkv"},
+      {"C:\\nope\\..\\media\\new.mkv", "C:\\media\\new.mkv"},
+      {"C:\\MEDIA\\new.mkv. .", "C:\\MEDIA\\new.mkv"},
+      {"C:media\\new.mkv", "C:\\media\\new.mkv"},
+      {"C:\\MEDIA\\aux.mp3", "\\\\.\\aux"}};
+  const std::string c = "/home/guest/.wine/dosdevices/c:/", unc = "/home/guest/.wine/dosdevices/unc/";
+  host.unixFileNames = {
+      {FakeHost::Key("C:\\users\\guest\\Videos\\a.mkv"), c + "users/guest/Videos/a.mkv"},
+      {FakeHost::Key("C:\\media\\new.mkv"), c + "media/new.mkv"},
+      {FakeHost::Key("C:\\media"), c + "media"},
+      {FakeHost::Key("C:\\PROG~FBU\\MEDI~MFO\\CLIP~RIN.MKV"), c + "Program Files/Media/Clip File.mkv"},
+      {FakeHost::Key("C:\\media\\Sub Dir\\NEW FILE.MKV"), c + "media/Sub Dir/NEW FILE.MKV"},
+      {FakeHost::Key("\\\\.\\aux"), "/home/guest/.wine/dosdevices/com1"},
+      {FakeHost::Key("\\\\nas\\films"), unc + "nas/films"},
+      {FakeHost::Key("\\\\NAS\\FILMS\\A B.MKV"), unc + "nas/Films/a b.mkv"}};
   struct Row {
     const char* windows;
     const char* unix;
@@ -110,6 +137,27 @@ TEST(WindowsToUnixPath, TranslationTable) {
       // Only the drive letter before the first colon is lowered.
       {"E:\\A:B", "/home/guest/.wine/dosdevices/e:/A:B"},
       {"c:\\Vid\xC9o\\\xC9t\xE9.mkv", "/home/guest/.wine/drive_c/Vid\xC9o/\xC9t\xE9.mkv"},
+      // Spellings Windows takes for the same file: letter case (also of a
+      // shell-folder link), 8.3 names, ".." (after a link, after a folder
+      // that does not exist), trailing dots and blanks, drive-relative,
+      // long-path and device forms. A name that does not exist yet keeps its
+      // spelling; one Windows takes for a DOS device is a file on the host.
+      {"C:\\USERS\\GUEST\\VIDEOS\\A.MKV", "/home/guest/.wine/drive_c/users/guest/Videos/a.mkv"},
+      {"C:\\PROG~FBU\\MEDI~MFO\\CLIP~RIN.MKV", "/home/guest/.wine/drive_c/Program Files/Media/Clip File.mkv"},
+      {"C:\\users\\guest\\Music\\..\\Videos\\a.mkv", "/home/guest/.wine/drive_c/users/guest/Videos/a.mkv"},
+      {"C:\\nope\\..\\media\\new.mkv", "/home/guest/.wine/drive_c/media/new.mkv"},
+      {"C:\\MEDIA\\new.mkv. .", "/home/guest/.wine/drive_c/media/new.mkv"},
+      {"C:media\\new.mkv", "/home/guest/.wine/drive_c/media/new.mkv"},
+      {"\\\\?\\C:\\MEDIA\\NEW.MKV", "/home/guest/.wine/drive_c/media/new.mkv"},
+      {"\\\\.\\c:\\Media\\New.mkv", "/home/guest/.wine/drive_c/media/new.mkv"},
+      {"C:\\media\\Sub Dir\\NEW FILE.MKV", "/home/guest/.wine/drive_c/media/Sub Dir/NEW FILE.MKV"},
+      {"C:\\MEDIA\\aux.mp3", "/home/guest/.wine/drive_c/media/aux.mp3"},
+      // The caller's quotes stay (so through dosdevices), the names are real.
+      {"\"C:\\USERS\\GUEST\\VIDEOS\\A.MKV\"", "/home/guest/.wine/dosdevices/\"c:/users/guest/Videos/a.mkv\""},
+      {"\\\\?\\unix\\home\\guest\\x y.png", "/home/guest/x y.png"},  // Wine's name for a host path
+      // Network paths: through dosdevices/unc where the share is, else SMB.
+      {"\\\\NAS\\FILMS\\A B.MKV", "/home/guest/.wine/dosdevices/unc/nas/Films/a b.mkv"},
+      {"\"\\\\?\\UNC\\server\\share\\\xC3\xA9t\xC3\xA9 #1%.mkv\"", "smb://server/share/%C3%A9t%C3%A9%20%231%25.mkv"},
   };
   for (const Row& row : rows) EXPECT_EQ(modrik::WindowsToUnixPath(row.windows), row.unix) << row.windows;
   EXPECT_TRUE(host.processes.empty());
@@ -126,17 +174,17 @@ TEST(WindowsToUnixPath, RelativeLinkTargetIsTakenFromDosdevices) {
   EXPECT_EQ(modrik::WindowsToUnixPath("G:\\x"), "/home/guest/.wine/dosdevices/g:/x");
 }
 
-TEST(WindowsToUnixPath, TargetsInAnyScriptAreKeptAndAQuestionMarkGoesThroughTheLink) {
+TEST(WindowsToUnixPath, TargetsInAnyScriptAreKept) {
   FakeHost host;
   host.command = kListingCommand;
   host.output =
-      "lrwxrwxrwx 1 guest guest 20 Mar  3 10:15 k: -> /media/\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC\xD1\x8B\n"
-      "lrwxrwxrwx 1 guest guest 20 Mar  3 10:15 l: -> /media/Vid\xC3\xA9os\n"
-      "lrwxrwxrwx 1 guest guest 20 Mar  3 10:15 m: -> /media/??\n";
+      "k:\0/media/\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC\xD1\x8B\0"
+      "l:\0/media/Vid\xC3\xA9os\0"
+      "m:\0/media/??\0"s;
   EXPECT_EQ(modrik::WindowsToUnixPath("K:\\\xD0\x90.mkv"),
             "/media/\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC\xD1\x8B/\xD0\x90.mkv");
   EXPECT_EQ(modrik::WindowsToUnixPath("L:\\a.mkv"), "/media/Vid\xC3\xA9os/a.mkv");
-  EXPECT_EQ(modrik::WindowsToUnixPath("M:\\a.mkv"), "/home/guest/.wine/dosdevices/m:/a.mkv");
+  EXPECT_EQ(modrik::WindowsToUnixPath("M:\\a.mkv"), "/media/?\?/a.mkv");
   // A drive letter is ASCII: a character before the colon is never cut in two.
   EXPECT_EQ(modrik::WindowsToUnixPath("\xC3\x89:\\a"), "/home/guest/.wine/dosdevices/\xC3\x89:/a");
 }
@@ -151,38 +199,53 @@ TEST(WindowsToUnixPath, FirstMatchingEntryWinsAndUserNameIsReadEachTime) {
 }
 
 // The prefix and the home Wine runs with (as it gives them to every
-// process): drive C, the listing of the drive links, the runner's files and
-// command lines, the desktop folders. The usual places keep the usual
-// commands, byte for byte.
+// process, through whichever drive maps them): drive C, the listing of the
+// drive links, the runner's files and command lines, the desktop folders.
+// The usual places keep the usual commands, byte for byte.
 TEST(WineLocations, PrefixAndHomeAreTheOnesWineRunsWith) {
+  const std::string listing = " -maxdepth 1 -type l -printf '%f\\0%l\\0'";
+  const std::string pfx3 = "/home/guest/Games/pfx3/dosdevices/h:";
   struct Row {
     std::string home, prefix, dataHome, chmod, capture, driveC, script, entry;
+    std::string winePrefix;                    // WINEPREFIX, when the user set it
+    std::map<std::string, std::string> wine;   // where Wine finds an NT path
   } rows[] = {
       {"\\??\\Z:\\home\\guest", "\\??\\Z:\\home\\guest\\.wine", "",
-       "/bin/chmod +x /home/guest/dues.sh", "ls -al ~/.wine/dosdevices > ~/dues.log",
+       "/bin/chmod +x /home/guest/dues.sh", "find ~/.wine/dosdevices/" + listing + " > ~/dues.log",
        "/home/guest/.wine/drive_c/a", "z:\\home\\guest\\dues.sh",
-       "z:\\home\\guest\\.local\\share\\applications\\wine-modrik.desktop"},
-      {"", "", "", "/bin/chmod +x /home/guest/dues.sh", "ls -al ~/.wine/dosdevices > ~/dues.log",
+       "z:\\home\\guest\\.local\\share\\applications\\wine-modrik.desktop", "", {}},
+      {"", "", "", "/bin/chmod +x /home/guest/dues.sh", "find ~/.wine/dosdevices/" + listing + " > ~/dues.log",
        "/home/guest/.wine/drive_c/a", "z:\\home\\guest\\dues.sh",
-       "z:\\home\\guest\\.local\\share\\applications\\wine-modrik.desktop"},
+       "z:\\home\\guest\\.local\\share\\applications\\wine-modrik.desktop", "", {}},
       {"\\??\\Z:\\home\\guest", "\\??\\Z:\\home\\guest\\Games\\It's on\\pfx", "",
        "/bin/chmod +x /home/guest/dues.sh",
-       "ls -al '/home/guest/Games/It'\\''s on/pfx/dosdevices' > '/home/guest/dues.log'",
+       "find '/home/guest/Games/It'\\''s on/pfx/dosdevices/'" + listing + " > '/home/guest/dues.log'",
        "/home/guest/Games/It's on/pfx/drive_c/a", "z:\\home\\guest\\dues.sh",
-       "z:\\home\\guest\\.local\\share\\applications\\wine-modrik.desktop"},
+       "z:\\home\\guest\\.local\\share\\applications\\wine-modrik.desktop", "", {}},
       {"\\??\\Z:\\root", "\\??\\Z:\\root\\.wine", "", "/bin/chmod +x /root/dues.sh",
-       "ls -al '/root/.wine/dosdevices' > '/root/dues.log'", "/root/.wine/drive_c/a",
-       "z:\\root\\dues.sh", "z:\\root\\.local\\share\\applications\\wine-modrik.desktop"},
+       "find '/root/.wine/dosdevices/'" + listing + " > '/root/dues.log'", "/root/.wine/drive_c/a",
+       "z:\\root\\dues.sh", "z:\\root\\.local\\share\\applications\\wine-modrik.desktop", "", {}},
       {"\\??\\Z:\\home\\jos\xC3\xA9 \"s\"", "\\??\\Z:\\home\\jos\xC3\xA9 \"s\"\\.wine", "/data/x y/",
        "/bin/chmod +x \"/home/jos\xC3\xA9 \\\"s\\\"/dues.sh\"",
-       "ls -al '/home/jos\xC3\xA9 \"s\"/.wine/dosdevices' > '/home/jos\xC3\xA9 \"s\"/dues.log'",
+       "find '/home/jos\xC3\xA9 \"s\"/.wine/dosdevices/'" + listing + " > '/home/jos\xC3\xA9 \"s\"/dues.log'",
        "/home/jos\xC3\xA9 \"s\"/.wine/drive_c/a", "z:\\home\\jos\xC3\xA9 \"s\"\\dues.sh",
-       "z:\\data\\x y\\applications\\wine-modrik.desktop"},
+       "z:\\data\\x y\\applications\\wine-modrik.desktop", "", {}},
       {"\\??\\unix\\home\\guest", "\\??\\unix\\home\\guest\\pfx", "relative/ignored",
        "/bin/chmod +x /home/guest/dues.sh",
-       "ls -al '/home/guest/pfx/dosdevices' > '/home/guest/dues.log'", "/home/guest/pfx/drive_c/a",
+       "find '/home/guest/pfx/dosdevices/'" + listing + " > '/home/guest/dues.log'", "/home/guest/pfx/drive_c/a",
        "\\\\?\\unix\\home\\guest\\dues.sh",
-       "\\\\?\\unix\\home\\guest\\.local\\share\\applications\\wine-modrik.desktop"},
+       "\\\\?\\unix\\home\\guest\\.local\\share\\applications\\wine-modrik.desktop", "", {}},
+      // A second prefix with h: mapping the home: the prefix is WINEPREFIX,
+      // the home H:\ (where Wine finds it on the host).
+      {"\\??\\H:\\", "\\??\\H:\\Games\\pfx3", "", "/bin/chmod +x " + pfx3 + "/dues.sh",
+       "find '/home/guest/Games/pfx3/dosdevices/'" + listing + " > '" + pfx3 + "/dues.log'",
+       "/home/guest/Games/pfx3/drive_c/a", "H:\\dues.sh",
+       "H:\\.local\\share\\applications\\wine-modrik.desktop", "/home/guest/Games/pfx3/",
+       {{"\\??\\h:", pfx3 + "/"}}},
+      // Where Wine finds nothing, the usual places (and the trace says so).
+      {"\\??\\H:\\", "\\??\\H:\\.wine", "", "/bin/chmod +x /home/guest/dues.sh",
+       "find ~/.wine/dosdevices/" + listing + " > ~/dues.log", "/home/guest/.wine/drive_c/a",
+       "z:\\home\\guest\\dues.sh", "z:\\home\\guest\\.local\\share\\applications\\wine-modrik.desktop", "", {}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.prefix);
@@ -190,12 +253,17 @@ TEST(WineLocations, PrefixAndHomeAreTheOnesWineRunsWith) {
     if (!row.home.empty()) host.environment["WINEHOMEDIR"] = row.home;
     if (!row.prefix.empty()) host.environment["WINECONFIGDIR"] = row.prefix;
     if (!row.dataHome.empty()) host.environment["XDG_DATA_HOME"] = row.dataHome;
+    if (!row.winePrefix.empty()) host.environment["WINEPREFIX"] = row.winePrefix;
+    host.unixFileNames = row.wine;
     host.AddFolder(row.script.substr(0, row.script.rfind('\\')));
     EXPECT_EQ(modrik::WindowsToUnixPath("C:\\a"), row.driveC);
     ASSERT_FALSE(host.processes.empty());
     EXPECT_EQ(host.processes[0].commandLine, "start /unix " + row.chmod);
     EXPECT_EQ(host.FileBytes(row.script), "#!/bin/bash\n" + row.capture + "\n");
     EXPECT_EQ(modrik::DesktopEntryPath("C:\\Apps\\modrik.exe"), row.entry);
+    EXPECT_EQ(std::count(host.traces.begin(), host.traces.end(),
+                         "WINEHOMEDIR \"\\??\\H:\\\" names no host folder: taking /home/guest") > 0,
+              row.home == "\\??\\H:\\" && row.wine.empty());
   }
 }
 
