@@ -31,6 +31,12 @@ std::string WindowsHomeFolder();  // the home in the Windows view, trailing "\"
 // Unix path, and its Windows view with a trailing backslash.
 std::string UnixDataFolder();
 std::string WindowsDataFolder();
+// modrik's private folder on the host, for the files of each start (and
+// anything else that lives only as long as a start): $XDG_RUNTIME_DIR/modrik,
+// else ~/.cache/modrik. Its Unix path, and its Windows view with a trailing
+// backslash.
+std::string UnixPrivateFolder();
+std::string WindowsPrivateFolder();
 
 // ---- Unix command runner ----
 extern std::string CachedWineVersion;
