@@ -12,7 +12,9 @@ std::string MessageTitle();           // "modrik 1.3"
 std::string FirstRunQuestion();
 std::string PlayerNotFoundMessage();  // names SettingsPath
 
-// The main routine; returns the process exit code (always 0).
+// The main routine; returns the process exit code: the player's own, once
+// it has ended, or one of the codes of winebridge.h for a start that did
+// not reach the player.
 int MainRoutine();
 
 }  // namespace modrik

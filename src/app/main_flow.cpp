@@ -19,24 +19,37 @@ const char kShellVerb[] = "open";
 
 bool IsUnixPlayer() { return !PlayerPath.empty() && PlayerPath[0] == '/'; }
 
-// Starts the player in the first matching way: hidden, on the Unix host, or
-// through the Windows shell.
-void StartPlayer() {
+// Starts a Windows player through the shell and waits for it; returns its
+// exit code.
+int RunWindowsPlayer(const std::string& parameters, int show) {
+  platform::Platform& sys = platform::Sys();
+  platform::Handle process = 0;
+  if (!sys.ShellStart(kShellVerb, PlayerPath, parameters, "", show, &process))
+    return kExitNotStarted;
+  // The shell may have handed the work to a player that was running already.
+  if (process == 0) return 0;
+  sys.WaitForEnd(process, platform::kNoTimeout);
+  const int code = sys.ProcessExitCode(process);
+  sys.CloseProcess(process);
+  sys.Trace("the player ended with exit code " + std::to_string(code));
+  return code;
+}
+
+// Starts the player in the first matching way (hidden, on the Unix host, or
+// through the Windows shell) and waits for it; returns the exit code.
+int StartPlayer() {
   platform::Platform& sys = platform::Sys();
   const std::string tail = CommandTail();
 
   if (sys.LowerCase(tail) == kHiddenSwitch) {
-    if (IsUnixPlayer()) return;
-    sys.ShellStart(kShellVerb, PlayerPath, "", "", platform::kSwShowMinNoActive);
-    return;
+    if (IsUnixPlayer()) return 0;
+    return RunWindowsPlayer("", platform::kSwShowMinNoActive);
   }
 
-  if (UnderWine && IsUnixPlayer()) {
-    RunUnixPlayer(PlayerPath, UnixPlayerArguments(tail, sys.CurrentDirectory()));
-    return;
-  }
+  if (UnderWine && IsUnixPlayer())
+    return RunUnixPlayer(PlayerPath, UnixPlayerArguments(tail, sys.CurrentDirectory()));
 
-  sys.ShellStart(kShellVerb, PlayerPath, tail, "", platform::kSwShow);
+  return RunWindowsPlayer(tail, platform::kSwShow);
 }
 
 }  // namespace
@@ -86,11 +99,10 @@ int MainRoutine() {
     sys.Trace("no player at " + PlayerPath);
     sys.ShowMessage(PlayerNotFoundMessage(), MessageTitle(),
                     platform::kMbOk | platform::kMbIconInformation);
-    return 0;
+    return kExitNoPlayer;
   }
 
-  StartPlayer();
-  return 0;
+  return StartPlayer();
 }
 
 }  // namespace modrik

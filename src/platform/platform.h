@@ -29,6 +29,9 @@ constexpr unsigned kMbIconInformation = 0x40;
 constexpr int kIdYes = 6;
 constexpr int kIdNo = 7;
 
+// WaitForEnd without a bound (INFINITE).
+constexpr unsigned kNoTimeout = 0xFFFFFFFFu;
+
 // Show states for ShellExecuteW.
 constexpr int kSwShow = 5;
 constexpr int kSwShowMinNoActive = 7;
@@ -121,10 +124,13 @@ class Platform {
   // ---- user interface and processes -----------------------------------------
   // MessageBoxW with no owner window; returns the answer.
   virtual int ShowMessage(const std::string& text, const std::string& title, unsigned style) = 0;
-  // ShellExecuteW with no owner window.
-  virtual void ShellStart(const std::string& verb, const std::string& file,
+  // ShellExecuteExW with no owner window. False when the shell could not
+  // start it; otherwise *process is the started process (for WaitForEnd,
+  // ProcessExitCode and CloseProcess), or 0 when the shell handed the work
+  // to a process that was running already.
+  virtual bool ShellStart(const std::string& verb, const std::string& file,
                           const std::string& parameters, const std::string& directory,
-                          int show) = 0;
+                          int show, Handle* process) = 0;
   // CreateProcessW with the command line, hidden (STARTF_USESHOWWINDOW,
   // SW_HIDE), NORMAL_PRIORITY_CLASS. When wait is set, waits without limit
   // for the process to end. False when the process could not be started.
@@ -132,10 +138,10 @@ class Platform {
   // The same start, without waiting; returns the started process for
   // WaitForEnd, or 0 when it could not be started.
   virtual Handle StartHiddenProcess(const std::string& commandLine) = 0;
-  // Waits at most timeoutMs for a process from StartHiddenProcess to end;
-  // true when it has ended (0 ms only asks).
+  // Waits at most timeoutMs (kNoTimeout: without a bound) for a started
+  // process to end; true when it has ended (0 ms only asks).
   virtual bool WaitForEnd(Handle process, unsigned timeoutMs) = 0;
-  // Lets go of a process from StartHiddenProcess.
+  // Lets go of a started process.
   virtual void CloseProcess(Handle process) = 0;
   // A lock shared by every process of the Wine prefix (a named mutex). Waits
   // at most timeoutMs for it; returns a handle for UnlockNamed, or 0 when
@@ -192,6 +198,27 @@ class Platform {
   // all access: under Wine the host folder gets mode 0700. False when the
   // folder could not be made.
   virtual bool CreatePrivateFolder(const std::string& path) = 0;
+
+  // ---- waiting for the player -----------------------------------------------------
+  // The exit code of a process that has ended (GetExitCodeProcess).
+  virtual int ProcessExitCode(Handle process) = 0;
+  // True when the process's standard input is a pipe or a file, something a
+  // caller writes a stream into (not a console, not the null device).
+  virtual bool StandardInputIsStream() = 0;
+  // Opens an existing file (or a host FIFO) for writing; 0 when it cannot.
+  virtual Handle OpenForWriting(const std::string& path) = 0;
+  // Writes all the bytes; false on any failure.
+  virtual bool WriteTo(Handle file, const std::string& bytes) = 0;
+  virtual void CloseFile(Handle file) = 0;
+  // Copies the process's standard input into the file as the data arrives,
+  // on a thread of its own, through a buffer of fixed size, and closes the
+  // file at the input's end (or when the file takes no more).
+  virtual void ForwardStandardInput(Handle file) = 0;
+  // The bytes of an existing file (opened sharing read and write access);
+  // false when it does not exist or cannot be read. Never creates it.
+  virtual bool ReadExistingFile(const std::string& path, std::string* bytes) = 0;
+  // A number from the system's random source.
+  virtual std::uint64_t RandomNumber() = 0;
 };
 
 // The platform in use.

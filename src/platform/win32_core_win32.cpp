@@ -213,6 +213,13 @@ std::string Win32Platform::ReadSharedFile(const std::string& path) {
   return ReadOpenedFile(OpenForReading(path, OPEN_ALWAYS));
 }
 
+bool Win32Platform::ReadExistingFile(const std::string& path, std::string* bytes) {
+  HANDLE file = OpenForReading(path, OPEN_EXISTING);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  *bytes = ReadOpenedFile(file);
+  return true;
+}
+
 bool Win32Platform::DeleteFileAt(const std::string& path) {
   return DeleteFileW(Wide(path).c_str()) != 0;
 }
@@ -290,14 +297,28 @@ int Win32Platform::ShowMessage(const std::string& text, const std::string& title
   return MessageBoxW(nullptr, Wide(text).c_str(), Wide(title).c_str(), style);
 }
 
-void Win32Platform::ShellStart(const std::string& verb, const std::string& file,
+bool Win32Platform::ShellStart(const std::string& verb, const std::string& file,
                                const std::string& parameters, const std::string& directory,
-                               int show) {
-  HINSTANCE result = ShellExecuteW(nullptr, Wide(verb).c_str(), Wide(file).c_str(),
-                                   Wide(parameters).c_str(), Wide(directory).c_str(), show);
-  // Results up to 32 are errors.
-  const auto code = reinterpret_cast<INT_PTR>(result);
-  if (code <= 32) Trace("ShellExecuteW " + file + " failed, error " + std::to_string(code));
+                               int show, Handle* process) {
+  const std::wstring wideVerb = Wide(verb), wideFile = Wide(file), wideParameters = Wide(parameters),
+                     wideDirectory = Wide(directory);
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof(info);
+  // The started process's handle, to wait for it; the start is done when
+  // the call returns.
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+  info.lpVerb = wideVerb.c_str();
+  info.lpFile = wideFile.c_str();
+  info.lpParameters = wideParameters.c_str();
+  info.lpDirectory = wideDirectory.c_str();
+  info.nShow = show;
+  *process = 0;
+  if (!ShellExecuteExW(&info)) {
+    Trace("ShellExecuteExW " + file + " failed, error " + std::to_string(GetLastError()));
+    return false;
+  }
+  *process = reinterpret_cast<Handle>(info.hProcess);
+  return true;
 }
 
 namespace {

@@ -40,8 +40,8 @@ class Win32Platform final : public Platform {
                                 const std::string& valueName) override;
   std::int32_t RegistryDeleteKey(std::uint32_t root, const std::string& subkey) override;
   int ShowMessage(const std::string& text, const std::string& title, unsigned style) override;
-  void ShellStart(const std::string& verb, const std::string& file, const std::string& parameters,
-                  const std::string& directory, int show) override;
+  bool ShellStart(const std::string& verb, const std::string& file, const std::string& parameters,
+                  const std::string& directory, int show, Handle* process) override;
   bool StartHidden(const std::string& commandLine, bool wait) override;
   Handle StartHiddenProcess(const std::string& commandLine) override;
   bool WaitForEnd(Handle process, unsigned timeoutMs) override;
@@ -67,6 +67,15 @@ class Win32Platform final : public Platform {
   std::string FullPathName(const std::string& path) override;
   std::string WineUnixFileName(const std::string& windowsPath) override;
   bool CreatePrivateFolder(const std::string& path) override;
+  // Waiting for the player (win32_player_win32.cpp).
+  int ProcessExitCode(Handle process) override;
+  bool StandardInputIsStream() override;
+  Handle OpenForWriting(const std::string& path) override;
+  bool WriteTo(Handle file, const std::string& bytes) override;
+  void CloseFile(Handle file) override;
+  void ForwardStandardInput(Handle file) override;
+  bool ReadExistingFile(const std::string& path, std::string* bytes) override;
+  std::uint64_t RandomNumber() override;
 };
 
 }  // namespace platform

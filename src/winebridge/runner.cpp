@@ -122,14 +122,14 @@ bool WriteUnixScript(const std::string& command) {
   return true;
 }
 
-bool RunUnixCommand(const std::string& command) {
+HostRun RunUnixCommand(const std::string& command) {
   auto& sys = platform::Sys();
   FillCachedWineVersion();
   const platform::Handle lock = LockUnixScript();
   sys.Trace("host command: " + command);
   if (!WriteUnixScript(command)) {
     sys.UnlockNamed(lock);
-    return false;
+    return HostRun::kScriptNotWritten;
   }
   const std::string shell = StartLine("/bin/sh " + ScriptUnixPath());
   sys.Trace("host: " + shell);
@@ -143,7 +143,7 @@ bool RunUnixCommand(const std::string& command) {
   }
   sys.CloseProcess(started);
   sys.UnlockNamed(lock);
-  return true;
+  return started != 0 ? HostRun::kStarted : HostRun::kNotStarted;
 }
 
 std::string RunUnixCommandCapture(const std::string& command) {
@@ -154,7 +154,7 @@ std::string RunUnixCommandCapture(const std::string& command) {
   // shell's redirection to write through.
   sys.ReplaceWholeFile(log, "");
   std::string output;
-  if (!RunUnixCommand(command + LogRedirect())) {
+  if (RunUnixCommand(command + LogRedirect()) == HostRun::kScriptNotWritten) {
     sys.UnlockNamed(lock);
     return output;
   }
@@ -165,12 +165,6 @@ std::string RunUnixCommandCapture(const std::string& command) {
   }
   sys.UnlockNamed(lock);
   return output;
-}
-
-void RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>& args) {
-  const std::string line = UnixCommandLine(playerPath, args);
-  platform::Sys().Trace("native player, " + std::to_string(args.size()) + " argument(s): " + line);
-  RunUnixCommand(line);
 }
 
 }  // namespace modrik

@@ -40,6 +40,12 @@ std::string WindowsHomeFolder();
 // Unix path, and its Windows view with a trailing backslash.
 std::string UnixDataFolder();
 std::string WindowsDataFolder();
+// modrik's private folder on the host, for the files of each start (and
+// anything else that lives only as long as a start): $XDG_RUNTIME_DIR/modrik,
+// else ~/.cache/modrik. Its Unix path, and its Windows view with a trailing
+// backslash.
+std::string UnixPrivateFolder();
+std::string WindowsPrivateFolder();
 
 // ---- Unix command runner ----
 extern std::string CachedWineVersion;
@@ -59,11 +65,37 @@ std::string StartArgument(const std::string& word);
 // Writes dues.sh anew and marks it executable; false (and nothing run) when
 // the script could not be written whole as a new file.
 bool WriteUnixScript(const std::string& command);
-// Runs the command on the host; false when nothing could be started.
-bool RunUnixCommand(const std::string& command);
+// What became of a host command.
+enum class HostRun { kStarted, kScriptNotWritten, kNotStarted };
+// Runs the command on the host, without waiting for it to end.
+HostRun RunUnixCommand(const std::string& command);
 std::string RunUnixCommandCapture(const std::string& command);
-// Starts a native player on the host with exactly these arguments.
-void RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>& args);
+
+// ---- the native player ----
+// The process's exit code when the start did not reach the player (else it
+// is the player's own status: 0 to 255, or 128 + the signal that ended it).
+constexpr int kExitScriptNotWritten = 125;  // dues.sh could not be written
+constexpr int kExitNotStarted = 126;        // the player's start failed
+constexpr int kExitNoPlayer = 127;          // no player configured, or not there
+// The files of one start, in its own folder of the private folder.
+struct NativeStart {
+  std::string name;     // the folder's name
+  bool stream = false;  // the player reads modrik's standard input
+  // Bound on modrik taking hold of the start (the host command gives up on
+  // it, and ends the player, after this long).
+  unsigned holdSeconds = 20;
+};
+// The host command that runs the player with exactly these arguments and
+// records its end: the player's status in the start's "status" file; while
+// modrik holds the FIFO "live" (and writes the stream into the FIFO "in"),
+// the player plays; when modrik lets go of "live", the player is ended. The
+// start's folder is removed at the end, and those of earlier starts whose
+// host command is gone.
+std::string NativePlayerCommand(const std::string& playerPath, const std::vector<std::string>& args,
+                                const NativeStart& start);
+// Starts a native player on the host with exactly these arguments and waits
+// for its end; returns its status, or one of the codes above.
+int RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>& args);
 
 // ---- drive map and path translation ----
 extern std::vector<std::string> DriveMap;

@@ -1,9 +1,12 @@
 // Several modrik processes at once, as when a Windows program opens many
 // files together: every file must reach the native player exactly once,
-// although all of them pass through the one ~/dues.sh.
+// although all of them pass through the one ~/dues.sh, and each process
+// lives until its player has ended: the host commands of earlier starts
+// still run while later starts put a new dues.sh in place.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <map>
 #include <string>
 #include <thread>
@@ -15,13 +18,15 @@ using namespace e2e;
 
 namespace {
 
-// Starts `count` modrik processes together, each with its own file, and
-// returns how many times each file reached the player.
+// Starts `count` modrik processes together, each with its own file and each
+// waited for, and returns how many times each file reached the player.
 std::map<std::string, int> StartTogether(int count) {
   Wine& wine = Wine::Get();
   TestFolder dir = TestFolder::ForCurrentTest();
   dir.InstallModrik();
-  const std::string player = dir.MakeNativePlayer("bin/vlc");
+  const std::string player = dir.MakeNativePlayer("bin/vlc", "", {.status = 0, .playSeconds = 1});
+  MakeDirs(dir.Host("run"));
+  const std::vector<std::string> env = wine.Environment({"XDG_RUNTIME_DIR=" + dir.Host("run")});
   WriteFile(dir.Host("modrik.ini"), "[modrik]\r\nvlcpath=" + player + "\r\n");
   // A first start registers the program on the desktop, so that the
   // simultaneous ones below all take the common path.
@@ -29,6 +34,7 @@ std::map<std::string, int> StartTogether(int count) {
   wine.RunWine(dir.Host("modrik.exe"), {dir.Win("warmup.mkv")}, 60000, dir.HostDir());
   WaitForNativePlayer(player + ".rec", 15000, 1);
   RemoveTree(player + ".rec");
+  RemoveTree(player + ".end");
 
   std::vector<std::thread> starts;
   std::vector<std::string> files;
@@ -36,14 +42,23 @@ std::map<std::string, int> StartTogether(int count) {
     files.push_back("clip" + std::to_string(i) + ".mkv");
     WriteFile(dir.Host(files.back()), "x");
   }
+  std::vector<RunResult> ends(count);
   for (int i = 0; i < count; ++i) {
     starts.emplace_back([&, i] {
-      RunProcess({"wine", dir.Host("modrik.exe"), dir.Win(files[i])}, wine.Environment(),
-                 wine.LogDir() + "/together-" + std::to_string(getpid()) + "-" + std::to_string(i),
-                 300000, dir.HostDir());
+      ends[i] = RunProcess({"wine", dir.Host("modrik.exe"), dir.Win(files[i])}, env,
+                           wine.LogDir() + "/together-" + std::to_string(getpid()) + "-" + std::to_string(i),
+                           300000, dir.HostDir());
     });
   }
   for (auto& t : starts) t.join();
+  // Every start ended after its player, with its status.
+  int played = 0;
+  for (const char c : ReadFile(player + ".end").value_or("")) played += c == '\n';
+  EXPECT_EQ(played, count);
+  for (const RunResult& end : ends) EXPECT_TRUE(end.exitCode == 0 && !end.timedOut) << end.err;
+  usleep(1000 * 1000);
+  std::error_code error;
+  EXPECT_TRUE(std::filesystem::is_empty(dir.Host("run/modrik"), error)) << "files of the starts are left";
   std::vector<NativePlayerRecord> records =
       WaitForNativePlayer(player + ".rec", 60000, static_cast<size_t>(count));
   // Late duplicates would show up shortly after.

@@ -447,7 +447,8 @@ std::string TestFolder::InstallTool(const std::string& tool, const std::string& 
   return Win(rel);
 }
 
-std::string TestFolder::MakeNativePlayer(const std::string& rel, const std::string& printed) const {
+std::string TestFolder::MakeNativePlayer(const std::string& rel, const std::string& printed,
+                                         const NativePlayerActs& acts) const {
   const std::string path = Host(rel);
   // Single-quoted for the shell.
   auto quote = [](const std::string& text) {
@@ -456,13 +457,20 @@ std::string TestFolder::MakeNativePlayer(const std::string& rel, const std::stri
     return quoted;
   };
   const std::string quoted = quote(path + ".rec");
+  const std::string ended = " $(date +%s%3N)\" >> '" + quote(path + ".end") + "'";
   MakeDirs(ParentOf(path));
   WriteFile(path,
             "#!/bin/sh\n"
             "# Fake native player: records $0, its folder and every argument,\n"
             "# each ended by a NUL byte, between REC and END markers.\n"
             "printf '%s\\0' REC \"$0\" \"$(pwd)\" \"$#\" \"$@\" END >> '" + quoted + "'\n" +
-                (printed.empty() ? "" : "printf '%s' '" + quote(printed) + "'\n"));
+                (printed.empty() ? "" : "printf '%s' '" + quote(printed) + "'\n") +
+                (acts.keepsInput ? "cat > '" + quote(path + ".in") + "'\n" : "") +
+                (acts.playSeconds > 0 ? "trap 'kill $! 2>/dev/null; echo \"TERM" + ended +
+                                            "; exit 143' TERM\nsleep " +
+                                            std::to_string(acts.playSeconds) + " & wait $!\n"
+                                      : "") +
+                "echo \"done" + ended + "\nexit " + std::to_string(acts.status) + "\n");
   chmod(path.c_str(), 0755);
   return path;
 }
@@ -489,6 +497,11 @@ DriveResult DriveOnce(const TestFolder& folder, const std::string& commandLine,
   for (int a : options.answers) job.push_back({"answer", std::to_string(a)});
   for (const auto& u : options.unsetEnv) job.push_back({"unset", u});
   for (const auto& s : options.setEnv) job.push_back({"set", s});
+  if (!options.stdinFile.empty()) job.push_back({"stdin", wine.WindowsPath(options.stdinFile)});
+  if (!options.terminateWhen.empty()) {
+    job.push_back({"terminate_when", wine.WindowsPath(options.terminateWhen)});
+    job.push_back({"terminate_ms", std::to_string(options.terminateAfterMs)});
+  }
   MakeDirs(folder.Host(".mdk"));
   WriteFile(folder.Host(base + ".job"), FormatFields(job));
   RemoveTree(folder.Host(base + ".res"));
@@ -516,6 +529,8 @@ DriveResult DriveOnce(const TestFolder& folder, const std::string& commandLine,
     else if (x.key == "exit") d.exitCode = ToLong(x.value);
     else if (x.key == "timeout") d.timedOut = x.value == "1";
     else if (x.key == "ms") d.ms = ToLong(x.value);
+    else if (x.key == "end_at") d.endAt = std::strtoll(x.value.c_str(), nullptr, 10);
+    else if (x.key == "terminated_at") d.terminatedAt = std::strtoll(x.value.c_str(), nullptr, 10);
     else if (x.key == "box") d.boxes.emplace_back();
     else if (!d.boxes.empty()) {
       Box& b = d.boxes.back();

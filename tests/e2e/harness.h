@@ -142,6 +142,14 @@ class Wine {
   int logId_ = 0;
 };
 
+// What the fake native player does after recording its start. Its end is
+// a line "done MS" or "TERM MS" (Unix time in ms) in rel + ".end".
+struct NativePlayerActs {
+  int status = 0;          // the exit status it ends with
+  bool keepsInput = false; // copies its standard input to rel + ".in"
+  int playSeconds = 0;     // plays this long, unless it is ended (SIGTERM)
+};
+
 // ---- per-test folders --------------------------------------------------------------
 
 // A fresh folder for one test inside the prefix's drive C:
@@ -163,9 +171,11 @@ class TestFolder {
   // Copies a Windows test tool (e.g. "fakeplayer") to rel; returns its Windows path.
   std::string InstallTool(const std::string& tool, const std::string& rel) const;
   // Writes an executable fake native player script at rel; it appends its
-  // records to rel + ".rec", then prints `printed` on its standard output.
-  // Returns the script's host path.
-  std::string MakeNativePlayer(const std::string& rel, const std::string& printed = "") const;
+  // records to rel + ".rec", then prints `printed` on its standard output,
+  // then does what `acts` says and appends how and when it ended to
+  // rel + ".end". Returns the script's host path.
+  std::string MakeNativePlayer(const std::string& rel, const std::string& printed = "",
+                               const NativePlayerActs& acts = {}) const;
 
  private:
   std::string host_;
@@ -205,6 +215,9 @@ struct DriveOptions {
   std::vector<std::string> setEnv;   // "NAME=VALUE" entries set in it
   std::vector<std::string> hostEnv;  // "NAME=VALUE" overrides for the host's wine command
   int timeoutMs = 90000;             // bound on the program's run
+  std::string stdinFile;             // host file fed to the program's standard input (a pipe)
+  std::string terminateWhen;         // host path: the program is terminated once it exists,
+  int terminateAfterMs = 0;          //   this much later
 };
 
 // The outcome of driving a program.
@@ -216,6 +229,8 @@ struct DriveResult {
   long exitCode = -1;
   bool timedOut = false;   // it hung and was killed
   long ms = 0;             // its run time
+  long long endAt = 0;     // Unix time in ms of its end
+  long long terminatedAt = 0;  // Unix time in ms of TerminateProcess, 0 if not
   std::string raw;         // the result file's bytes, for failure messages
 };
 

@@ -23,6 +23,7 @@ const std::string kTemplateHead =
     "# If you are running under Unix/Wine, Unix paths also work e.g. /usr/bin/vlc\r\n"
     "vlcpath=";
 const int kIdYes = 6, kIdNo = 7, kIdOk = 1;
+const long kExitNoPlayer = 127;  // the exit code when no player is configured or found
 const int kPlayerWaitMs = 10000;  // bound for a player that should start
 const int kQuietMs = 2500;        // how long a player that must not start is watched
 
@@ -68,16 +69,16 @@ class Launcher : public ::testing::Test {
   }
   std::string WinPlayerRec() const { return dir_.Host("Fake Player/fakeplayer.exe.rec"); }
 
-  // A run that ended normally (exit code 0, not killed).
-  static void ExpectCleanEnd(const DriveResult& d) {
+  // A run that ended by itself (with this exit code, not killed).
+  static void ExpectCleanEnd(const DriveResult& d, long exitCode = 0) {
     ASSERT_TRUE(d.ran) << d.raw;
     ASSERT_TRUE(d.started) << d.raw;
     EXPECT_FALSE(d.timedOut) << d.raw;
-    EXPECT_EQ(d.exitCode, 0) << d.raw;
+    EXPECT_EQ(d.exitCode, exitCode) << d.raw;
   }
   // Exactly the player-not-found box, answered with OK.
   void ExpectOnlyNotFound(const DriveResult& d) const {
-    ExpectCleanEnd(d);
+    ExpectCleanEnd(d, kExitNoPlayer);
     ASSERT_EQ(d.boxes.size(), 1u) << d.raw;
     EXPECT_EQ(d.boxes[0].title, kTitle);
     EXPECT_EQ(d.boxes[0].text, NotFound());
@@ -93,7 +94,7 @@ class Launcher : public ::testing::Test {
 TEST_F(Launcher, FirstRunAnsweredNoWritesTemplateThenReportsMissingPlayer) {
   ASSERT_FALSE(SettingsBytes());
   DriveResult d = Run("", {kIdNo, kIdOk});
-  ExpectCleanEnd(d);
+  ExpectCleanEnd(d, kExitNoPlayer);
   ASSERT_EQ(d.boxes.size(), 2u) << d.raw;
   EXPECT_EQ(d.boxes[0].title, kTitle);
   EXPECT_EQ(d.boxes[0].text, kQuestion);
@@ -121,7 +122,7 @@ TEST_F(Launcher, FirstRunAnsweredYesWithNoPlayerOnTheHost) {
   const std::string whereis = dir_.MakeNativePlayer("bin/whereis", "vlc:\n");
   PathFirst path(dir_.Host("bin"));
   DriveResult d = Run("", {kIdYes, kIdOk});
-  ExpectCleanEnd(d);
+  ExpectCleanEnd(d, kExitNoPlayer);
   ASSERT_EQ(d.boxes.size(), 2u) << d.raw;
   EXPECT_EQ(d.boxes[0].text, kQuestion);
   EXPECT_EQ(d.boxes[1].text, NotFound());
@@ -273,7 +274,7 @@ TEST(LauncherPaths, BlanksAndAccentsInFolderNames) {
   o.answers = {kIdNo, kIdOk};
   DriveResult d = Drive(dir, "\"" + exe + "\"", o);
   ASSERT_TRUE(d.ran && d.started) << d.raw;
-  EXPECT_EQ(d.exitCode, 0);
+  EXPECT_EQ(d.exitCode, kExitNoPlayer);
   ASSERT_EQ(d.boxes.size(), 2u) << d.raw;
   EXPECT_EQ(d.boxes[1].text, "VLC Media Player not found.\r\rPlease manually set the VLC filepath\rinto \"" +
                                  AnsiOf(dir.Win(appRel + "/modrik.ini")) + "\"");
@@ -571,7 +572,7 @@ TEST_F(Launcher, UsernameUnset) {
   DriveOptions o;
   o.unsetEnv = {"USERNAME"};
   DriveResult d = Run("", {kIdNo, kIdOk}, o);
-  ExpectCleanEnd(d);
+  ExpectCleanEnd(d, kExitNoPlayer);
   ASSERT_EQ(d.boxes.size(), 2u) << d.raw;
   EXPECT_EQ(d.boxes[0].text, kQuestion);
   EXPECT_EQ(d.boxes[1].text, NotFound());

@@ -31,7 +31,10 @@ const std::string kVideo = "\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC & \xC3\xA9t
 // arguments and open files of every vlc of the user, until VIDEO has been
 // open in three looks in a row; prints the last look and, when the player
 // never held it, the output of Wine and the player. Then ends every vlc of
-// the user by PID and stops the prefix's wineserver.
+// the user by PID, prints modrik's exit code (the player's) and stops the
+// prefix's wineserver. `real.sh wait`: mdkdrive.exe runs the job
+// C:\modrik\wait.job (result wait.res) while every vlc of the user is looked
+// for every 50 ms; prints "vlc FIRST LAST", the Unix times in ms it was seen.
 const char kScript[] = R"sh(#!/bin/sh
 cd "$HOME" || exit 2
 if [ "$1" = boot ]; then
@@ -39,10 +42,21 @@ if [ "$1" = boot ]; then
   timeout 60 wine regedit /S "$(echo "Z:$HOME/mdk-real/settings.reg" | tr / '\\')" || exit 4
   timeout 60 wineserver -k; timeout 60 wineserver -w; exit 0
 fi
+if [ "$1" = wait ]; then
+  cd "$HOME/.wine/drive_c/media" || exit 2
+  timeout 120 wine 'C:\modrik\mdkdrive.exe' 'C:\modrik\wait.job' 'C:\modrik\wait.res' > "$HOME/mdk-real/wine.log" 2>&1 &
+  m=$!
+  while kill -0 $m 2>/dev/null; do
+    if pgrep -u "$USER" -x vlc > /dev/null; then last=$(date +%s%3N); first=${first:-$last}; fi
+    sleep 0.05
+  done
+  echo "vlc ${first:-0} ${last:-0}"
+  timeout 60 wineserver -k; timeout 60 wineserver -w; exit 0
+fi
 video=$2; shift 2
 cd "$HOME/.wine/drive_c/media" || exit 2
-timeout 90 wine 'C:\modrik\modrik.exe' "$@" > "$HOME/mdk-real/wine.log" 2>&1
-echo "modrik exit $?"
+timeout 90 wine 'C:\modrik\modrik.exe' "$@" > "$HOME/mdk-real/wine.log" 2>&1 &
+modrik=$!
 cd "$HOME" || exit 2
 i=0; held=0
 while [ $i -lt 80 ] && [ $held -lt 3 ]; do
@@ -59,6 +73,7 @@ for p in $(pgrep -u "$USER" -x vlc); do kill "$p" 2>/dev/null; done
 i=0
 while [ $i -lt 20 ] && pgrep -u "$USER" -x vlc > /dev/null; do sleep 0.5; i=$((i + 1)); done
 for p in $(pgrep -u "$USER" -x vlc); do kill -9 "$p"; done
+wait $modrik; echo "modrik exit $?"
 timeout 60 wineserver -k; timeout 60 wineserver -w
 exit 0
 )sh";
@@ -103,16 +118,21 @@ class RealPlayer : public ::testing::Test {
       ASSERT_EQ(boot.exitCode, 0) << boot.out << boot.err << ReadFile(h + "/mdk-real/boot.log").value_or("");
       ASSERT_TRUE(WriteFile(h + "/.wine/.mdk-real-ready", ""));
     }
-    // A real video, made once, under the awkward name in C:\media.
-    const std::string made = h + "/mdk-real/testsrc.mp4";
-    if (!Exists(made)) {
+    // Real videos of 60 and 4 seconds, made once; the first under the
+    // awkward name in C:\media.
+    for (const char* seconds : {"60", "4"}) {
+      const std::string made = h + "/mdk-real/testsrc" + seconds + ".mp4";
+      if (Exists(made)) continue;
       RunResult ff = Run({"ffmpeg", "-nostdin", "-y", "-loglevel", "error", "-f", "lavfi", "-i",
-                          "testsrc=duration=60:size=320x240:rate=25", "-f", "lavfi", "-i",
-                          "sine=duration=60", "-shortest", made + ".part.mp4"}, 180000);
+                          "testsrc=duration=" + std::string(seconds) + ":size=320x240:rate=25", "-f",
+                          "lavfi", "-i", "sine=duration=" + std::string(seconds), "-shortest",
+                          made + ".part.mp4"}, 180000);
       ASSERT_EQ(ff.exitCode, 0) << ff.err;
       ASSERT_EQ(rename((made + ".part.mp4").c_str(), made.c_str()), 0);
     }
-    ASSERT_TRUE(CopyFile(made, DriveC() + "/media/" + kVideo));
+    ASSERT_TRUE(CopyFile(h + "/mdk-real/testsrc60.mp4", DriveC() + "/media/" + kVideo));
+    ASSERT_TRUE(CopyFile(h + "/mdk-real/testsrc4.mp4", DriveC() + "/media/clip4.mp4"));
+    ASSERT_TRUE(CopyFile(ToolExe("mdkdrive"), DriveC() + "/modrik/mdkdrive.exe"));
     ASSERT_TRUE(CopyFile(ModrikExe(), DriveC() + "/modrik/modrik.exe")) << ModrikExe();
     ASSERT_TRUE(WriteFile(DriveC() + "/modrik/modrik.ini", "[modrik]\r\nvlcpath=/usr/bin/vlc\r\n"));
     ASSERT_EQ(Run({"chown", "-R", u + ":", h}, 60000).exitCode, 0);
@@ -149,6 +169,28 @@ class RealPlayer : public ::testing::Test {
 };
 
 TEST_F(RealPlayer, FileArgumentReachesThePlayer) { ExpectPlayerHoldsTheVideo({"C:\\media\\" + kVideo}); }
+
+// A caller that waits for the player's executable (mdkdrive.exe) waits as
+// long as the player plays a 4-second clip, within half a second.
+TEST_F(RealPlayer, CallerWaitsAsLongAsThePlayerPlays) {
+  ASSERT_TRUE(WriteFile(DriveC() + "/modrik/wait.job",
+                        FormatFields({{"cmd", "\"C:\\modrik\\modrik.exe\" --play-and-exit C:\\media\\clip4.mp4"},
+                                      {"timeout_ms", "90000"}})));
+  RemoveTree(DriveC() + "/modrik/wait.res");
+  ASSERT_EQ(Run({"chown", "-R", User() + ":", DriveC() + "/modrik"}, 60000).exitCode, 0);
+  RunResult r = Run({"wait"}, 300000, true);
+  ASSERT_FALSE(r.timedOut) << r.out << r.err;
+  long long first = 0, last = 0;
+  ASSERT_EQ(std::sscanf(r.out.c_str(), "vlc %lld %lld", &first, &last), 2) << r.out;
+  Fields result;
+  ASSERT_TRUE(ParseFields(ReadFile(DriveC() + "/modrik/wait.res").value_or(""), &result)) << r.out;
+  EXPECT_EQ(FieldValue(result, "exit"), "0") << FormatFields(result);
+  const long long end = std::stoll(FieldValue(result, "end_at").value_or("0"));
+  std::printf("player seen for %lld ms; the caller's wait ended %lld ms after it\n", last - first, end - last);
+  EXPECT_GE(last - first, 3500) << "the clip was not played";
+  EXPECT_GE(end, last);
+  EXPECT_LE(end - last, 500);
+}
 
 // The options the player's installer registers for opening a file.
 TEST_F(RealPlayer, FileAfterTheInstallersOptionsReachesThePlayer) {

@@ -241,8 +241,10 @@ TEST_F(NativePlayer, HostileFileNamesReachThePlayerLiterally) {
   got = Play("\"" + win(quotesAndGlobs) + "\"");
   EXPECT_EQ(got.args, Args({viaLink}));
   EXPECT_EQ(ReadFile(viaLink), "q");
-  EXPECT_EQ(ReadFile(Wine::Get().Home() + "/dues.sh"),
-            "#!/bin/bash\n" + ShellQuoted(player_) + " " + ShellQuoted(viaLink) + "\n");
+  EXPECT_NE(ReadFile(Wine::Get().Home() + "/dues.sh")
+                .value_or("")
+                .find("\nset -- " + ShellQuoted(player_) + " " + ShellQuoted(viaLink) + "\n"),
+            std::string::npos);
 
   // An option and a quoted path with a line feed, a tab and accents.
   got = Play("--play-and-exit \"" + win(controlsAndAccents) + "\"");
@@ -348,14 +350,18 @@ TEST(NativePlayerDetection, FirstRunAnsweredYesWritesWhatTheHostsWhereisListsFir
   DriveOptions options;
   options.cwd = dir.Win("Clips");
   options.answers = {6};
+  // modrik lives as long as the player: the host's own plays on until it is
+  // ended (with modrik, at the bound), or refuses to run as root at once.
+  const bool recorded = first == recorder + "\n";
+  if (!recorded) options.timeoutMs = 15000;
   DriveResult run = Drive(dir, "\"" + exe + "\"", options);
   ASSERT_TRUE(run.ran && run.started) << run.raw;
-  EXPECT_EQ(run.exitCode, 0) << run.raw;
+  if (recorded) EXPECT_EQ(run.exitCode, 0) << run.raw;
   ASSERT_EQ(run.boxes.size(), 1u) << run.raw;
   const std::string settings = ReadFile(dir.Host("modrik.ini")).value_or("");
   EXPECT_NE(settings.find("\r\nvlcpath=" + first + "\r\n"), std::string::npos) << w.out << settings;
 
-  if (first == recorder + "\n") {
+  if (recorded) {
     std::vector<NativePlayerRecord> records = WaitForNativePlayer(recorder + ".rec", kPlayerWaitMs);
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].argv0, recorder);

@@ -213,10 +213,12 @@ int FakePlatform::ShowMessage(const std::string& text, const std::string& title,
   return answer;
 }
 
-void FakePlatform::ShellStart(const std::string& verb, const std::string& file,
+bool FakePlatform::ShellStart(const std::string& verb, const std::string& file,
                               const std::string& parameters, const std::string& directory,
-                              int show) {
+                              int show, platform::Handle* process) {
   shellCalls.push_back({verb, file, parameters, directory, show});
+  *process = shellStarts ? 0x5000 + shellCalls.size() : 0;
+  return shellStarts;
 }
 
 platform::Handle FakePlatform::StartHiddenProcess(const std::string& commandLine) {
@@ -362,5 +364,40 @@ bool FakePlatform::CreatePrivateFolder(const std::string& path) {
   createdFolders.push_back(path);
   return true;
 }
+
+int FakePlatform::ProcessExitCode(platform::Handle) { return exitCode; }
+
+bool FakePlatform::StandardInputIsStream() { return inputIsStream; }
+
+platform::Handle FakePlatform::OpenForWriting(const std::string& path) {
+  if (files.count(Key(path)) == 0) return 0;
+  writes.push_back({path, std::string()});
+  ++openWrites;
+  return writes.size();
+}
+
+bool FakePlatform::WriteTo(platform::Handle file, const std::string& bytes) {
+  if (file == 0 || file > writes.size()) return false;
+  writes[file - 1].second += bytes;
+  return true;
+}
+
+void FakePlatform::CloseFile(platform::Handle file) {
+  if (file != 0) --openWrites;
+}
+
+void FakePlatform::ForwardStandardInput(platform::Handle file) {
+  forwardedTo.push_back(writes[file - 1].first);
+  CloseFile(file);
+}
+
+bool FakePlatform::ReadExistingFile(const std::string& path, std::string* bytes) {
+  auto it = files.find(Key(path));
+  if (it == files.end()) return false;
+  *bytes = it->second;
+  return true;
+}
+
+std::uint64_t FakePlatform::RandomNumber() { return randomNumber; }
 
 }  // namespace fake

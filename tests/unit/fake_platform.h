@@ -80,6 +80,17 @@ class FakePlatform : public platform::Platform {
   std::map<std::string, std::string> fullPathNames;
   // Wine's host paths for Windows paths (keyed like files); none for others.
   std::map<std::string, std::string> unixFileNames;
+  // Processes: whether the shell starts one, and the code they all end with.
+  bool shellStarts = true;
+  int exitCode = 0;
+  // Standard input: a stream (pipe or file), and the files it was forwarded to.
+  bool inputIsStream = false;
+  std::vector<std::string> forwardedTo;
+  // Files opened for writing (by path, as given), with what was written, and
+  // how many are still open.
+  std::vector<std::pair<std::string, std::string>> writes;
+  int openWrites = 0;
+  std::uint64_t randomNumber = 0x5EED;
 
   // ---- logs ----
   std::vector<MessageCall> messages;
@@ -139,9 +150,9 @@ class FakePlatform : public platform::Platform {
                                 const std::string& valueName) override;
   std::int32_t RegistryDeleteKey(std::uint32_t root, const std::string& subkey) override;
   int ShowMessage(const std::string& text, const std::string& title, unsigned style) override;
-  void ShellStart(const std::string& verb, const std::string& file,
+  bool ShellStart(const std::string& verb, const std::string& file,
                   const std::string& parameters, const std::string& directory,
-                  int show) override;
+                  int show, platform::Handle* process) override;
   bool StartHidden(const std::string& commandLine, bool wait) override;
   platform::Handle StartHiddenProcess(const std::string& commandLine) override;
   bool WaitForEnd(platform::Handle process, unsigned timeoutMs) override;
@@ -166,6 +177,14 @@ class FakePlatform : public platform::Platform {
   std::string FullPathName(const std::string& path) override;
   std::string WineUnixFileName(const std::string& path) override;
   bool CreatePrivateFolder(const std::string& path) override;
+  int ProcessExitCode(platform::Handle process) override;
+  bool StandardInputIsStream() override;
+  platform::Handle OpenForWriting(const std::string& path) override;
+  bool WriteTo(platform::Handle file, const std::string& bytes) override;
+  void CloseFile(platform::Handle file) override;
+  void ForwardStandardInput(platform::Handle file) override;
+  bool ReadExistingFile(const std::string& path, std::string* bytes) override;
+  std::uint64_t RandomNumber() override;
 
  private:
   std::vector<std::string> moduleOrder_;      // handle - 1 -> path

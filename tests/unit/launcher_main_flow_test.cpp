@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"
+#include "winebridge_fake_host.h"
 #include "app/app.h"
 #include "common/common.h"
 #include "launcher/launcher.h"
+#include "winebridge/winebridge.h"
 
 namespace {
 
@@ -20,12 +22,13 @@ void Settings(fake::FakePlatform& sys, const std::string& value) {
   sys.AddFile(kIni, "[modrik]\r\nvlcpath=" + value + "\r\n");
 }
 
-// The second line of dues.sh, the command handed to the host shell.
+// The native player and its arguments, as the host command of dues.sh
+// hands them to the host shell ("set -- ...").
 std::string HostCommand(fake::FakePlatform& sys) {
   std::string script = sys.FileBytes("z:\\home\\guest\\dues.sh");
-  std::size_t first = script.find('\n');
-  if (first == std::string::npos) return std::string();
-  return script.substr(first + 1, script.size() - first - 2);
+  std::size_t set = script.find("\nset -- ");
+  if (set == std::string::npos) return std::string();
+  return script.substr(set + 8, script.find('\n', set + 8) - set - 8);
 }
 
 }  // namespace
@@ -34,7 +37,7 @@ TEST(MainRoutine, FirstRunAnsweredNoWritesAnEmptySettingsFileAndReportsNoPlayer)
   fake::FakePlatform sys;
   sys.AddFolder("C:\\Apps");
   sys.messageAnswers = {platform::kIdNo};
-  EXPECT_EQ(modrik::MainRoutine(), 0);
+  EXPECT_EQ(modrik::MainRoutine(), modrik::kExitNoPlayer);
   EXPECT_EQ(modrik::SettingsPath, kIni);
   EXPECT_EQ(sys.FileBytes(kIni), modrik::SettingsTemplateText(""));
   ASSERT_EQ(sys.messages.size(), 2u);
@@ -49,7 +52,7 @@ TEST(MainRoutine, FirstRunAnsweredNoWritesAnEmptySettingsFileAndReportsNoPlayer)
   // The next start asks nothing and reports the same.
   fake::ResetProgramState();
   sys.messages.clear();
-  EXPECT_EQ(modrik::MainRoutine(), 0);
+  EXPECT_EQ(modrik::MainRoutine(), modrik::kExitNoPlayer);
   ASSERT_EQ(sys.messages.size(), 1u);
   EXPECT_EQ(sys.messages[0].text, kNotFound);
 }
@@ -84,7 +87,7 @@ TEST(MainRoutine, UnwritableSettingsFolderEndsInTheNotFoundMessage) {
   sys.modulePath = "C:\\ReadOnly\\modrik.exe";
   sys.AddFolder("C:\\ReadOnly");
   sys.readOnlyFolders["c:\\readonly"] = true;
-  EXPECT_EQ(modrik::MainRoutine(), 0);
+  EXPECT_EQ(modrik::MainRoutine(), modrik::kExitNoPlayer);
   EXPECT_FALSE(sys.HasFile("C:\\ReadOnly\\modrik.ini"));
   ASSERT_EQ(sys.messages.size(), 2u);
   EXPECT_EQ(sys.messages[1].text,
@@ -96,7 +99,7 @@ TEST(MainRoutine, MissingOrEmptyKeyReportsNoPlayer) {
   for (std::string contents : {"[modrik]\r\n", "[modrik]\r\nvlcpath=\r\n", "", "\x01\x02\xff"}) {
     fake::FakePlatform sys;
     sys.AddFile(kIni, contents);
-    EXPECT_EQ(modrik::MainRoutine(), 0);
+    EXPECT_EQ(modrik::MainRoutine(), modrik::kExitNoPlayer);
     ASSERT_EQ(sys.messages.size(), 1u) << contents;
     EXPECT_EQ(sys.messages[0].text, kNotFound);
     EXPECT_TRUE(sys.shellCalls.empty());
@@ -188,8 +191,11 @@ class UnixPlayerStart : public ::testing::Test {
     Settings(sys, "/usr/bin/vlc");
     sys.AddFile("z:\\usr\\bin\\vlc", "ELF");
     sys.AddFolder("z:\\home\\guest");
-    // The host's listing of the drive links, read back through dues.log.
+    // The host's listing of the drive links, read back through dues.log, and
+    // the player's end.
     sys.onStart = [this](const std::string& line) {
+      if (line.find("/bin/sh") != std::string::npos)
+        fake::PlayNativeStart(sys, sys.FileBytes("z:\\home\\guest\\dues.sh"), playerStatus);
       if (line.find("/bin/sh") != std::string::npos &&
           sys.FileBytes("z:\\home\\guest\\dues.sh").find("dosdevices/ ") != std::string::npos)
         sys.AddFile("z:\\home\\guest\\dues.log", "c:\0../drive_c\0d:\0/media/cdrom\0z:\0/\0"s);
@@ -197,6 +203,7 @@ class UnixPlayerStart : public ::testing::Test {
     };
   }
   fake::FakePlatform sys;
+  std::string playerStatus = "0\n";
 };
 
 TEST_F(UnixPlayerStart, NoArgumentsPlaysTheCurrentFolderAtRandom) {
@@ -308,5 +315,73 @@ TEST_F(UnixPlayerStart, MissingPlayerOnTheHostIsReported) {
     EXPECT_EQ(sys.messages[0].text, kNotFound);
     EXPECT_EQ(sys.FileBytes("z:\\home\\guest\\dues.sh").find("/usr/bin/vlc"), std::string::npos);
     EXPECT_EQ(sys.traces.back(), "no player at /usr/bin/vlc");
+  }
+}
+
+// The process ends with the player, and with its exit code; a start that
+// did not reach the player says why.
+TEST_F(UnixPlayerStart, ExitCodeIsThePlayersStatusOrWhyItDidNotPlay) {
+  sys.commandLine = "modrik.exe D:\\a.mkv";
+  const std::string start = "z:\\home\\guest\\.cache\\modrik\\0000000000005eed\\";
+  for (const auto& [status, code] : std::vector<std::pair<std::string, int>>{
+           {"0\n", 0}, {"3\n", 3}, {"143\n", 143}, {"255\n", 255}}) {
+    playerStatus = status;
+    EXPECT_EQ(modrik::MainRoutine(), code) << status;
+    // modrik took hold of the start with one byte and let go at the end.
+    ASSERT_FALSE(sys.writes.empty());
+    EXPECT_EQ(sys.writes.back(), (std::pair<std::string, std::string>{start + "live", "+"}));
+    EXPECT_EQ(sys.openWrites, 0);
+  }
+  // A host command that never makes the start's files is given up on.
+  sys.files.clear();
+  sys.AddFile("z:\\usr\\bin\\vlc", "ELF");
+  Settings(sys, "/usr/bin/vlc");
+  playerStatus = "";
+  sys.onStart = nullptr;
+  sys.sleeps.clear();
+  EXPECT_EQ(modrik::MainRoutine(), modrik::kExitNotStarted);
+  EXPECT_GE(sys.sleeps.size(), 100u);  // 25 s in quarter seconds
+  // Wine's start program cannot be started.
+  sys.onStart = [](const std::string& line) { return line.find("/bin/sh") == std::string::npos; };
+  EXPECT_EQ(modrik::MainRoutine(), modrik::kExitNotStarted);
+  // dues.sh cannot be written: nothing is run.
+  sys.processes.clear();
+  sys.readOnlyFolders["z:\\home\\guest"] = true;
+  EXPECT_EQ(modrik::MainRoutine(), modrik::kExitScriptNotWritten);
+  EXPECT_TRUE(sys.processes.empty());
+}
+
+TEST_F(UnixPlayerStart, CallersStreamIsForwardedOnlyWhenThePlayerReadsStandardInput) {
+  const std::string in = "z:\\home\\guest\\.cache\\modrik\\0000000000005eed\\in";
+  sys.AddFile(in, "");  // the host's FIFO
+  for (const char* tail : {"-", "--demux=ts fd://0", "D:\\a.mkv"}) {
+    for (bool stream : {false, true}) {
+      SCOPED_TRACE(std::string(tail) + (stream ? ", stream" : ""));
+      sys.inputIsStream = stream;
+      sys.forwardedTo.clear();
+      sys.commandLine = std::string("modrik.exe ") + tail;
+      EXPECT_EQ(modrik::MainRoutine(), 0);
+      const bool forwarded = stream && std::string(tail) != "D:\\a.mkv";
+      EXPECT_EQ(sys.forwardedTo, forwarded ? std::vector<std::string>{in} : std::vector<std::string>{});
+      const std::string script = sys.FileBytes("z:\\home\\guest\\dues.sh");
+      EXPECT_EQ(script.find("\"$@\" <\"$d/in\" "), forwarded ? script.find("\"$@\" <") : std::string::npos);
+    }
+  }
+}
+
+TEST(MainRoutine, WindowsPlayerIsWaitedForAndItsExitCodeReturned) {
+  fake::FakePlatform sys;
+  Settings(sys, "C:\\VLC\\vlc.exe");
+  sys.AddFile("C:\\VLC\\vlc.exe", "MZ");
+  for (const char* tail : {"a.mkv", "/hidden"}) {
+    sys.commandLine = std::string("modrik.exe ") + tail;
+    sys.exitCode = 7;
+    sys.endWaits.clear();
+    EXPECT_EQ(modrik::MainRoutine(), 7) << tail;
+    ASSERT_EQ(sys.endWaits.size(), 1u);
+    EXPECT_EQ(sys.endWaits[0].second, platform::kNoTimeout);
+    sys.shellStarts = false;
+    EXPECT_EQ(modrik::MainRoutine(), modrik::kExitNotStarted) << tail;
+    sys.shellStarts = true;
   }
 }

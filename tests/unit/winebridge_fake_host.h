@@ -9,6 +9,20 @@
 
 namespace fake {
 
+// The host's part in a native player's start, once its shell has the
+// script: the start's files appear in its folder (named in the script's
+// "d='...'"), and the player's status when `status` is not empty.
+inline void PlayNativeStart(FakePlatform& sys, const std::string& script, const std::string& status) {
+  const std::size_t at = script.find("\nP=");
+  const std::size_t from = script.find(" d='", at);
+  if (at == std::string::npos || from == std::string::npos) return;
+  std::string folder = "z:" + script.substr(from + 4, script.find('\'', from + 4) - from - 4) + "/";
+  for (char& c : folder)
+    if (c == '/') c = '\\';
+  sys.AddFile(folder + "live", "");
+  if (!status.empty()) sys.AddFile(folder + "status", status);
+}
+
 class FakeHost : public FakePlatform {
  public:
   static constexpr const char* kScript = "z:\\home\\guest\\dues.sh";
@@ -23,6 +37,8 @@ class FakeHost : public FakePlatform {
   std::size_t appearsAfterPause = 0;
   // Scripts the host shell ran, as written (bytes of dues.sh).
   std::vector<std::string> scriptsRun;
+  // The status a native player ends with (empty: it plays on).
+  std::string playerStatus = "0\n";
 
   FakeHost() {
     AddFolder("z:\\home\\guest");
@@ -30,6 +46,7 @@ class FakeHost : public FakePlatform {
       if (line.find("/bin/sh ") != std::string::npos) {
         std::string script = FileBytes(kScript);
         scriptsRun.push_back(script);
+        PlayNativeStart(*this, script, playerStatus);
         if (script == "#!/bin/bash\n" + command + " > ~/dues.log\n") {
           pending_ = true;
           if (appearsAfterPause == 0) Deliver();

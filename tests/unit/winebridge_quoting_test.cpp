@@ -9,9 +9,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
+#include "host_shell.h"
 #include "launcher/launcher.h"
 #include "winebridge/winebridge.h"
 #include "winebridge_fake_host.h"
@@ -54,31 +53,6 @@ const Words kHostileNames = {
     "{a,b}",
     "vid\xC3\xA9o \xE2\x82\xAC.mkv",
 };
-
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    char pattern[] = "/tmp/modrik-quoting-XXXXXX";
-    path_ = mkdtemp(pattern);
-  }
-  ~ScratchFolder() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  return buffer.str();
-}
-
-void WriteAll(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
 
 // Runs the script text with /bin/sh inside `folder`; a recording program
 // there writes its arguments NUL-terminated to `folder`/argv. Returns them.
@@ -130,9 +104,11 @@ TEST(ShellQuote, HostShellPassesEveryHostileNameLiterally) {
 
 TEST(RunUnixPlayer, WritesQuotedPlayerLineInUtf8AndStartsIt) {
   FakeHost host;
-  modrik::RunUnixPlayer("/usr/bin/vlc", {"--random", "/home/guest/it's vid\xC3\xA9o"});
-  EXPECT_EQ(host.FileBytes(FakeHost::kScript),
-            "#!/bin/bash\n'/usr/bin/vlc' '--random' '/home/guest/it'\\''s vid\xC3\xA9o'\n");
+  host.playerStatus = "0\n";
+  EXPECT_EQ(modrik::RunUnixPlayer("/usr/bin/vlc", {"--random", "/home/guest/it's vid\xC3\xA9o"}), 0);
+  EXPECT_EQ(host.FileBytes(FakeHost::kScript).find(
+                "\nset -- '/usr/bin/vlc' '--random' '/home/guest/it'\\''s vid\xC3\xA9o'\n"),
+            host.FileBytes(FakeHost::kScript).find('\n', 12));
   ASSERT_EQ(host.processes.size(), 2u);
   EXPECT_EQ(host.processes[1].commandLine, "start /unix /bin/sh /home/guest/dues.sh");
   EXPECT_EQ(host.sleeps, std::vector<unsigned>({250}));

@@ -93,7 +93,7 @@ TEST(UnixCommand, EmptyUserNameLeavesAnEmptySegment) {
   FakeHost host;
   host.environment.erase("USERNAME");
   host.AddFolder("z:\\home\\");
-  ASSERT_TRUE(modrik::RunUnixCommand("ls"));
+  ASSERT_EQ(modrik::RunUnixCommand("ls"), modrik::HostRun::kStarted);
   ASSERT_EQ(host.processes.size(), 2u);
   EXPECT_EQ(host.processes[0].commandLine, "start /unix /bin/chmod +x /home//dues.sh");
   EXPECT_EQ(host.processes[1].commandLine, "start /unix /bin/sh /home//dues.sh");
@@ -119,7 +119,7 @@ TEST(UnixCommand, ScriptThatCannotBeWrittenAnewRunsNothing) {
     } else {
       host.folders.clear();
     }
-    EXPECT_FALSE(modrik::RunUnixCommand("ls"));
+    EXPECT_EQ(modrik::RunUnixCommand("ls"), modrik::HostRun::kScriptNotWritten);
     EXPECT_EQ(modrik::RunUnixCommandCapture("ls"), "");
     EXPECT_TRUE(host.processes.empty());
     EXPECT_TRUE(host.sleeps.empty());

@@ -14,13 +14,20 @@
  *              OK is pressed if present, else No, else Cancel.
  *   timeout_ms bound on the whole run (default 90000); the program is killed
  *              when it is reached.
+ *   stdin      FILE: the program's standard input is a pipe, into which the
+ *              file's bytes are written (then the pipe is closed).
+ *   terminate_when FILE: the program is terminated (TerminateProcess) once
+ *              FILE exists, after
+ *   terminate_ms   more milliseconds (default 0).
  *
  * Result fields, in this order:
  *   started 1|0, error (GetLastError, only when not started), pid;
  *   per message box: box (its index from 0), title, text, buttons (ids of
  *   the box's buttons, comma-separated, in window order), icon (shown or
  *   none), answer (id pressed);
- *   exit (exit code), timeout 1|0, ms (time from start to end). */
+ *   terminated_at (Unix time in ms, when it was terminated);
+ *   exit (exit code), timeout 1|0, ms (time from start to end), end_at
+ *   (Unix time in ms of the end). */
 #include "fields.h"
 
 #define MAX_BOXES 64
@@ -113,6 +120,29 @@ static char *make_environment(MdkFields *job) {
   return o.data;
 }
 
+/* Milliseconds since 1970 (Wine's system time is the host's). */
+static long long unix_ms(void) {
+  FILETIME ft;
+  GetSystemTimeAsFileTime(&ft);
+  ULONGLONG t = ((ULONGLONG)ft.dwHighDateTime << 32) | ft.dwLowDateTime;
+  return (long long)((t - 116444736000000000ULL) / 10000);
+}
+
+typedef struct {
+  HANDLE pipe;
+  char *bytes;
+  DWORD size;
+} Feed;
+
+/* Writes the whole file into the program's standard input, then closes it. */
+static DWORD WINAPI feed_input(void *arg) {
+  Feed *f = (Feed *)arg;
+  DWORD done = 0, put = 0;
+  while (done < f->size && WriteFile(f->pipe, f->bytes + done, f->size - done, &put, NULL) && put) done += put;
+  CloseHandle(f->pipe);
+  return 0;
+}
+
 int main(int argc, char **argv) {
   if (argc != 3) {
     fprintf(stderr, "usage: mdkdrive JOBFILE RESULTFILE\n");
@@ -123,7 +153,8 @@ int main(int argc, char **argv) {
     fprintf(stderr, "mdkdrive: bad job file %s\n", argv[1]);
     return 2;
   }
-  const char *cmd = NULL, *cwd = NULL;
+  const char *cmd = NULL, *cwd = NULL, *input = NULL, *terminateWhen = NULL;
+  DWORD terminateMs = 0;
   int answers[MAX_BOXES], answerCount = 0, changesEnv = 0;
   DWORD timeoutMs = 90000;
   for (int i = 0; i < job.count; i++) {
@@ -133,6 +164,9 @@ int main(int argc, char **argv) {
     else if (!strcmp(f->key, "answer") && answerCount < MAX_BOXES) answers[answerCount++] = atoi(f->value);
     else if (!strcmp(f->key, "timeout_ms")) timeoutMs = (DWORD)strtoul(f->value, NULL, 10);
     else if (!strcmp(f->key, "unset") || !strcmp(f->key, "set")) changesEnv = 1;
+    else if (!strcmp(f->key, "stdin")) input = f->value;
+    else if (!strcmp(f->key, "terminate_when")) terminateWhen = f->value;
+    else if (!strcmp(f->key, "terminate_ms")) terminateMs = (DWORD)strtoul(f->value, NULL, 10);
   }
   if (!cmd) {
     fprintf(stderr, "mdkdrive: no cmd field\n");
@@ -146,14 +180,31 @@ int main(int argc, char **argv) {
   PROCESS_INFORMATION pi;
   memset(&si, 0, sizeof si);
   si.cb = sizeof si;
+  Feed feed = {0};
+  HANDLE childInput = NULL;
+  if (input) {
+    SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, TRUE};
+    if (!(feed.bytes = mdk_read_file(input, &feed.size)) || !CreatePipe(&childInput, &feed.pipe, &sa, 0)) {
+      fprintf(stderr, "mdkdrive: cannot feed %s\n", input);
+      return 2;
+    }
+    SetHandleInformation(feed.pipe, HANDLE_FLAG_INHERIT, 0);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = childInput;
+  }
   DWORD t0 = GetTickCount();
-  if (!CreateProcessA(NULL, line, NULL, NULL, FALSE, 0, env, cwd, &si, &pi)) {
+  if (!CreateProcessA(NULL, line, NULL, NULL, input != NULL, 0, env, cwd, &si, &pi)) {
     mdk_out_long(&out, "started", 0);
     mdk_out_long(&out, "error", (long long)GetLastError());
     return mdk_out_save(&out, argv[2]) ? 0 : 3;
   }
   mdk_out_long(&out, "started", 1);
   mdk_out_long(&out, "pid", (long long)pi.dwProcessId);
+  if (input) {
+    CloseHandle(childInput);
+    CloseHandle(CreateThread(NULL, 0, feed_input, &feed, 0, NULL));
+  }
+  DWORD seenAt = 0;
 
   FindState fs;
   memset(&fs, 0, sizeof fs);
@@ -167,6 +218,14 @@ int main(int argc, char **argv) {
       WaitForSingleObject(pi.hProcess, 5000);
       timedOut = 1;
       break;
+    }
+    if (terminateWhen && GetFileAttributesA(terminateWhen) != INVALID_FILE_ATTRIBUTES) {
+      if (!seenAt) seenAt = GetTickCount();
+      if (GetTickCount() - seenAt >= terminateMs) {
+        mdk_out_long(&out, "terminated_at", unix_ms());
+        TerminateProcess(pi.hProcess, 0xDEAD);
+        terminateWhen = NULL;
+      }
     }
     if (pending) {
       if (IsWindow(pending)) continue;
@@ -201,6 +260,7 @@ int main(int argc, char **argv) {
   mdk_out_long(&out, "exit", (long long)code);
   mdk_out_long(&out, "timeout", timedOut);
   mdk_out_long(&out, "ms", (long long)(GetTickCount() - t0));
+  mdk_out_long(&out, "end_at", unix_ms());
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
   return mdk_out_save(&out, argv[2]) ? 0 : 3;

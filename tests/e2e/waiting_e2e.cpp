@@ -1,0 +1,93 @@
+// Callers that wait for the player's executable: a Windows program
+// (mdkdrive.exe: CreateProcess, a wait, GetExitCodeProcess, a pipe on the
+// child's standard input, TerminateProcess) starts modrik.exe with a native
+// player, as a media centre, a torrent streamer or a stream tool does.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <random>
+
+#include "harness.h"
+
+using namespace e2e;
+
+namespace {
+
+class Waiting : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    exe_ = dir_.InstallModrik("app/modrik.exe");
+    // The private folder of the starts, in the test's own runtime folder.
+    MakeDirs(dir_.Host("run"));
+    options_.hostEnv = {"XDG_RUNTIME_DIR=" + dir_.Host("run")};
+    options_.cwd = dir_.WinDir();
+  }
+  std::string Player(const NativePlayerActs& acts) {
+    const std::string player = dir_.MakeNativePlayer("bin/player", "", acts);
+    WriteFile(dir_.Host("app/modrik.ini"), "[modrik]\r\nvlcpath=" + player + "\r\n");
+    return player;
+  }
+  DriveResult Run(const std::string& tail) { return Drive(dir_, "\"" + exe_ + "\" " + tail, options_); }
+  // Every file and FIFO of the starts is gone (the host removes them just
+  // after modrik's end).
+  bool StartsRemoved() {
+    std::error_code error;
+    for (int i = 0; i < 50; ++i, usleep(100000))
+      if (std::filesystem::is_empty(dir_.Host("run/modrik"), error) && !error) return true;
+    return false;
+  }
+
+  TestFolder dir_ = TestFolder::ForCurrentTest();
+  DriveOptions options_;
+  std::string exe_;
+};
+
+TEST_F(Waiting, PlayersExitStatusReachesTheCaller) {
+  const std::string player = Player({.status = 3, .playSeconds = 2});
+  DriveResult d = Run("a.mkv");
+  ASSERT_TRUE(d.ran && d.started) << d.raw;
+  EXPECT_EQ(d.exitCode, 3) << d.raw;
+  // The caller's wait lasted as long as the player played.
+  auto end = ReadFile(player + ".end");
+  ASSERT_TRUE(end && end->rfind("done ", 0) == 0) << end.value_or("no end");
+  const long long playerEnd = std::stoll(end->substr(5));
+  EXPECT_GE(d.endAt, playerEnd);
+  EXPECT_LE(d.endAt, playerEnd + 1000);
+  EXPECT_TRUE(StartsRemoved());
+}
+
+TEST_F(Waiting, StreamOnStandardInputReachesThePlayerWhole) {
+  const std::string player = Player({.keepsInput = true});
+  std::string stream(2 << 20, '\0');
+  std::mt19937 random(15);
+  for (char& c : stream) c = static_cast<char>(random());
+  ASSERT_TRUE(WriteFile(dir_.Host("stream.ts"), stream));
+  options_.stdinFile = dir_.Host("stream.ts");
+  DriveResult d = Run("-");
+  ASSERT_TRUE(d.ran && d.started) << d.raw;
+  EXPECT_EQ(d.exitCode, 0) << d.raw;
+  auto got = ReadFile(player + ".in");
+  ASSERT_TRUE(got);
+  EXPECT_EQ(got->size(), stream.size());
+  EXPECT_TRUE(*got == stream) << "the stream differs from what was written";
+  ASSERT_EQ(WaitForNativePlayer(player + ".rec", 0).size(), 1u);
+  EXPECT_EQ(WaitForNativePlayer(player + ".rec", 0)[0].args.at(0), "-");
+  EXPECT_TRUE(StartsRemoved());
+}
+
+TEST_F(Waiting, TerminatingTheCallerEndsThePlayer) {
+  const std::string player = Player({.playSeconds = 120});
+  options_.terminateWhen = player + ".rec";
+  options_.terminateAfterMs = 1000;
+  DriveResult d = Run("a.mkv");
+  ASSERT_TRUE(d.ran && d.started) << d.raw;
+  ASSERT_GT(d.terminatedAt, 0) << d.raw;
+  auto end = WaitForFile(player + ".end", 5000);
+  ASSERT_TRUE(end && end->rfind("TERM ", 0) == 0) << end.value_or("no end");
+  EXPECT_LT(std::stoll(end->substr(5)) - d.terminatedAt, 2000) << *end << d.raw;
+  EXPECT_TRUE(StartsRemoved());
+}
+
+}  // namespace

@@ -1,0 +1,123 @@
+// The native player's host command, run by the host's real /bin/sh, in the
+// cases the Wine tests do not reach, with the test playing modrik's part as
+// Wine does it: "live" opened for reading and writing, one byte to take
+// hold, closing to let go.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "fake_platform.h"
+#include "host_shell.h"
+#include "winebridge/winebridge.h"
+
+namespace {
+
+// Records its start; "play" plays until it is ended (recording TERM).
+const char kPlayer[] =
+    "#!/bin/sh\n"
+    "d=$(dirname \"$0\")\n"
+    "echo \"$@\" > \"$d/argv\"\n"
+    "trap 'kill $! 2>/dev/null; echo TERM > \"$d/ended\"; exit 143' TERM\n"
+    "[ \"$1\" != play ] || { sleep 30 & wait $!; }\n";
+
+bool Eventually(const std::function<bool()>& done, int boundMs) {
+  for (int waited = 0; !done(); waited += 10) {
+    if (waited >= boundMs) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+class HostCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sys.environment["XDG_RUNTIME_DIR"] = folder.path() + "/run";
+    mkdir((folder.path() + "/run").c_str(), 0700);
+    player = folder.path() + "/player";
+    WriteAll(player, kPlayer);
+    chmod(player.c_str(), 0755);
+    start.name = "0123456789abcdef";
+  }
+  void TearDown() override {
+    if (shell > 0) {
+      kill(-shell, SIGKILL);
+      waitpid(shell, nullptr, 0);
+    }
+  }
+
+  std::string Start() const { return folder.path() + "/run/modrik/" + start.name; }
+
+  // Runs the host command as the runner's dues.sh, in a process group of its own.
+  void Run(const std::vector<std::string>& args) {
+    const std::string script = folder.path() + "/dues.sh";
+    WriteAll(script, modrik::UnixScriptText(modrik::NativePlayerCommand(player, args, start)));
+    shell = fork();
+    if (shell == 0) {
+      setpgid(0, 0);
+      execl("/bin/sh", "sh", script.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+  }
+  // Opens "live" as Wine does, and writes the byte.
+  int TakeHold() {
+    EXPECT_TRUE(Eventually([&] { return Exists(Start() + "/live"); }, 5000));
+    const int live = open((Start() + "/live").c_str(), O_RDWR);
+    EXPECT_EQ(write(live, "+", 1), 1);
+    return live;
+  }
+  bool ShellEnds(int boundMs) {
+    const bool ended = Eventually([&] { return waitpid(shell, nullptr, WNOHANG) == shell; }, boundMs);
+    if (ended) shell = 0;
+    return ended;
+  }
+
+  ScratchFolder folder;
+  fake::FakePlatform sys;
+  modrik::NativeStart start;
+  std::string player;
+  pid_t shell = 0;
+};
+
+// modrik never took hold of the start within the bound (it was ended
+// before it could): the player is ended and the start removed.
+TEST_F(HostCommand, PlayerEndsWhenModrikNeverTakesHold) {
+  start.holdSeconds = 1;
+  Run({"play"});
+  ASSERT_TRUE(Eventually([&] { return Exists(folder.path() + "/argv"); }, 5000));
+  EXPECT_TRUE(Eventually([&] { return ReadAll(folder.path() + "/ended") == "TERM\n"; }, 3000));
+  EXPECT_TRUE(ShellEnds(2000));
+  EXPECT_FALSE(Exists(Start()));
+}
+
+// The folders of earlier starts whose host command is gone are removed;
+// those in use (their lock held), and any without a lock, stay.
+TEST_F(HostCommand, LeftoversOfEndedStartsAreRemoved) {
+  const std::string privateFolder = folder.path() + "/run/modrik/";
+  mkdir(privateFolder.c_str(), 0700);
+  for (const char* name : {"gone", "busy", "unlocked"}) mkdir((privateFolder + name).c_str(), 0700);
+  WriteAll(privateFolder + "gone/lock", "");
+  WriteAll(privateFolder + "gone/status", "0\n");
+  WriteAll(privateFolder + "busy/lock", "");
+  const int busy = open((privateFolder + "busy/lock").c_str(), O_RDONLY);
+  ASSERT_EQ(flock(busy, LOCK_EX), 0);
+  Run({"x"});
+  close(TakeHold());
+  EXPECT_TRUE(ShellEnds(3000));
+  EXPECT_FALSE(Exists(privateFolder + "gone"));
+  EXPECT_TRUE(Exists(privateFolder + "busy/lock"));
+  EXPECT_TRUE(Exists(privateFolder + "unlocked"));
+  close(busy);
+}
+
+}  // namespace
