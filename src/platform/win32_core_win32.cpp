@@ -2,6 +2,7 @@
 // through the wide API; texts cross into the program as UTF-8.
 #include <windows.h>
 
+#include <sddl.h>
 #include <shellapi.h>
 
 #include <cwchar>
@@ -212,6 +213,70 @@ std::string Win32Platform::ReadSharedFile(const std::string& path) {
   return ReadOpenedFile(OpenForReading(path, OPEN_ALWAYS));
 }
 
+bool Win32Platform::ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string* bytes) {
+  HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size = {};
+  bool ok = GetFileSizeEx(file, &size) && static_cast<unsigned long long>(size.QuadPart) <= maxBytes;
+  if (ok) {
+    bytes->assign(static_cast<std::size_t>(size.QuadPart), '\0');
+    std::size_t done = 0;
+    DWORD read = 0;
+    while (ok && done < bytes->size()) {
+      ok = ReadFile(file, bytes->data() + done, static_cast<DWORD>(bytes->size() - done), &read,
+                    nullptr) && read > 0;
+      done += read;
+    }
+  }
+  CloseHandle(file);
+  return ok;
+}
+
+namespace {
+
+// A security descriptor that grants full access to the user of this
+// process alone (LocalFree it); null when it cannot be made.
+PSECURITY_DESCRIPTOR OwnerOnlyDescriptor() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
+  std::vector<BYTE> user(256);
+  DWORD size = 0;
+  bool ok = GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()), &size);
+  if (!ok && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+    user.resize(size);
+    ok = GetTokenInformation(token, TokenUser, user.data(), size, &size);
+  }
+  CloseHandle(token);
+  wchar_t* sid = nullptr;
+  if (!ok || !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid))
+    return nullptr;
+  // Protected (no inherited entries): the user, full access, handed on to
+  // whatever is made inside.
+  const std::wstring sddl = L"D:P(A;OICI;FA;;;" + std::wstring(sid) + L")";
+  LocalFree(sid);
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                            &descriptor, nullptr))
+    return nullptr;
+  return descriptor;
+}
+
+}  // namespace
+
+bool Win32Platform::MakeFolder(const std::string& path, bool ownerOnly) {
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), nullptr, FALSE};
+  if (ownerOnly) attributes.lpSecurityDescriptor = OwnerOnlyDescriptor();
+  const bool made = CreateDirectoryW(Wide(path).c_str(), ownerOnly ? &attributes : nullptr) != 0;
+  if (attributes.lpSecurityDescriptor != nullptr) LocalFree(attributes.lpSecurityDescriptor);
+  return made;
+}
+
+bool Win32Platform::RemoveFolder(const std::string& path) {
+  return RemoveDirectoryW(Wide(path).c_str()) != 0;
+}
+
 bool Win32Platform::DeleteFileAt(const std::string& path) {
   return DeleteFileW(Wide(path).c_str()) != 0;
 }
@@ -231,6 +296,8 @@ std::vector<FoundFile> Win32Platform::FindFiles(const std::string& pattern) {
     entry.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     entry.hidden = (data.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
     entry.system = (data.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0;
+    entry.writeTime = (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                      data.ftLastWriteTime.dwLowDateTime;
     found.push_back(entry);
   } while (FindNextFileW(search, &data));
   FindClose(search);
@@ -385,6 +452,30 @@ std::string Win32Platform::UpperCase(const std::string& text) {
   std::wstring wide = Wide(text);
   if (!wide.empty()) CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
   return Utf8(wide);
+}
+
+std::string Win32Platform::DecodeText(const std::string& bytes, TextEncoding encoding) {
+  if (encoding == TextEncoding::kAnsi) return AnsiToUtf8(bytes);
+  std::wstring wide(bytes.size() / 2, L'\0');
+  for (std::size_t i = 0; i < wide.size(); ++i)
+    wide[i] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                   static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
+  return Utf8(wide);
+}
+
+bool Win32Platform::EncodeText(const std::string& text, TextEncoding encoding, std::string* bytes) {
+  const std::wstring wide = Wide(text);
+  if (encoding == TextEncoding::kAnsi) {
+    BOOL lossy = FALSE;
+    *bytes = CodePageFromWide(wide.data(), wide.size(), CP_ACP, WC_NO_BEST_FIT_CHARS, &lossy);
+    return !lossy && AnsiToUtf8(*bytes) == text;
+  }
+  bytes->clear();
+  for (wchar_t c : wide) {
+    bytes->push_back(static_cast<char>(c & 0xFF));
+    bytes->push_back(static_cast<char>((c >> 8) & 0xFF));
+  }
+  return IsValidUtf8(text);
 }
 
 }  // namespace platform

@@ -84,4 +84,22 @@ std::string UnixDataFolder() {
 
 std::string WindowsDataFolder() { return UnixToWindowsPath(UnixDataFolder()) + "\\"; }
 
+std::string UnixPrivateFolder() {
+  // XDG_RUNTIME_DIR when it is set (and absolute), else .cache in the home.
+  const std::string runtime = platform::Sys().EnvironmentVariable("XDG_RUNTIME_DIR");
+  if (runtime.empty() || runtime[0] != '/') return UnixHomeFolder() + "/.cache/modrik";
+  return WithSlashes(runtime) + "/modrik";
+}
+
+std::string WindowsPrivateFolder() {
+  auto& sys = platform::Sys();
+  const std::string folder = UnixToWindowsPath(UnixPrivateFolder());
+  if (!sys.FolderExists(folder)) {
+    const std::string parent = folder.substr(0, folder.find_last_of('\\'));
+    if (!sys.FolderExists(parent)) sys.MakeFolder(parent, true);
+    if (!sys.MakeFolder(folder, true)) sys.Trace("cannot make the folder " + folder);
+  }
+  return folder + "\\";
+}
+
 }  // namespace modrik

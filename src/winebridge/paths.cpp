@@ -70,7 +70,9 @@ std::vector<std::string> ParseDriveListing(const std::string& listing) {
 
 void LoadDriveMap() {
   DriveMap.clear();
-  DriveMap = ParseDriveListing(RunUnixCommandCapture(DriveListingCommand()));
+  const std::string listing = RunUnixCommandCapture(DriveListingCommand());
+  DriveMap = ParseDriveListing(listing);
+  DeviceLinks = ParseDeviceLinks(listing);
 }
 
 namespace {

@@ -31,6 +31,11 @@ std::string WindowsHomeFolder();  // the home in the Windows view, trailing "\"
 // Unix path, and its Windows view with a trailing backslash.
 std::string UnixDataFolder();
 std::string WindowsDataFolder();
+// The user's private folder for the files of a start ($XDG_RUNTIME_DIR/modrik,
+// else ~/.cache/modrik): its Unix path, and its Windows view with a trailing
+// backslash, made (for the user alone) when it is missing.
+std::string UnixPrivateFolder();
+std::string WindowsPrivateFolder();
 
 // ---- Unix command runner ----
 extern std::string CachedWineVersion;
@@ -65,6 +70,14 @@ void LoadDriveMap();
 std::string DosdevicesFolder();
 // The host command that lists the drive links.
 std::string DriveListingCommand();
+// The device links of the drives (d:: -> /dev/sr0) that the last listing
+// showed, as "d:/dev/sr0"; never part of the drive map.
+extern std::vector<std::string> DeviceLinks;
+std::vector<std::string> ParseDeviceLinks(const std::string& listing);
+// The host path of a drive's device link, from the last listing of the
+// drive links (the translation of a path lists them); empty when it showed
+// none.
+std::string DriveDeviceLink(char driveLetter);
 std::string WindowsToUnixPath(const std::string& path);
 // Several paths, with at most one listing of the drive links between them.
 std::vector<std::string> WindowsToUnixPaths(const std::vector<std::string>& paths);

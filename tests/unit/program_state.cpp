@@ -13,6 +13,7 @@ void ResetProgramState() {
   modrik::PlayerPath.clear();
   modrik::CachedWineVersion.clear();
   modrik::DriveMap.clear();
+  modrik::DeviceLinks.clear();
   modrik::GroupsSeen = 0;
   modrik::WantedGroup = 0;
   modrik::LargestWidth = 0;

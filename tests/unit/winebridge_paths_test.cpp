@@ -32,6 +32,19 @@ TEST(DriveListing, KeepsDriveLinksInListingOrderAndDropsTheRest) {
             Entries({"d:/media/cdrom", "f:../drive_d", "g:/mnt/Media Disk", "h:/mnt/raw"}));
 }
 
+// The device links (d:: -> /dev/sr0) are kept apart from the drive map.
+TEST(DriveListing, DeviceLinksAreKeptApart) {
+  EXPECT_EQ(modrik::ParseDeviceLinks(kListing), Entries({"d:/dev/sr0", "h:/mnt/raw"}));
+  EXPECT_EQ(modrik::ParseDeviceLinks("x 1 10:15 E:: -> ../sr1\nx 1 10:15 com1:: -> /dev/ttyS0\n"
+                                     "x 1 10:15 f:: -> \nd:: -> /dev/sr0"),
+            Entries({"E:../sr1", "d:/dev/sr0"}));
+  FakeHost host;
+  modrik::DeviceLinks = {"E:../sr1", "d:/dev/sr0"};
+  EXPECT_EQ(modrik::DriveDeviceLink('d'), "/dev/sr0");
+  EXPECT_EQ(modrik::DriveDeviceLink('e'), "/home/guest/.wine/dosdevices/../sr1");
+  EXPECT_EQ(modrik::DriveDeviceLink('F'), "");
+}
+
 TEST(DriveListing, SingleLinesAndDegenerateListings) {
   EXPECT_EQ(modrik::ParseDriveListing("lrwxrwxrwx 1 guest guest 12 Mar  3 10:15 d: -> /media/cdrom"),
             Entries({"d:/media/cdrom"}));
@@ -56,6 +69,7 @@ TEST(DriveMap, LoadsFromTheHostListingOnce) {
   EXPECT_EQ(modrik::WindowsToUnixPath("D:\\Music\\a.mp3"), "/media/cdrom/Music/a.mp3");
   EXPECT_EQ(modrik::DriveMap,
             Entries({"d:/media/cdrom", "f:../drive_d", "g:/mnt/Media Disk", "h:/mnt/raw"}));
+  EXPECT_EQ(modrik::DriveDeviceLink('D'), "/dev/sr0");
   ASSERT_EQ(host.scriptsRun.size(), 1u);
   EXPECT_EQ(host.scriptsRun[0], "#!/bin/bash\nls -al ~/.wine/dosdevices > ~/dues.log\n");
 
