@@ -34,8 +34,8 @@ bool IsDrivePath(const std::string& word) {
 }
 
 bool IsRelativeName(const std::string& word) {
-  return !word.empty() && word.find(':') == std::string::npos &&
-         word.rfind("\\\\", 0) != 0 && word.rfind("//", 0) != 0;
+  return !word.empty() && word.find(':') == std::string::npos && word.rfind("\\\\", 0) != 0 &&
+         word.rfind("//", 0) != 0;
 }
 
 std::string InFolder(const std::string& folder, const std::string& name) {
@@ -75,7 +75,8 @@ std::string PercentEncoded(const std::string& path) {
   std::string encoded;
   for (char c : path) {
     const unsigned char byte = c;
-    if (std::isalnum(byte) || byte == '-' || byte == '.' || byte == '_' || byte == '~' || byte == '/') {
+    if (std::isalnum(byte) || byte == '-' || byte == '.' || byte == '_' || byte == '~' ||
+        byte == '/') {
       encoded += c;
     } else {
       encoded += '%';
@@ -98,7 +99,8 @@ WindowsFileUrl ParseWindowsFileUrl(const std::string& word) {
   // A query or fragment stays as the caller wrote it: no Windows file name
   // holds "?", and "#" starts the player's title and chapter.
   const std::size_t end = word.find_first_of("?#", at);
-  url.path = PercentDecoded(word.substr(at, end == std::string::npos ? std::string::npos : end - at));
+  url.path =
+      PercentDecoded(word.substr(at, end == std::string::npos ? std::string::npos : end - at));
   if (end != std::string::npos) url.suffix = word.substr(end);
   return url;
 }

@@ -27,8 +27,8 @@ struct Piece {
     kPath,
     kQuotedPath,  // a path translated with the caller's quotes, which then go
     kFileUrl,
-    kDisc,        // a drive's device link, else its folder
-    kList,        // a playlist's copy
+    kDisc,  // a drive's device link, else its folder
+    kList,  // a playlist's copy
   } kind = kText;
   std::string text;       // kText: the text; kDisc: the drive
   std::size_t index = 0;  // the Windows path, or (kList) the playlist
@@ -42,106 +42,97 @@ bool IsShortOption(const std::string& word) { return word.size() > 1 && word[0] 
 // ":name=value": an option of the item before it.
 bool IsItemOption(const std::string& word) { return word.size() > 1 && word[0] == ':'; }
 
+// A playlist of the start, whose copy the player gets.
+struct ListCopy {
+  Playlist list;
+  std::string windowsPath;
+  std::size_t firstPath;  // the paths of its entries follow one another
+  Arg asItIs;             // what the player gets when no copy is written
+};
+
 // The arguments of one start, their Windows paths collected to be
 // translated together.
-class Start {
- public:
-  explicit Start(const std::string& folder) : folder_(folder) {}
-
-  void Add(const std::string& text) { args_.push_back({Text(text)}); }
-  void AddPath(const std::string& windowsPath) { args_.push_back({Path(windowsPath)}); }
-  // An option's value, after `head` ("--name=", ":name=" or nothing).
-  void AddOptionValue(const std::string& head, const std::string& name, const std::string& value);
-  // A file, folder, URL, disc or playlist; `first` for the first of them,
-  // `opensTail` when it is the tail's first word.
-  void AddItem(const TailWord& word, bool first, bool opensTail);
-  std::vector<std::string> Resolve();
-
- private:
-  struct ListCopy {
-    Playlist list;
-    std::string windowsPath;
-    std::size_t firstPath;  // the paths of its entries follow one another
-    Arg asItIs;             // what the player gets when no copy is written
-  };
-
-  Piece Path(const std::string& windowsPath, Piece::Kind kind = Piece::kPath) {
-    paths_.push_back(windowsPath);
-    return {kind, std::string(), paths_.size() - 1};
-  }
-  Arg Location(const std::string& value);
-  Arg FileOrList(const std::string& windowsPath, Arg asItIs);
-  std::string Render(const Arg& arg, const std::vector<std::string>& unixPaths);
-
-  std::string folder_;
-  std::vector<std::string> paths_;
-  std::vector<Arg> args_;
-  std::vector<ListCopy> lists_;
+struct StartArgs {
+  std::string folder;  // the caller's working folder
+  std::vector<std::string> paths;
+  std::vector<Arg> args;
+  std::vector<ListCopy> lists;
 };
+
+Piece PathPiece(StartArgs& start, const std::string& windowsPath, Piece::Kind kind = Piece::kPath) {
+  start.paths.push_back(windowsPath);
+  return {kind, std::string(), start.paths.size() - 1};
+}
 
 // A value that names a file or folder: a Windows path, a name in the
 // working folder, or a file: URL.
-Arg Start::Location(const std::string& value) {
+Arg Location(StartArgs& start, const std::string& value) {
   const WindowsFileUrl url = ParseWindowsFileUrl(value);
-  if (!url.path.empty()) return {Path(url.path, Piece::kFileUrl), Text(url.suffix)};
+  if (!url.path.empty()) return {PathPiece(start, url.path, Piece::kFileUrl), Text(url.suffix)};
   if (value == "-" || IsUrl(value)) return {Text(value)};
-  if (IsDrivePath(value)) return {Path(value)};
-  if (IsRelativeName(value)) return {Path(InFolder(folder_, value))};
+  if (IsDrivePath(value)) return {PathPiece(start, value)};
+  if (IsRelativeName(value)) return {PathPiece(start, InFolder(start.folder, value))};
   return {Text(value)};
 }
 
-void Start::AddOptionValue(const std::string& head, const std::string& name,
-                           const std::string& value) {
+// An option's value, after `head` ("--name=", ":name=" or nothing).
+void AddOptionValue(StartArgs& start, const std::string& head, const std::string& name,
+                    const std::string& value) {
   Arg arg = {Text(head)};
   if (!OptionNamesPath(name)) {
     arg.push_back(Text(value));
   } else if (name == "input-slave") {
     // A list of inputs, separated by "#".
-    for (std::size_t start = 0;;) {
-      const std::size_t mark = value.find('#', start);
-      const Arg input = Location(value.substr(start, mark == std::string::npos ? mark : mark - start));
+    for (std::size_t from = 0;;) {
+      const std::size_t mark = value.find('#', from);
+      const Arg input =
+          Location(start, value.substr(from, mark == std::string::npos ? mark : mark - from));
       arg.insert(arg.end(), input.begin(), input.end());
       if (mark == std::string::npos) break;
       arg.push_back(Text("#"));
-      start = mark + 1;
+      from = mark + 1;
     }
   } else {
-    const Arg location = Location(value);
+    const Arg location = Location(start, value);
     arg.insert(arg.end(), location.begin(), location.end());
   }
-  args_.push_back(arg);
+  start.args.push_back(arg);
 }
 
-Arg Start::FileOrList(const std::string& windowsPath, Arg asItIs) {
+// A file, or a playlist whose copy the player gets.
+Arg FileOrList(StartArgs& start, const std::string& windowsPath, Arg asItIs) {
   std::optional<Playlist> list = ReadPlaylist(windowsPath);
   if (!list) return asItIs;
-  const std::size_t firstPath = paths_.size();
-  for (const PlaylistEntry& entry : list->entries) paths_.push_back(entry.windowsPath);
-  lists_.push_back({*list, windowsPath, firstPath, asItIs});
-  return {{Piece::kList, std::string(), lists_.size() - 1}};
+  const std::size_t firstPath = start.paths.size();
+  for (const PlaylistEntry& entry : list->entries) start.paths.push_back(entry.windowsPath);
+  start.lists.push_back({*list, windowsPath, firstPath, asItIs});
+  return {{Piece::kList, std::string(), start.lists.size() - 1}};
 }
 
-void Start::AddItem(const TailWord& word, bool first, bool opensTail) {
+// A file, folder, URL, disc or playlist; `first` for the first of them,
+// `opensTail` when it is the tail's first word.
+void AddItem(StartArgs& start, const TailWord& word, bool first, bool opensTail) {
   const std::string& text = word.text;
   const DiscAddress disc = ParseDiscAddress(text);
   if (!disc.scheme.empty()) {
     // The drive itself names its device; a folder on the disc, that folder.
     const bool wholeDrive = disc.path.empty() || disc.path == "\\" || disc.path == "/";
-    Piece place = Path(disc.drive + (wholeDrive ? "\\" : disc.path));
+    Piece place = PathPiece(start, disc.drive + (wholeDrive ? "\\" : disc.path));
     if (wholeDrive) {
       place.kind = Piece::kDisc;
       place.text = disc.drive;
     }
-    args_.push_back({Text(disc.scheme), place, Text(disc.suffix)});
+    start.args.push_back({Text(disc.scheme), place, Text(disc.suffix)});
     return;
   }
   const WindowsFileUrl url = ParseWindowsFileUrl(text);
   if (!url.path.empty()) {
-    args_.push_back(FileOrList(url.path, {Path(url.path, Piece::kFileUrl), Text(url.suffix)}));
+    start.args.push_back(FileOrList(
+        start, url.path, {PathPiece(start, url.path, Piece::kFileUrl), Text(url.suffix)}));
     return;
   }
   if (IsUrl(text) || text.empty()) {
-    Add(text);
+    start.args.push_back({Text(text)});
     return;
   }
   // The first file: a relative name is taken in the working folder, anything
@@ -153,23 +144,25 @@ void Start::AddItem(const TailWord& word, bool first, bool opensTail) {
   std::string path;
   Piece::Kind kind = Piece::kPath;
   if (first && IsRelativeName(text)) {
-    path = InFolder(folder_, text);
+    path = InFolder(start.folder, text);
   } else if (first) {
     path = text;
     if (opensTail && word.source == "\"" + text + "\"") kind = Piece::kQuotedPath;
   } else if (IsDrivePath(text)) {
     path = text;
-  } else if (IsRelativeName(text) && PathExists(InFolder(folder_, text))) {
-    path = InFolder(folder_, text);
+  } else if (IsRelativeName(text) && PathExists(InFolder(start.folder, text))) {
+    path = InFolder(start.folder, text);
   } else {
-    Add(text);
+    start.args.push_back({Text(text)});
     return;
   }
-  const Arg asItIs = {kind == Piece::kQuotedPath ? Path(word.source, kind) : Path(path)};
-  args_.push_back(FileOrList(path, asItIs));
+  const Arg asItIs = {kind == Piece::kQuotedPath ? PathPiece(start, word.source, kind)
+                                                 : PathPiece(start, path)};
+  start.args.push_back(FileOrList(start, path, asItIs));
 }
 
-std::string Start::Render(const Arg& arg, const std::vector<std::string>& unixPaths) {
+std::string Render(const StartArgs& start, const Arg& arg,
+                   const std::vector<std::string>& unixPaths) {
   std::string out;
   for (const Piece& piece : arg) {
     switch (piece.kind) {
@@ -194,13 +187,13 @@ std::string Start::Render(const Arg& arg, const std::vector<std::string>& unixPa
         break;
       }
       case Piece::kList: {
-        const ListCopy& copy = lists_[piece.index];
+        const ListCopy& copy = start.lists[piece.index];
         const std::vector<std::string> entries(
             unixPaths.begin() + copy.firstPath,
             unixPaths.begin() + copy.firstPath + copy.list.entries.size());
-        const std::string written = WritePlaylistCopy(copy.list, copy.windowsPath,
-                                                       PlaylistCopyBytes(copy.list, entries));
-        out += written.empty() ? Render(copy.asItIs, unixPaths) : written;
+        const std::string written =
+            WritePlaylistCopy(copy.list, copy.windowsPath, PlaylistCopyBytes(copy.list, entries));
+        out += written.empty() ? Render(start, copy.asItIs, unixPaths) : written;
         break;
       }
     }
@@ -208,10 +201,10 @@ std::string Start::Render(const Arg& arg, const std::vector<std::string>& unixPa
   return out;
 }
 
-std::vector<std::string> Start::Resolve() {
-  const std::vector<std::string> unixPaths = WindowsToUnixPaths(paths_);
+std::vector<std::string> Resolve(const StartArgs& start) {
+  const std::vector<std::string> unixPaths = WindowsToUnixPaths(start.paths);
   std::vector<std::string> result;
-  for (const Arg& arg : args_) result.push_back(Render(arg, unixPaths));
+  for (const Arg& arg : start.args) result.push_back(Render(start, arg, unixPaths));
   return result;
 }
 
@@ -219,11 +212,11 @@ std::vector<std::string> Start::Resolve() {
 
 std::vector<std::string> UnixPlayerArguments(const std::string& tail,
                                              const std::string& currentDirectory) {
-  Start start(currentDirectory);
+  StartArgs start;
+  start.folder = currentDirectory;
   if (tail.empty()) {
-    start.Add(kRandomOption);
-    start.AddPath(currentDirectory);
-    return start.Resolve();
+    start.args = {{Text(kRandomOption)}, {PathPiece(start, currentDirectory)}};
+    return Resolve(start);
   }
   const std::vector<TailWord> words = SplitTailWords(tail);
   bool firstItem = true;
@@ -234,38 +227,39 @@ std::vector<std::string> UnixPlayerArguments(const std::string& tail,
       // --name, --name=value, or --name followed by its value.
       const std::size_t equals = word.find('=');
       const std::string name = word.substr(2, equals == std::string::npos ? equals : equals - 2);
-      const bool separateValue = equals == std::string::npos && OptionTakesValue(name) && valueFollows;
+      const bool separateValue =
+          equals == std::string::npos && OptionTakesValue(name) && valueFollows;
       if (IsWindowsOnlyOption(name)) {
         platform::Sys().Trace("left out " + word + (separateValue ? " " + words[i + 1].text : "") +
                               ": only the player's Windows build knows it");
         if (separateValue) ++i;
       } else if (equals != std::string::npos) {
-        start.AddOptionValue(word.substr(0, equals + 1), name, word.substr(equals + 1));
+        AddOptionValue(start, word.substr(0, equals + 1), name, word.substr(equals + 1));
       } else {
-        start.Add(word);
-        if (separateValue) start.AddOptionValue("", name, words[++i].text);
+        start.args.push_back({Text(word)});
+        if (separateValue) AddOptionValue(start, "", name, words[++i].text);
       }
     } else if (IsShortOption(word)) {
       // -x, or letters run together (-fZ): the first letter that takes a
       // value takes the rest of the word, or the next word.
-      start.Add(word);
+      start.args.push_back({Text(word)});
       for (std::size_t k = 1; k < word.size(); ++k) {
         if (!LetterTakesValue(word[k])) continue;
-        if (k + 1 == word.size() && valueFollows) start.Add(words[++i].text);
+        if (k + 1 == word.size() && valueFollows) start.args.push_back({Text(words[++i].text)});
         break;
       }
     } else if (IsItemOption(word) && word.find('=') != std::string::npos) {
       const std::size_t equals = word.find('=');
-      start.AddOptionValue(word.substr(0, equals + 1), word.substr(1, equals - 1),
-                           word.substr(equals + 1));
+      AddOptionValue(start, word.substr(0, equals + 1), word.substr(1, equals - 1),
+                     word.substr(equals + 1));
     } else if (word == "-" || IsItemOption(word)) {
-      start.Add(word);  // standard input; a switch for the item before
+      start.args.push_back({Text(word)});  // standard input; a switch for the item before
     } else {
-      start.AddItem(words[i], firstItem, i == 0);
+      AddItem(start, words[i], firstItem, i == 0);
       firstItem = false;
     }
   }
-  return start.Resolve();
+  return Resolve(start);
 }
 
 }  // namespace modrik

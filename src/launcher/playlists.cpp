@@ -112,42 +112,43 @@ void AddEntry(Playlist* list, const std::string& text, std::size_t from, std::si
   Trim(text, &from, &to);
   if (from == to) return;
   const std::string value = text.substr(from, to - from);
-  PlaylistEntry entry = EntryOf(uriReference ? XmlUnescaped(value) : value, list->folder, uriReference);
+  PlaylistEntry entry =
+      EntryOf(uriReference ? XmlUnescaped(value) : value, list->folder, uriReference);
   if (entry.windowsPath.empty()) return;
   entry.at = from;
   entry.length = to - from;
   list->entries.push_back(entry);
 }
 
-// .m3u and .m3u8: one entry a line; lines starting with "#" are comments
-// and directives.
-void FindM3uEntries(Playlist* list) {
-  const std::string& text = list->text;
-  for (std::size_t start = 0; start < text.size();) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::size_t from = start;
-    while (from < end && IsBlank(text[from])) ++from;
-    if (from < end && text[from] != '#') AddEntry(list, text, from, end, false);
-    start = end + 1;
-  }
+// Where the entry of a line starts, or npos for a line without one; the
+// line runs from `from` (its first character that is not a blank) to `end`.
+using EntryStart = std::size_t (*)(const std::string& text, std::size_t from, std::size_t end);
+
+// .m3u and .m3u8: the line is the entry; lines starting with "#" are
+// comments and directives.
+std::size_t M3uEntry(const std::string& text, std::size_t from, std::size_t) {
+  return text[from] == '#' ? std::string::npos : from;
 }
 
 // .pls: the entries are the values of the keys File1, File2, ...
-void FindPlsEntries(Playlist* list) {
+std::size_t PlsEntry(const std::string& text, std::size_t from, std::size_t end) {
+  const std::size_t equals = text.find('=', from);
+  if (equals >= end || equals <= from + 4 || LowerAscii(text.substr(from, 4)) != "file")
+    return std::string::npos;
+  for (std::size_t i = from + 4; i < equals; ++i)
+    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return std::string::npos;
+  return equals + 1;
+}
+
+void FindLineEntries(Playlist* list, EntryStart entryStart) {
   const std::string& text = list->text;
   for (std::size_t start = 0; start < text.size();) {
     std::size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
     std::size_t from = start;
     while (from < end && IsBlank(text[from])) ++from;
-    const std::size_t equals = text.find('=', from);
-    if (equals < end && LowerAscii(text.substr(from, 4)) == "file" && equals > from + 4) {
-      bool numbered = true;
-      for (std::size_t i = from + 4; i < equals; ++i)
-        numbered = numbered && std::isdigit(static_cast<unsigned char>(text[i]));
-      if (numbered) AddEntry(list, text, equals + 1, end, false);
-    }
+    const std::size_t at = from < end ? entryStart(text, from, end) : std::string::npos;
+    if (at != std::string::npos) AddEntry(list, text, at, end, false);
     start = end + 1;
   }
 }
@@ -227,12 +228,10 @@ std::optional<Playlist> ReadPlaylist(const std::string& windowsPath) {
     list.text = sys.DecodeText(bytes, platform::TextEncoding::kAnsi);
   }
   const std::string extension = Extension(windowsPath);
-  if (extension == ".pls")
-    FindPlsEntries(&list);
-  else if (extension == ".xspf")
+  if (extension == ".xspf")
     FindXspfEntries(&list);
   else
-    FindM3uEntries(&list);
+    FindLineEntries(&list, extension == ".pls" ? PlsEntry : M3uEntry);
   if (list.entries.empty()) return std::nullopt;
   return list;
 }

@@ -16,8 +16,8 @@ std::vector<TailWord> SplitTailWords(const std::string& tail) {
   std::vector<TailWord> words;
   std::string text;
   std::size_t start = 0;
-  bool inWord = false;     // a word has begun (it may still be empty: "")
-  int quotes = 0;          // 1 inside a quoted stretch, 0 outside
+  bool inWord = false;  // a word has begun (it may still be empty: "")
+  int quotes = 0;       // 1 inside a quoted stretch, 0 outside
   std::size_t backslashes = 0;
   std::size_t i = 0;
   while (i < tail.size()) {

@@ -32,7 +32,8 @@ std::vector<std::string> ParseDeviceLinks(const std::string& listing) {
 }
 
 std::string DriveDeviceLink(char driveLetter) {
-  if (driveLetter >= 'A' && driveLetter <= 'Z') driveLetter = static_cast<char>(driveLetter - 'A' + 'a');
+  if (driveLetter >= 'A' && driveLetter <= 'Z')
+    driveLetter = static_cast<char>(driveLetter - 'A' + 'a');
   for (const std::string& link : DeviceLinks) {
     char letter = link[0];
     if (letter >= 'A' && letter <= 'Z') letter = static_cast<char>(letter - 'A' + 'a');
