@@ -6,7 +6,6 @@
 // list's name, encoding and line ends, comments, and entries that are URLs.
 // The original is never touched.
 #include <cctype>
-#include <cstdio>
 #include <cstdlib>
 
 #include "launcher/launcher.h"
@@ -166,8 +165,8 @@ void FindXspfEntries(Playlist* list) {
 }
 
 std::string Hex64(std::uint64_t value) {
-  char hex[17];
-  std::snprintf(hex, sizeof(hex), "%016llx", static_cast<unsigned long long>(value));
+  std::string hex(16, '0');
+  for (int i = 15; i >= 0; --i, value >>= 4) hex[i] = "0123456789abcdef"[value & 15];
   return hex;
 }
 
