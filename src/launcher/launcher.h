@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,14 +29,92 @@ struct TailWord {
   std::string text;
   std::string source;
 };
-// Blanks (space, tab) outside double quotes separate words; the quotes
-// group and are removed from the text; every other character is literal.
+// The words of a tail by the rules of the Windows C runtime
+// (CommandLineToArgvW): blanks outside double quotes separate words, quotes
+// group, backslashes count only before a quote.
 std::vector<TailWord> SplitTailWords(const std::string& tail);
 
 // The arguments a native player receives for the command tail, relative
 // names taken in the caller's working folder.
 std::vector<std::string> UnixPlayerArguments(const std::string& tail,
                                              const std::string& currentDirectory);
+
+// ---- the player's options ----
+// True when the option (its long name, without "--") takes a value.
+bool OptionTakesValue(const std::string& name);
+// True when the one-letter option (-I) takes a value.
+bool LetterTakesValue(char letter);
+// True when the option's value names a file or a folder.
+bool OptionNamesPath(const std::string& name);
+// True for an option that only the player's Windows build knows.
+bool IsWindowsOnlyOption(const std::string& name);
+
+// ---- locations as callers write them ----
+// "X:\..." or "X:/...".
+bool IsDrivePath(const std::string& word);
+// A name taken in a folder, as Windows takes it: no drive, no network share.
+// A name rooted with a slash is on the folder's drive.
+bool IsRelativeName(const std::string& word);
+std::string InFolder(const std::string& folder, const std::string& name);
+// "scheme://...": a location the player opens by itself.
+bool IsUrl(const std::string& word);
+// "%XX" escapes decoded; a "%" without two hex digits stays as it is.
+std::string PercentDecoded(const std::string& text);
+// Every byte but letters, digits, "-._~" and "/" as "%XX", as the player
+// writes its URLs.
+std::string PercentEncoded(const std::string& path);
+// The file: URL of a Unix path.
+std::string FileUrlOf(const std::string& unixPath);
+// A file: URL of a Windows path (file:///C:/..., file://localhost/C:/...):
+// the path, decoded, and what follows it ("?..." or "#..."). The path is
+// empty for any other word.
+struct WindowsFileUrl {
+  std::string path;
+  std::string suffix;
+};
+WindowsFileUrl ParseWindowsFileUrl(const std::string& word);
+// The address of a disc in a drive (dvd:///D:\, vcd://D:/, cdda:, bluray:):
+// the scheme with its "://", the drive ("D:"), the path after the drive and
+// the title part ("#..."). The scheme is empty for any other word.
+struct DiscAddress {
+  std::string scheme;
+  std::string drive;
+  std::string path;
+  std::string suffix;
+};
+DiscAddress ParseDiscAddress(const std::string& word);
+
+// ---- playlists written on Windows ----
+enum class PlaylistEncoding { kUtf8, kUtf8WithMark, kUtf16Le, kAnsi };
+// An entry of a list that names a Windows path: where it stands in the
+// list's text, the path, what follows it, and whether it is written as a
+// file: URL.
+struct PlaylistEntry {
+  std::size_t at = 0, length = 0;
+  std::string windowsPath;
+  std::string suffix;
+  bool asUrl = false;
+};
+struct Playlist {
+  std::string folder;  // the list's folder (Windows view)
+  std::string name;    // its file name
+  PlaylistEncoding encoding = PlaylistEncoding::kUtf8;
+  std::string text;    // its text in UTF-8, without a byte-order mark
+  std::vector<PlaylistEntry> entries;
+};
+// .m3u, .m3u8, .pls or .xspf, in any letter case.
+bool IsPlaylistName(const std::string& path);
+// The list at a Windows path, when it can be read and some entry names a
+// Windows path.
+std::optional<Playlist> ReadPlaylist(const std::string& windowsPath);
+// The list's bytes with each entry's Unix path (in the order of the
+// entries) in its place, in the list's encoding.
+std::string PlaylistCopyBytes(const Playlist& list, const std::vector<std::string>& unixPaths);
+// Writes the copy of the list at windowsPath into the user's private folder
+// and removes copies older than a day; returns the copy's Unix path, empty
+// when it could not be written.
+std::string WritePlaylistCopy(const Playlist& list, const std::string& windowsPath,
+                              const std::string& bytes);
 
 // ---- settings file ----
 std::string SettingsTemplateText(const std::string& playerPath);

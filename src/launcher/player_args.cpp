@@ -1,14 +1,15 @@
 // The arguments a native player receives for the launcher's command tail.
 //
-// A caller hands over Windows paths (quoted or not), relative names, player
-// options and locations the player reaches by itself (URLs). Each argument
-// becomes one word for the player: Windows paths are translated into Unix
-// paths, everything else reaches the player as the caller wrote it. All the
-// translations of one start share one listing of the drive links.
-#include <cctype>
-
+// The tail is split into words by the Windows rules, as the player's Windows
+// build reads it. Options keep their values, as the caller wrote them; a
+// value that names a file or folder, every file, file: URL and disc address,
+// and the entries of a playlist written on Windows take their Unix form;
+// options that only the Windows build knows are left out. Each argument
+// becomes one word for the player. All the translations of one start share
+// one listing of the drive links.
 #include "common/common.h"
 #include "launcher/launcher.h"
+#include "platform/platform.h"
 #include "winebridge/winebridge.h"
 
 namespace modrik {
@@ -18,111 +19,247 @@ namespace {
 // The random-play option, passed to the player as a word of its own.
 const char kRandomOption[] = "--random";
 
-// One argument on its way to the player: a Windows path still to be
-// translated, or a word passed as it is.
-struct PendingArg {
-  std::string text;
-  bool windowsPath = false;
-  bool dropQuotes = false;  // the translated text keeps the caller's quotes
+// A piece of an argument: text as it stands, or made from the Unix form of
+// one of the start's Windows paths.
+struct Piece {
+  enum Kind {
+    kText,
+    kPath,
+    kQuotedPath,  // a path translated with the caller's quotes, which then go
+    kFileUrl,
+    kDisc,  // a drive's device link, else its folder
+    kList,  // a playlist's copy
+  } kind = kText;
+  std::string text;       // kText: the text; kDisc: the drive
+  std::size_t index = 0;  // the Windows path, or (kList) the playlist
+};
+using Arg = std::vector<Piece>;
+
+Piece Text(const std::string& text) { return {Piece::kText, text}; }
+
+bool IsLongOption(const std::string& word) { return word.size() > 1 && word.rfind("--", 0) == 0; }
+bool IsShortOption(const std::string& word) { return word.size() > 1 && word[0] == '-'; }
+// ":name=value": an option of the item before it.
+bool IsItemOption(const std::string& word) { return word.size() > 1 && word[0] == ':'; }
+
+// A playlist of the start, whose copy the player gets.
+struct ListCopy {
+  Playlist list;
+  std::string windowsPath;
+  std::size_t firstPath;  // the paths of its entries follow one another
+  Arg asItIs;             // what the player gets when no copy is written
 };
 
-bool IsOption(const std::string& word) { return !word.empty() && word[0] == '-'; }
+// The arguments of one start, their Windows paths collected to be
+// translated together.
+struct StartArgs {
+  std::string folder;  // the caller's working folder
+  std::vector<std::string> paths;
+  std::vector<Arg> args;
+  std::vector<ListCopy> lists;
+};
 
-// "X:\..." or "X:/...".
-bool IsDrivePath(const std::string& word) {
-  return word.size() >= 3 && std::isalpha(static_cast<unsigned char>(word[0])) &&
-         word[1] == ':' && (word[2] == '\\' || word[2] == '/');
+Piece PathPiece(StartArgs& start, const std::string& windowsPath, Piece::Kind kind = Piece::kPath) {
+  start.paths.push_back(windowsPath);
+  return {kind, std::string(), start.paths.size() - 1};
 }
 
-// "scheme://...": a location the player opens by itself.
-bool IsUrl(const std::string& word) {
-  const std::size_t mark = word.find("://");
-  if (mark == std::string::npos || mark < 2 || !std::isalpha(static_cast<unsigned char>(word[0])))
-    return false;
-  for (std::size_t i = 1; i < mark; ++i) {
-    const unsigned char c = word[i];
-    if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') return false;
-  }
-  return true;
+// A value that names a file or folder: a Windows path, a name in the
+// working folder, or a file: URL.
+Arg Location(StartArgs& start, const std::string& value) {
+  const WindowsFileUrl url = ParseWindowsFileUrl(value);
+  if (!url.path.empty()) return {PathPiece(start, url.path, Piece::kFileUrl), Text(url.suffix)};
+  if (value == "-" || IsUrl(value)) return {Text(value)};
+  if (IsDrivePath(value)) return {PathPiece(start, value)};
+  if (IsRelativeName(value)) return {PathPiece(start, InFolder(start.folder, value))};
+  return {Text(value)};
 }
 
-// A name taken in the working folder, as Windows takes it: no drive, no
-// network share, not an option. A name rooted with a slash is on the
-// working folder's drive.
-bool IsRelativeName(const std::string& word) {
-  return !word.empty() && !IsOption(word) && word.find(':') == std::string::npos &&
-         word.rfind("\\\\", 0) != 0 && word.rfind("//", 0) != 0;
-}
-
-std::string InFolder(const std::string& folder, const std::string& name) {
-  if (name[0] == '\\' || name[0] == '/')
-    return folder.size() >= 2 && folder[1] == ':' ? folder.substr(0, 2) + name : name;
-  const bool separated = folder.empty() || folder.back() == '\\' || folder.back() == '/';
-  return folder + (separated ? "" : "\\") + name;
-}
-
-// The first file of a tail (or the one after a leading option): a relative
-// name is taken in the working folder, anything else is translated as the
-// caller wrote it.
-PendingArg FirstFile(const std::string& text, const std::string& source,
-                     const std::string& folder) {
-  if (IsUrl(text)) return {text};
-  if (IsRelativeName(text)) return {InFolder(folder, text), true};
-  return {source, true, source != text};
-}
-
-// Any later word: a drive path, or the relative name of something that
-// exists in the working folder, is a file; anything else is passed as it is.
-PendingArg LaterWord(const std::string& text, const std::string& folder) {
-  if (IsDrivePath(text)) return {text, true};
-  if (IsRelativeName(text) && PathExists(InFolder(folder, text)))
-    return {InFolder(folder, text), true};
-  return {text};
-}
-
-std::vector<std::string> Resolve(const std::vector<PendingArg>& pending) {
-  std::vector<std::string> windowsPaths;
-  for (const PendingArg& arg : pending)
-    if (arg.windowsPath) windowsPaths.push_back(arg.text);
-  const std::vector<std::string> unixPaths = WindowsToUnixPaths(windowsPaths);
-  std::vector<std::string> args;
-  std::size_t next = 0;
-  for (const PendingArg& arg : pending) {
-    if (!arg.windowsPath) {
-      args.push_back(arg.text);
-      continue;
+// An option's value, after `head` ("--name=", ":name=" or nothing).
+void AddOptionValue(StartArgs& start, const std::string& head, const std::string& name,
+                    const std::string& value) {
+  Arg arg = {Text(head)};
+  if (!OptionNamesPath(name)) {
+    arg.push_back(Text(value));
+  } else if (name == "input-slave") {
+    // A list of inputs, separated by "#".
+    for (std::size_t from = 0;;) {
+      const std::size_t mark = value.find('#', from);
+      const Arg input =
+          Location(start, value.substr(from, mark == std::string::npos ? mark : mark - from));
+      arg.insert(arg.end(), input.begin(), input.end());
+      if (mark == std::string::npos) break;
+      arg.push_back(Text("#"));
+      from = mark + 1;
     }
-    std::string path = unixPaths[next++];
-    if (arg.dropQuotes) std::erase(path, '"');
-    args.push_back(path);
+  } else {
+    const Arg location = Location(start, value);
+    arg.insert(arg.end(), location.begin(), location.end());
   }
-  return args;
+  start.args.push_back(arg);
+}
+
+// A file, or a playlist whose copy the player gets.
+Arg FileOrList(StartArgs& start, const std::string& windowsPath, Arg asItIs) {
+  std::optional<Playlist> list = ReadPlaylist(windowsPath);
+  if (!list) return asItIs;
+  const std::size_t firstPath = start.paths.size();
+  for (const PlaylistEntry& entry : list->entries) start.paths.push_back(entry.windowsPath);
+  start.lists.push_back({*list, windowsPath, firstPath, asItIs});
+  return {{Piece::kList, std::string(), start.lists.size() - 1}};
+}
+
+// A file, folder, URL, disc or playlist; `first` for the first of them,
+// `opensTail` when it is the tail's first word.
+void AddItem(StartArgs& start, const TailWord& word, bool first, bool opensTail) {
+  const std::string& text = word.text;
+  const DiscAddress disc = ParseDiscAddress(text);
+  if (!disc.scheme.empty()) {
+    // The drive itself names its device; a folder on the disc, that folder.
+    const bool wholeDrive = disc.path.empty() || disc.path == "\\" || disc.path == "/";
+    Piece place = PathPiece(start, disc.drive + (wholeDrive ? "\\" : disc.path));
+    if (wholeDrive) {
+      place.kind = Piece::kDisc;
+      place.text = disc.drive;
+    }
+    start.args.push_back({Text(disc.scheme), place, Text(disc.suffix)});
+    return;
+  }
+  const WindowsFileUrl url = ParseWindowsFileUrl(text);
+  if (!url.path.empty()) {
+    start.args.push_back(FileOrList(
+        start, url.path, {PathPiece(start, url.path, Piece::kFileUrl), Text(url.suffix)}));
+    return;
+  }
+  if (IsUrl(text) || text.empty()) {
+    start.args.push_back({Text(text)});
+    return;
+  }
+  // The first file: a relative name is taken in the working folder, anything
+  // else is translated as the caller wrote it; a tail that is one quoted
+  // path is translated with its quotes, which reaches the file through its
+  // drive's link. A later word: a drive path, or the relative name of
+  // something in the working folder, is a file; anything else is passed as
+  // it is.
+  std::string path;
+  Piece::Kind kind = Piece::kPath;
+  if (first && IsRelativeName(text)) {
+    path = InFolder(start.folder, text);
+  } else if (first) {
+    path = text;
+    if (opensTail && word.source == "\"" + text + "\"") kind = Piece::kQuotedPath;
+  } else if (IsDrivePath(text)) {
+    path = text;
+  } else if (IsRelativeName(text) && PathExists(InFolder(start.folder, text))) {
+    path = InFolder(start.folder, text);
+  } else {
+    start.args.push_back({Text(text)});
+    return;
+  }
+  const Arg asItIs = {kind == Piece::kQuotedPath ? PathPiece(start, word.source, kind)
+                                                 : PathPiece(start, path)};
+  start.args.push_back(FileOrList(start, path, asItIs));
+}
+
+std::string Render(const StartArgs& start, const Arg& arg,
+                   const std::vector<std::string>& unixPaths) {
+  std::string out;
+  for (const Piece& piece : arg) {
+    switch (piece.kind) {
+      case Piece::kText:
+        out += piece.text;
+        break;
+      case Piece::kPath:
+        out += unixPaths[piece.index];
+        break;
+      case Piece::kQuotedPath: {
+        std::string path = unixPaths[piece.index];
+        std::erase(path, '"');
+        out += path;
+        break;
+      }
+      case Piece::kFileUrl:
+        out += FileUrlOf(unixPaths[piece.index]);
+        break;
+      case Piece::kDisc: {
+        const std::string device = DeviceLinkTarget(piece.text[0]);
+        out += device.empty() ? unixPaths[piece.index] : device;
+        break;
+      }
+      case Piece::kList: {
+        const ListCopy& copy = start.lists[piece.index];
+        const std::vector<std::string> entries(
+            unixPaths.begin() + copy.firstPath,
+            unixPaths.begin() + copy.firstPath + copy.list.entries.size());
+        const std::string written =
+            WritePlaylistCopy(copy.list, copy.windowsPath, PlaylistCopyBytes(copy.list, entries));
+        out += written.empty() ? Render(start, copy.asItIs, unixPaths) : written;
+        break;
+      }
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> Resolve(const StartArgs& start) {
+  const std::vector<std::string> unixPaths = WindowsToUnixPaths(start.paths);
+  std::vector<std::string> result;
+  for (const Arg& arg : start.args) result.push_back(Render(start, arg, unixPaths));
+  return result;
 }
 
 }  // namespace
 
 std::vector<std::string> UnixPlayerArguments(const std::string& tail,
                                              const std::string& currentDirectory) {
-  std::vector<PendingArg> pending;
+  StartArgs start;
+  start.folder = currentDirectory;
   if (tail.empty()) {
-    pending = {{kRandomOption}, {currentDirectory, true}};
-  } else if (IsOption(CommandParamOf(tail, 1))) {
-    // Options first: the player's own option, then a second option or the
-    // file, then every later word on its own.
-    const std::vector<std::string> params = CommandParamsOf(tail);
-    const std::string second = params.size() > 1 ? params[1] : std::string();
-    pending.push_back({params[0]});
-    pending.push_back(IsOption(second) ? PendingArg{second}
-                                       : FirstFile(second, second, currentDirectory));
-    for (std::size_t i = 2; i < params.size(); ++i)
-      pending.push_back(LaterWord(params[i], currentDirectory));
-  } else {
-    const std::vector<TailWord> words = SplitTailWords(tail);
-    for (std::size_t i = 0; i < words.size(); ++i)
-      pending.push_back(i == 0 ? FirstFile(words[0].text, words[0].source, currentDirectory)
-                               : LaterWord(words[i].text, currentDirectory));
+    start.args = {{Text(kRandomOption)}, {PathPiece(start, currentDirectory)}};
+    return Resolve(start);
   }
-  return Resolve(pending);
+  const std::vector<TailWord> words = SplitTailWords(tail);
+  bool firstItem = true;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string& word = words[i].text;
+    const bool valueFollows = i + 1 < words.size();
+    if (IsLongOption(word)) {
+      // --name, --name=value, or --name followed by its value.
+      const std::size_t equals = word.find('=');
+      const std::string name = word.substr(2, equals == std::string::npos ? equals : equals - 2);
+      const bool separateValue =
+          equals == std::string::npos && OptionTakesValue(name) && valueFollows;
+      if (IsWindowsOnlyOption(name)) {
+        platform::Sys().Trace("left out " + word + (separateValue ? " " + words[i + 1].text : "") +
+                              ": only the player's Windows build knows it");
+        if (separateValue) ++i;
+      } else if (equals != std::string::npos) {
+        AddOptionValue(start, word.substr(0, equals + 1), name, word.substr(equals + 1));
+      } else {
+        start.args.push_back({Text(word)});
+        if (separateValue) AddOptionValue(start, "", name, words[++i].text);
+      }
+    } else if (IsShortOption(word)) {
+      // -x, or letters run together (-fZ): the first letter that takes a
+      // value takes the rest of the word, or the next word.
+      start.args.push_back({Text(word)});
+      for (std::size_t k = 1; k < word.size(); ++k) {
+        if (!LetterTakesValue(word[k])) continue;
+        if (k + 1 == word.size() && valueFollows) start.args.push_back({Text(words[++i].text)});
+        break;
+      }
+    } else if (IsItemOption(word) && word.find('=') != std::string::npos) {
+      const std::size_t equals = word.find('=');
+      AddOptionValue(start, word.substr(0, equals + 1), word.substr(1, equals - 1),
+                     word.substr(equals + 1));
+    } else if (word == "-" || IsItemOption(word)) {
+      start.args.push_back({Text(word)});  // standard input; a switch for the item before
+    } else {
+      AddItem(start, words[i], firstItem, i == 0);
+      firstItem = false;
+    }
+  }
+  return Resolve(start);
 }
 
 }  // namespace modrik

@@ -46,7 +46,11 @@ struct FoundFile {
   bool directory = false;
   bool hidden = false;
   bool system = false;
+  std::uint64_t writeTime = 0;  // last written, in 100 ns steps since 1601
 };
+
+// Encodings of text files besides UTF-8, the program's own.
+enum class TextEncoding { kAnsi, kUtf16Le };
 
 // One GDI+ image encoder: the two fields of ImageCodecInfo that are used.
 struct ImageEncoder {
@@ -97,6 +101,11 @@ class Platform {
   // Opens for reading, sharing read and write access, creating an empty file
   // when missing; reads as many bytes as the file's current length.
   virtual std::string ReadSharedFile(const std::string& path) = 0;
+  // Reads an existing file whole (opened sharing read, write and delete
+  // access); false when it cannot be read or holds more than maxBytes.
+  virtual bool ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string* bytes) = 0;
+  // RemoveDirectoryW: removes an empty folder.
+  virtual bool RemoveFolder(const std::string& path) = 0;
   virtual bool DeleteFileAt(const std::string& path) = 0;
   virtual bool MoveFileTo(const std::string& from, const std::string& to) = 0;
   // All entries matching a search pattern, in the order the system reports
@@ -163,6 +172,10 @@ class Platform {
   // ---- text -------------------------------------------------------------------
   virtual std::string LowerCase(const std::string& text) = 0;  // CharLowerBuffW
   virtual std::string UpperCase(const std::string& text) = 0;  // CharUpperBuffW
+  // Text from a file's bytes in another encoding, and back: false when some
+  // character has no place in that encoding (it then gets a stand-in).
+  virtual std::string DecodeText(const std::string& bytes, TextEncoding encoding) = 0;
+  virtual bool EncodeText(const std::string& text, TextEncoding encoding, std::string* bytes) = 0;
 
   // ---- resources and icons ------------------------------------------------------
   virtual Handle LoadModule(const std::string& path) = 0;  // LoadLibraryW; 0 on failure
@@ -214,9 +227,6 @@ class Platform {
   // on a thread of its own, through a buffer of fixed size, and closes the
   // file at the input's end (or when the file takes no more).
   virtual void ForwardStandardInput(Handle file) = 0;
-  // The bytes of an existing file (opened sharing read and write access);
-  // false when it does not exist or cannot be read. Never creates it.
-  virtual bool ReadExistingFile(const std::string& path, std::string* bytes) = 0;
   // A number from the system's random source.
   virtual std::uint64_t RandomNumber() = 0;
 };

@@ -213,11 +213,29 @@ std::string Win32Platform::ReadSharedFile(const std::string& path) {
   return ReadOpenedFile(OpenForReading(path, OPEN_ALWAYS));
 }
 
-bool Win32Platform::ReadExistingFile(const std::string& path, std::string* bytes) {
-  HANDLE file = OpenForReading(path, OPEN_EXISTING);
+bool Win32Platform::ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string* bytes) {
+  HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
-  *bytes = ReadOpenedFile(file);
-  return true;
+  LARGE_INTEGER size = {};
+  bool ok = GetFileSizeEx(file, &size) && static_cast<unsigned long long>(size.QuadPart) <= maxBytes;
+  if (ok) {
+    bytes->assign(static_cast<std::size_t>(size.QuadPart), '\0');
+    std::size_t done = 0;
+    DWORD read = 0;
+    while (ok && done < bytes->size()) {
+      ok = ReadFile(file, bytes->data() + done, static_cast<DWORD>(bytes->size() - done), &read,
+                    nullptr) && read > 0;
+      done += read;
+    }
+  }
+  CloseHandle(file);
+  return ok;
+}
+
+bool Win32Platform::RemoveFolder(const std::string& path) {
+  return RemoveDirectoryW(Wide(path).c_str()) != 0;
 }
 
 bool Win32Platform::DeleteFileAt(const std::string& path) {
@@ -239,6 +257,8 @@ std::vector<FoundFile> Win32Platform::FindFiles(const std::string& pattern) {
     entry.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     entry.hidden = (data.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
     entry.system = (data.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0;
+    entry.writeTime = (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                      data.ftLastWriteTime.dwLowDateTime;
     found.push_back(entry);
   } while (FindNextFileW(search, &data));
   FindClose(search);
@@ -460,6 +480,30 @@ bool Win32Platform::CreatePrivateFolder(const std::string& path) {
   if (!made && error != ERROR_ALREADY_EXISTS)
     Trace("CreateDirectoryW " + path + " failed, error " + std::to_string(error));
   return made;
+}
+
+std::string Win32Platform::DecodeText(const std::string& bytes, TextEncoding encoding) {
+  if (encoding == TextEncoding::kAnsi) return AnsiToUtf8(bytes);
+  std::wstring wide(bytes.size() / 2, L'\0');
+  for (std::size_t i = 0; i < wide.size(); ++i)
+    wide[i] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                   static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
+  return Utf8(wide);
+}
+
+bool Win32Platform::EncodeText(const std::string& text, TextEncoding encoding, std::string* bytes) {
+  const std::wstring wide = Wide(text);
+  if (encoding == TextEncoding::kAnsi) {
+    BOOL lossy = FALSE;
+    *bytes = CodePageFromWide(wide.data(), wide.size(), CP_ACP, WC_NO_BEST_FIT_CHARS, &lossy);
+    return !lossy && AnsiToUtf8(*bytes) == text;
+  }
+  bytes->clear();
+  for (wchar_t c : wide) {
+    bytes->push_back(static_cast<char>(c & 0xFF));
+    bytes->push_back(static_cast<char>((c >> 8) & 0xFF));
+  }
+  return IsValidUtf8(text);
 }
 
 }  // namespace platform

@@ -30,6 +30,8 @@ class Win32Platform final : public Platform {
   bool ReplaceWholeFile(const std::string& path, const std::string& bytes) override;
   void Trace(const std::string& line) override;
   std::string ReadSharedFile(const std::string& path) override;
+  bool ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string* bytes) override;
+  bool RemoveFolder(const std::string& path) override;
   bool DeleteFileAt(const std::string& path) override;
   bool MoveFileTo(const std::string& from, const std::string& to) override;
   std::vector<FoundFile> FindFiles(const std::string& pattern) override;
@@ -51,6 +53,8 @@ class Win32Platform final : public Platform {
   void* WineGetVersionAddress() override;
   std::string LowerCase(const std::string& text) override;
   std::string UpperCase(const std::string& text) override;
+  std::string DecodeText(const std::string& bytes, TextEncoding encoding) override;
+  bool EncodeText(const std::string& text, TextEncoding encoding, std::string* bytes) override;
   // Resources, icons and GDI+ (win32_imaging_win32.cpp).
   Handle LoadModule(const std::string& path) override;
   void EnumIconGroups(Handle module, IconGroupCallback callback) override;
@@ -74,7 +78,6 @@ class Win32Platform final : public Platform {
   bool WriteTo(Handle file, const std::string& bytes) override;
   void CloseFile(Handle file) override;
   void ForwardStandardInput(Handle file) override;
-  bool ReadExistingFile(const std::string& path, std::string* bytes) override;
   std::uint64_t RandomNumber() override;
 };
 

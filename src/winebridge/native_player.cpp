@@ -25,6 +25,8 @@ namespace modrik {
 namespace {
 
 constexpr unsigned kPauseMs = 250;
+// The status file holds a number and a line feed.
+constexpr std::size_t kStatusBytes = 16;
 // modrik gives up on a host command that has not made the start's files
 // this long after the host command's own bound.
 constexpr unsigned kHoldMarginMs = 5000;
@@ -107,7 +109,7 @@ int WaitForPlayer(const std::string& folder, const NativeStart& start) {
   for (unsigned waited = 0;; waited += kPauseMs) {
     if (live == 0) live = TakeHold(folder, start.stream);
     std::string status;
-    if (live != 0 && sys.ReadExistingFile(folder + "status", &status)) {
+    if (live != 0 && sys.ReadWholeFile(folder + "status", kStatusBytes, &status)) {
       sys.CloseFile(live);
       sys.Trace("the player ended with status " + status.substr(0, status.find('\n')));
       return StatusOf(status);

@@ -114,8 +114,12 @@ std::string DeviceLinkTarget(char drive) {
   if (DriveLinks.empty()) LoadDriveMap();
   if (drive >= 'A' && drive <= 'Z') drive = static_cast<char>(drive - 'A' + 'a');
   const std::string name = std::string(1, drive) + "::";
-  for (const DriveLink& link : DriveLinks)
-    if (link.name == name) return link.target;
+  for (const DriveLink& link : DriveLinks) {
+    if (!StartsWithNoCase(link.name, name) || link.name.size() != name.size() || link.target.empty())
+      continue;
+    // A relative target is relative to the dosdevices folder that holds it.
+    return link.target[0] == '/' ? link.target : DosdevicesFolder() + link.target;
+  }
   return std::string();
 }
 

@@ -113,8 +113,9 @@ std::vector<DriveLink> DriveLinksOf(const std::string& listing);
 std::vector<std::string> ParseDriveListing(const std::string& listing);
 void LoadDriveMap();
 // The target of a drive's device link ("d::", such as /dev/sr0) in the
-// listing of the drive links (made first when there is none yet); empty
-// when the drive has none.
+// listing of the drive links (made first when there is none yet), a
+// relative one taken in the dosdevices folder; empty when the drive has
+// none.
 std::string DeviceLinkTarget(char drive);
 // The prefix's dosdevices folder, with a trailing slash.
 std::string DosdevicesFolder();

@@ -354,8 +354,17 @@ TEST_F(Launcher, UnixPlayerGetsTranslatedArguments) {
   const std::vector<Case> cases = {
       {"", "C:\\Videos", {"--random", driveC + "Videos"}},
       {"-f \"C:\\My Films\\a.mkv\"", "", {"-f", driveC + "My Films/a.mkv"}},
-      // An option alone: the Unix form of an empty path, the drive-link folder.
-      {"--fullscreen", "", {"--fullscreen", links}},
+      // An option alone gets nothing added.
+      {"--fullscreen", "", {"--fullscreen"}},
+      // Words by the Windows rules; option values, file: URLs and discs; an
+      // option only the player's Windows build knows is left out.
+      {"--play-and-exit \"--meta-title=\\\"Big Buck Bunny.mp4\\\"\" -I dummy --rc-quiet "
+       "\"--sub-file=C:\\My Films\\a.srt\" file:///C:/My%20Films/a%20b.mkv :sub-file=C:\\b.srt "
+       "dvd:///D:\\ cdda:///E:/",
+       "",
+       {"--play-and-exit", "--meta-title=\"Big Buck Bunny.mp4\"", "-I", "dummy",
+        "--sub-file=" + driveC + "My Films/a.srt", "file://" + driveC + "My%20Films/a%20b.mkv",
+        ":sub-file=" + driveC + "b.srt", "dvd:///dev/sr0", "cdda://" + links + "e:/"}},
       // After an option, every later word reaches the player too.
       {"-f \"C:\\a.mkv\" kept", "", {"-f", driveC + "a.mkv", "kept"}},
       // The whole tail is translated, quotes included: the quote hides the
@@ -364,6 +373,12 @@ TEST_F(Launcher, UnixPlayerGetsTranslatedArguments) {
       {"\"Z:\\tmp\\x y.mkv\"", "", {links + "z:/tmp/x y.mkv"}},
       {"\"C:\\Videos\\a.mkv\"", "", {links + "c:/Videos/a.mkv"}},
   };
+  // Drive D: is a disc drive: its device link, and no folder link.
+  struct Link {
+    std::string path;
+    ~Link() { unlink(path.c_str()); }
+  } device{Wine::Get().Prefix() + "/dosdevices/d::"};
+  ASSERT_EQ(symlink("/dev/sr0", device.path.c_str()), 0);
   for (size_t i = 0; i < cases.size(); i++) {
     SCOPED_TRACE("tail [" + cases[i].tail + "]");
     DriveOptions o;

@@ -147,8 +147,10 @@ class RealPlayer : public ::testing::Test {
   }
 
   // Starts modrik.exe with these arguments; expects the player to hold the
-  // video open (by default the one in C:\media).
-  void ExpectPlayerHoldsTheVideo(const std::vector<std::string>& args, std::string host = "") {
+  // video open (by default the one in C:\media). `look` receives the last
+  // look (the player's arguments, "arg ...", and open files, "fd ...").
+  void ExpectPlayerHoldsTheVideo(const std::vector<std::string>& args, std::string* look = nullptr,
+                                 std::string host = "") {
     char real[PATH_MAX];
     if (host.empty()) host = DriveC() + "/media/" + kVideo;
     ASSERT_NE(realpath(host.c_str(), real), nullptr) << host;
@@ -156,6 +158,7 @@ class RealPlayer : public ::testing::Test {
     argv.insert(argv.end(), args.begin(), args.end());
     RunResult r = Run(argv, 300000, true);
     ASSERT_FALSE(r.timedOut) << r.out << r.err;
+    if (look != nullptr) *look = r.out;
     std::istringstream lines(r.out);
     int players = 0, holding = 0;
     for (std::string line; std::getline(lines, line);) {
@@ -206,9 +209,40 @@ TEST_F(RealPlayer, WindowsSpellingsOfTheFileReachThePlayer) {
   ASSERT_EQ(Run({"chown", "-R", User() + ":", Home()}, 60000).exitCode, 0);
   std::string user = User();
   for (char& c : user) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  ExpectPlayerHoldsTheVideo({"C:\\USERS\\" + user + "\\VIDEOS\\A.MP4"}, copy);
+  ExpectPlayerHoldsTheVideo({"C:\\USERS\\" + user + "\\VIDEOS\\A.MP4"}, nullptr, copy);
   ExpectPlayerHoldsTheVideo({"C:\\MEDIA\\____~SDG.MP4"});  // Wine's 8.3 name of kVideo (a hash of it)
   ExpectPlayerHoldsTheVideo({"\\\\?\\C:\\media\\" + kVideo});
+}
+
+// A file: URL of the video, percent-encoded as Windows programs write it.
+TEST_F(RealPlayer, FileUrlReachesThePlayer) {
+  ExpectPlayerHoldsTheVideo({"file:///C:/media/%D0%A4%D0%B8%D0%BB%D1%8C%D0%BC%20&%20%C3%A9t%C3%A9%20(2026).mp4"});
+}
+
+// A playlist saved on Windows (UTF-8 with its mark, CR LF) whose entry is
+// the video's C:\ path.
+TEST_F(RealPlayer, PlaylistOfWindowsPathsReachesThePlayer) {
+  ASSERT_TRUE(WriteFile(DriveC() + "/media/My list.m3u",
+                        "\xEF\xBB\xBF#EXTM3U\r\n#EXTINF:60,Film\r\nC:\\media\\" + kVideo + "\r\n"));
+  ExpectPlayerHoldsTheVideo({"C:\\media\\My list.m3u"});
+}
+
+// A torrent streamer's line: a quoted option value with quotes inside.
+TEST_F(RealPlayer, QuotedOptionValueReachesThePlayerWithTheFile) {
+  std::string out;
+  ExpectPlayerHoldsTheVideo(
+      {"--play-and-exit", "--quiet", "--meta-title=\"\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC\"", "C:\\media\\" + kVideo}, &out);
+  EXPECT_NE(out.find("\narg --meta-title=\"\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC\"\n"), std::string::npos) << out;
+}
+
+// An option only the player's Windows build knows is left out; a subtitle
+// file's value is translated.
+TEST_F(RealPlayer, WindowsOnlyOptionAndSubtitleFileReachThePlayerRight) {
+  ASSERT_TRUE(WriteFile(DriveC() + "/media/a.srt", "1\r\n00:00:00,000 --> 00:00:50,000\r\nmodrik\r\n"));
+  std::string out;
+  ExpectPlayerHoldsTheVideo({"--rc-quiet", "--sub-file=C:\\media\\a.srt", "C:\\media\\" + kVideo}, &out);
+  EXPECT_NE(out.find("\narg --sub-file=" + DriveC() + "/media/a.srt\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find("rc-quiet"), std::string::npos) << out;
 }
 
 }  // namespace

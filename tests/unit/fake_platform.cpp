@@ -103,6 +103,7 @@ bool FakePlatform::WriteWholeFile(const std::string& path, const std::string& by
   if (readOnlyFolders.count(parent) > 0) return false;
   if (folders.count(key) > 0) return false;
   files[key] = bytes;
+  writeTimes[key] = now;
   return true;
 }
 
@@ -128,6 +129,24 @@ std::string FakePlatform::ReadSharedFile(const std::string& path) {
   return std::string();
 }
 
+bool FakePlatform::ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string* bytes) {
+  auto it = files.find(Key(path));
+  if (it == files.end() || it->second.size() > maxBytes) return false;
+  *bytes = it->second;
+  return true;
+}
+
+bool FakePlatform::RemoveFolder(const std::string& path) {
+  const std::string key = Key(path);
+  if (folders.count(key) == 0) return false;
+  for (const auto& [file, bytes] : files)
+    if (ParentFolder(file) == key) return false;
+  for (const auto& [folder, present] : folders)
+    if (ParentFolder(folder) == key) return false;
+  folders.erase(key);
+  return true;
+}
+
 bool FakePlatform::DeleteFileAt(const std::string& path) {
   if (readOnlyFolders.count(ParentFolder(Key(path))) > 0) return false;
   return files.erase(Key(path)) > 0;
@@ -142,9 +161,42 @@ bool FakePlatform::MoveFileTo(const std::string& from, const std::string& to) {
   return true;
 }
 
+namespace {
+
+// A file name against a pattern whose only wildcard is "*".
+bool Matches(const std::string& name, const std::string& pattern) {
+  const std::size_t star = pattern.find('*');
+  if (star == std::string::npos) return name == pattern;
+  const std::string head = pattern.substr(0, star), rest = pattern.substr(star + 1);
+  if (name.rfind(head, 0) != 0) return false;
+  for (std::size_t at = head.size(); at <= name.size(); ++at)
+    if (Matches(name.substr(at), rest)) return true;
+  return false;
+}
+
+}  // namespace
+
 std::vector<platform::FoundFile> FakePlatform::FindFiles(const std::string& pattern) {
   auto it = searches.find(pattern);
-  return it == searches.end() ? std::vector<platform::FoundFile>() : it->second;
+  if (it != searches.end()) return it->second;
+  std::vector<platform::FoundFile> found;
+  const std::string key = ChangeCase(pattern, false);
+  const std::string folder = ParentFolder(key), namePattern = key.substr(folder.size() + 1);
+  for (const auto& [path, bytes] : files) {
+    if (ParentFolder(path) != folder || !Matches(path.substr(folder.size() + 1), namePattern)) continue;
+    platform::FoundFile entry;
+    entry.name = path.substr(folder.size() + 1);
+    entry.writeTime = writeTimes.count(path) > 0 ? writeTimes.at(path) : 0;
+    found.push_back(entry);
+  }
+  for (const auto& [path, present] : folders) {
+    if (ParentFolder(path) != folder || !Matches(path.substr(folder.size() + 1), namePattern)) continue;
+    platform::FoundFile entry;
+    entry.name = path.substr(folder.size() + 1);
+    entry.directory = true;
+    found.push_back(entry);
+  }
+  return found;
 }
 
 std::string FakePlatform::ProfileString(const std::string& section, const std::string& key,
@@ -263,6 +315,72 @@ void* FakePlatform::WineGetVersionAddress() {
 
 std::string FakePlatform::LowerCase(const std::string& text) { return ChangeCase(text, false); }
 std::string FakePlatform::UpperCase(const std::string& text) { return ChangeCase(text, true); }
+
+std::string FakePlatform::DecodeText(const std::string& bytes, platform::TextEncoding encoding) {
+  std::u32string chars;
+  if (encoding == platform::TextEncoding::kAnsi) {
+    for (char c : bytes) chars += static_cast<char32_t>(static_cast<unsigned char>(c));
+  } else {
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+      char32_t unit = static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8;
+      if (unit >= 0xD800 && unit < 0xDC00 && i + 3 < bytes.size()) {
+        char32_t low = static_cast<unsigned char>(bytes[i + 2]) | static_cast<unsigned char>(bytes[i + 3]) << 8;
+        unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+        i += 2;
+      }
+      chars += unit;
+    }
+  }
+  std::string text;
+  for (char32_t c : chars) {
+    if (c < 0x80) {
+      text += static_cast<char>(c);
+    } else if (c < 0x800) {
+      text += static_cast<char>(0xC0 | c >> 6);
+      text += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      text += static_cast<char>(0xE0 | c >> 12);
+      text += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      text += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      text += static_cast<char>(0xF0 | c >> 18);
+      text += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      text += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      text += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return text;
+}
+
+bool FakePlatform::EncodeText(const std::string& text, platform::TextEncoding encoding,
+                              std::string* bytes) {
+  bytes->clear();
+  bool whole = true;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const int length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+    for (int k = 1; k < length && i + k < text.size(); ++k) c = c << 6 | (text[i + k] & 0x3F);
+    i += length;
+    if (encoding == platform::TextEncoding::kAnsi) {
+      whole = whole && c <= 0xFF;
+      *bytes += c <= 0xFF ? static_cast<char>(c) : '?';
+      continue;
+    }
+    std::u16string units;
+    if (c < 0x10000) {
+      units += static_cast<char16_t>(c);
+    } else {
+      units += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      units += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    }
+    for (char16_t unit : units) {
+      *bytes += static_cast<char>(unit & 0xFF);
+      *bytes += static_cast<char>(unit >> 8);
+    }
+  }
+  return whole;
+}
 
 platform::Handle FakePlatform::LoadModule(const std::string& path) {
   loadedModules.push_back(path);
@@ -389,13 +507,6 @@ void FakePlatform::CloseFile(platform::Handle file) {
 void FakePlatform::ForwardStandardInput(platform::Handle file) {
   forwardedTo.push_back(writes[file - 1].first);
   CloseFile(file);
-}
-
-bool FakePlatform::ReadExistingFile(const std::string& path, std::string* bytes) {
-  auto it = files.find(Key(path));
-  if (it == files.end()) return false;
-  *bytes = it->second;
-  return true;
 }
 
 std::uint64_t FakePlatform::RandomNumber() { return randomNumber; }

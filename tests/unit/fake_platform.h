@@ -54,7 +54,12 @@ class FakePlatform : public platform::Platform {
   std::map<std::string, std::string> files;
   std::map<std::string, bool> folders;
   std::map<std::string, bool> readOnlyFolders;
-  // Directory searches: pattern (exact) -> entries.
+  // When each file was last written (100 ns steps since 1601), and the
+  // clock that stamps the files written by the program.
+  std::map<std::string, std::uint64_t> writeTimes;
+  std::uint64_t now = 134000000000000000ull;
+  // Directory searches: pattern (exact) -> entries; a pattern not scripted
+  // here lists the files and folders in memory whose names match it.
   std::map<std::string, std::vector<platform::FoundFile>> searches;
   // Registry: "root|subkey|value" (subkey lower-cased) -> data; keys present.
   std::map<std::string, std::string> registryValues;
@@ -140,6 +145,8 @@ class FakePlatform : public platform::Platform {
   bool ReplaceWholeFile(const std::string& path, const std::string& bytes) override;
   void Trace(const std::string& line) override;
   std::string ReadSharedFile(const std::string& path) override;
+  bool ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string* bytes) override;
+  bool RemoveFolder(const std::string& path) override;
   bool DeleteFileAt(const std::string& path) override;
   bool MoveFileTo(const std::string& from, const std::string& to) override;
   std::vector<platform::FoundFile> FindFiles(const std::string& pattern) override;
@@ -162,6 +169,10 @@ class FakePlatform : public platform::Platform {
   void* WineGetVersionAddress() override;
   std::string LowerCase(const std::string& text) override;
   std::string UpperCase(const std::string& text) override;
+  // The ANSI code page is Latin-1 here: every character up to U+00FF.
+  std::string DecodeText(const std::string& bytes, platform::TextEncoding encoding) override;
+  bool EncodeText(const std::string& text, platform::TextEncoding encoding,
+                  std::string* bytes) override;
   platform::Handle LoadModule(const std::string& path) override;
   void EnumIconGroups(platform::Handle module, platform::IconGroupCallback callback) override;
   bool ResourceBytes(platform::Handle module, platform::ResourceName name, std::uintptr_t type,
@@ -183,7 +194,6 @@ class FakePlatform : public platform::Platform {
   bool WriteTo(platform::Handle file, const std::string& bytes) override;
   void CloseFile(platform::Handle file) override;
   void ForwardStandardInput(platform::Handle file) override;
-  bool ReadExistingFile(const std::string& path, std::string* bytes) override;
   std::uint64_t RandomNumber() override;
 
  private:

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "fake_platform.h"
 #include "winebridge_fake_host.h"
 #include "app/app.h"
@@ -198,7 +200,7 @@ class UnixPlayerStart : public ::testing::Test {
         fake::PlayNativeStart(sys, sys.FileBytes("z:\\home\\guest\\dues.sh"), playerStatus);
       if (line.find("/bin/sh") != std::string::npos &&
           sys.FileBytes("z:\\home\\guest\\dues.sh").find("dosdevices/ ") != std::string::npos)
-        sys.AddFile("z:\\home\\guest\\dues.log", "c:\0../drive_c\0d:\0/media/cdrom\0z:\0/\0"s);
+        sys.AddFile("z:\\home\\guest\\dues.log", "c:\0../drive_c\0d:\0/media/cdrom\0d::\0/dev/sr0\0z:\0/\0"s);
       return true;
     };
   }
@@ -237,6 +239,42 @@ TEST_F(UnixPlayerStart, EveryParameterReachesThePlayer) {
       {"-f https://example.org/a.mkv", "'-f' 'https://example.org/a.mkv'"},
       {"\"C:\\\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC \xE6\x9D\xB1\xE4\xBA\xAC (\xC3\xA9t\xC3\xA9).mkv\"",
        "'/home/guest/.wine/dosdevices/c:/\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC \xE6\x9D\xB1\xE4\xBA\xAC (\xC3\xA9t\xC3\xA9).mkv'"},
+      // Words by the Windows rules: \" is a quote in the word, backslashes
+      // count only before a quote, an empty pair is an empty word.
+      {"--play-and-exit --quiet \"--meta-title=\\\"Big Buck Bunny.mp4\\\"\" http://localhost:8000/0",
+       "'--play-and-exit' '--quiet' '--meta-title=\"Big Buck Bunny.mp4\"' 'http://localhost:8000/0'"},
+      {"\"C:\\Media Folder\\\\\" --loop", "'/home/guest/.wine/drive_c/Media Folder/' '--loop'"},
+      {"\"\" D:\\a.mkv", "'' '/media/cdrom/a.mkv'"},
+      // Option values pass unchanged, in every form; an option alone gets
+      // nothing added; -v takes no value.
+      {"-I qt --extraintf http --meta-title \"My Show\" C:\\a.mkv",
+       "'-I' 'qt' '--extraintf' 'http' '--meta-title' 'My Show' '/home/guest/.wine/drive_c/a.mkv'"},
+      {"--file-caching 5000 -", "'--file-caching' '5000' '-'"},
+      {"-Iskins", "'-Iskins'"},
+      {"-vvv --meta-title=intro.avi intro.avi", "'-vvv' '--meta-title=intro.avi' " + game + "intro.avi'"},
+      // Values that name a file or folder are translated, in every form.
+      {"D:\\a.mkv \"--sub-file=C:\\Media Folder\\a.srt\" :sub-file=D:\\a.srt :start-time=5",
+       "'/media/cdrom/a.mkv' '--sub-file=/home/guest/.wine/drive_c/Media Folder/a.srt' "
+       "':sub-file=/media/cdrom/a.srt' ':start-time=5'"},
+      {"--snapshot-path \"D:\\Snap shots\" --sub-file intro.srt --sub-file=file:///C:/a%20b.srt intro.avi",
+       "'--snapshot-path' '/media/cdrom/Snap shots' '--sub-file' " + game + "intro.srt' "
+       "'--sub-file=file:///home/guest/.wine/drive_c/a%20b.srt' " + game + "intro.avi'"},
+      {"--input-slave=C:\\a.mp3#http://example.org/b.mp3#D:\\c.mp3 -",
+       "'--input-slave=/home/guest/.wine/drive_c/a.mp3#http://example.org/b.mp3#/media/cdrom/c.mp3' '-'"},
+      // file: URLs of Windows paths: decoded, translated, encoded again.
+      {"file:///C:/Media%20Folder/My%20Movie.mkv",
+       "'file:///home/guest/.wine/drive_c/Media%20Folder/My%20Movie.mkv'"},
+      {"-f file://localhost/D:/a%26b%20(%D0%A4).mkv#t=5 FILE:///e:/x.mkv",
+       "'-f' 'file:///media/cdrom/a%26b%20%28%D0%A4%29.mkv#t=5' 'file:///home/guest/.wine/dosdevices/e%3A/x.mkv'"},
+      // Discs: the drive's device link, else its folder; other URLs as they are.
+      {"--started-from-file dvd:///D:\\", "'--started-from-file' 'dvd:///dev/sr0'"},
+      {"cdda:///D:/ dvd:///D:/#2 vcd:///D:\\MPEGAV bluray:///E:\\ vlc://quit",
+       "'cdda:///dev/sr0' 'dvd:///dev/sr0#2' 'vcd:///media/cdrom/MPEGAV' "
+       "'bluray:///home/guest/.wine/dosdevices/e:/' 'vlc://quit'"},
+      // Options only the player's Windows build knows are left out.
+      {"--extraintf=rc --rc-host=localhost:1234 --rc-quiet D:\\a.mkv",
+       "'--extraintf=rc' '--rc-host=localhost:1234' '/media/cdrom/a.mkv'"},
+      {"--dummy-quiet --no-high-priority --qt-updates-days 7 --no-crashdump -I dummy", "'-I' 'dummy'"},
   };
   for (const auto& [tail, args] : rows) {
     SCOPED_TRACE(tail);
@@ -244,6 +282,108 @@ TEST_F(UnixPlayerStart, EveryParameterReachesThePlayer) {
     modrik::MainRoutine();
     EXPECT_EQ(HostCommand(sys), "'/usr/bin/vlc' " + args);
   }
+  // The trace names every option left out.
+  const auto traced = [this](const std::string& line) {
+    return std::find(sys.traces.begin(), sys.traces.end(), line) != sys.traces.end();
+  };
+  EXPECT_TRUE(traced("left out --rc-quiet: only the player's Windows build knows it"));
+  EXPECT_TRUE(traced("left out --qt-updates-days 7: only the player's Windows build knows it"));
+}
+
+// UTF-16LE bytes (with their byte-order mark) of an ASCII text.
+std::string Utf16(const std::string& ascii) {
+  std::string bytes = "\xFF\xFE";
+  for (char c : ascii) bytes += std::string(1, c) + '\0';
+  return bytes;
+}
+
+// A playlist written on Windows reaches the player as a copy in the user's
+// private folder, each Windows path in its Unix form and all else as it
+// was; the list itself is not touched.
+TEST_F(UnixPlayerStart, PlaylistsOfWindowsPathsReachThePlayerAsTranslatedCopies) {
+  sys.currentDirectory = "C:\\Lists";
+  const std::string c = "/home/guest/.wine/drive_c/";
+  struct Row {
+    std::string name, list, copy;
+  } rows[] = {
+      // A signage script's list: CR LF, comments, drive paths, names
+      // relative to the list, a file: URL; a URL and a Unix path stay.
+      {"today.m3u",
+       "#EXTM3U\r\n#EXTINF:10,Intro\r\nC:\\Media\\intro.mkv\r\n  clips\\a b.mkv\r\n\\Films\\c.mkv\r\n"
+       "file:///D:/x%20y.mkv\r\nhttp://example.org/live\r\n/usr/share/a.ogg\r\n",
+       "#EXTM3U\r\n#EXTINF:10,Intro\r\n" + c + "Media/intro.mkv\r\n  " + c + "Lists/clips/a b.mkv\r\n" + c +
+           "Films/c.mkv\r\nfile:///media/cdrom/x%20y.mkv\r\nhttp://example.org/live\r\n/usr/share/a.ogg\r\n"},
+      // In the code page, with line feeds alone and no last line end.
+      {"ANSI.M3U", "C:\\M\xE9" "dia\\a.mkv\nb.mkv", c + "M\xE9" "dia/a.mkv\n" + c + "Lists/b.mkv"},
+      // UTF-8 with its mark, and UTF-16 (what PowerShell's Out-File writes).
+      {"utf8.m3u8", "\xEF\xBB\xBF" "D:\\\xD0\xA4.mkv\r\n", "\xEF\xBB\xBF/media/cdrom/\xD0\xA4.mkv\r\n"},
+      {"ps.m3u", Utf16("C:\\a.mkv\r\n"), Utf16("/home/guest/.wine/drive_c/a.mkv\r\n")},
+      // .pls: the values of File1, File2, ...
+      {"radio.pls", "[playlist]\r\nFile1=C:\\a.mp3\r\nTitle1=C:\\a.mp3\r\nfile2=http://x/s\r\nNumberOfEntries=2\r\n",
+       "[playlist]\r\nFile1=" + c + "a.mp3\r\nTitle1=C:\\a.mp3\r\nfile2=http://x/s\r\nNumberOfEntries=2\r\n"},
+      // .xspf: the locations, which are URLs (relative ones to the list).
+      {"mix.xspf",
+       "<trackList><track><location>file:///C:/My%20Music/a.mp3</location><title>C:\\a</title></track>\n"
+       "<track><location>sub/b%20&amp;c.mp3</location></track><track><location>C:\\d&#233;.mp3</location>"
+       "</track><track><location>http://x/s</location></track></trackList>\n",
+       "<trackList><track><location>file://" + c + "My%20Music/a.mp3</location><title>C:\\a</title></track>\n"
+       "<track><location>file://" + c + "Lists/sub/b%20%26c.mp3</location></track><track><location>file://" + c +
+           "d%C3%A9.mp3</location></track><track><location>http://x/s</location></track></trackList>\n"},
+  };
+  std::vector<std::string> copies;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    sys.AddFile("C:\\Lists\\" + row.name, row.list);
+    sys.commandLine = "modrik.exe " + row.name;
+    modrik::MainRoutine();
+    // '/usr/bin/vlc' '/home/guest/.cache/modrik/list-<16 hex digits>/NAME'
+    const std::string line = HostCommand(sys), head = "'/usr/bin/vlc' '/home/guest/.cache/modrik/list-";
+    ASSERT_EQ(line.rfind(head, 0), 0u) << line;
+    const std::string folder = line.substr(head.size(), 16);
+    EXPECT_EQ(folder.find_first_not_of("0123456789abcdef"), std::string::npos) << line;
+    EXPECT_EQ(line.substr(head.size() + 16), "/" + row.name + "'");
+    EXPECT_EQ(sys.FileBytes("z:\\home\\guest\\.cache\\modrik\\list-" + folder + "\\" + row.name), row.copy);
+    EXPECT_EQ(sys.FileBytes("C:\\Lists\\" + row.name), row.list);
+    copies.push_back(line);
+  }
+  // The private folder is the user's alone; each list has a copy of its own.
+  EXPECT_NE(std::find(sys.createdFolders.begin(), sys.createdFolders.end(),
+                      "z:\\home\\guest\\.cache\\modrik"),
+            sys.createdFolders.end());
+  std::sort(copies.begin(), copies.end());
+  EXPECT_EQ(std::unique(copies.begin(), copies.end()), copies.end());
+
+  // A list whose entries are all URLs, and a list that cannot be read, reach
+  // the player as they are.
+  sys.AddFile("C:\\Lists\\web.m3u", "#EXTM3U\nhttps://example.org/a.mkv\n");
+  sys.commandLine = "modrik.exe web.m3u \"C:\\Lists\\gone.pls\"";
+  modrik::MainRoutine();
+  EXPECT_EQ(HostCommand(sys), "'/usr/bin/vlc' '" + c + "Lists/web.m3u' '" + c + "Lists/gone.pls'");
+}
+
+// The copy goes to $XDG_RUNTIME_DIR/modrik when there is one, in the code
+// page of the list or, when the code page cannot spell the Unix path, in
+// UTF-8 with its mark. Copies not written for a day go when one is written.
+TEST_F(UnixPlayerStart, PlaylistCopiesLiveInTheRuntimeFolderForADay) {
+  sys.environment["XDG_RUNTIME_DIR"] = "/run/user/1000";
+  sys.environment["WINECONFIGDIR"] = "\\??\\Z:\\home\\guest\\\xD0\x92\xD0\xB8\xD0\xBD\xD0\xBE";
+  sys.AddFolder("z:\\run\\user\\1000");
+  const std::string copies = "z:\\run\\user\\1000\\modrik\\";
+  const std::uint64_t hour = 36000000000ull;
+  sys.AddFile(copies + "list-0000000000000000\\old.m3u", "x");
+  sys.AddFile(copies + "list-1111111111111111\\recent.m3u", "x");
+  sys.writeTimes[fake::FakePlatform::Key(copies + "list-0000000000000000\\old.m3u")] = sys.now - 25 * hour;
+  sys.writeTimes[fake::FakePlatform::Key(copies + "list-1111111111111111\\recent.m3u")] = sys.now - 23 * hour;
+  sys.AddFile("C:\\b.m3u", "C:\\caf\xE9.mkv\r\n");
+  sys.commandLine = "modrik.exe C:\\b.m3u";
+  modrik::MainRoutine();
+  const std::string line = HostCommand(sys), head = "'/usr/bin/vlc' '/run/user/1000/modrik/list-";
+  ASSERT_EQ(line.rfind(head, 0), 0u) << line;
+  EXPECT_EQ(sys.FileBytes(copies + "list-" + line.substr(head.size(), 16) + "\\b.m3u"),
+            "\xEF\xBB\xBF/home/guest/\xD0\x92\xD0\xB8\xD0\xBD\xD0\xBE/drive_c/caf\xC3\xA9.mkv\r\n");
+  EXPECT_FALSE(sys.HasFile(copies + "list-0000000000000000\\old.m3u"));
+  EXPECT_FALSE(sys.FolderExists(copies + "list-0000000000000000"));
+  EXPECT_TRUE(sys.HasFile(copies + "list-1111111111111111\\recent.m3u"));
 }
 
 // The drive map stays empty when the prefix has no drive links but c: and
@@ -273,10 +413,10 @@ TEST_F(UnixPlayerStart, ManyFilesCostNoMoreListingsThanOne) {
   EXPECT_NE(HostCommand(sys).find("'/home/guest/.wine/dosdevices/e:/clip 99.mkv'"), std::string::npos);
 }
 
-TEST_F(UnixPlayerStart, OptionAloneGivesTheUnixFormOfNothing) {
+TEST_F(UnixPlayerStart, OptionAloneGetsNothingAdded) {
   sys.commandLine = "modrik.exe --fullscreen";
   modrik::MainRoutine();
-  EXPECT_EQ(HostCommand(sys), "'/usr/bin/vlc' '--fullscreen' '/home/guest/.wine/dosdevices/'");
+  EXPECT_EQ(HostCommand(sys), "'/usr/bin/vlc' '--fullscreen'");
 }
 
 TEST_F(UnixPlayerStart, QuotedPathArrivesAsOneWord) {

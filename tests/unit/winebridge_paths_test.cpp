@@ -34,6 +34,17 @@ TEST(DriveListing, KeepsDriveLinksInListingOrderAndDropsTheRest) {
             Entries({"d:/media/cdrom", "f:../drive_d", "g:/mnt/Media Disk", "h:/mnt/raw"}));
 }
 
+// A drive's device link (d:: -> /dev/sr0), from the last listing; a
+// relative target is taken in the dosdevices folder.
+TEST(DriveListing, DeviceLinkTargets) {
+  FakeHost host;
+  modrik::DriveLinks = modrik::DriveLinksOf("E::\0../sr1\0com1\0/dev/ttyS0\0f::\0\0d::\0/dev/sr0\0"s);
+  EXPECT_EQ(modrik::DeviceLinkTarget('d'), "/dev/sr0");
+  EXPECT_EQ(modrik::DeviceLinkTarget('e'), "/home/guest/.wine/dosdevices/../sr1");
+  EXPECT_EQ(modrik::DeviceLinkTarget('F'), "");
+  EXPECT_TRUE(host.processes.empty());
+}
+
 TEST(DriveListing, SingleLinesAndDegenerateListings) {
   EXPECT_EQ(modrik::ParseDriveListing("d:\0/media/cdrom\0"s), Entries({"d:/media/cdrom"}));
   EXPECT_EQ(modrik::ParseDriveListing("d:\0../drive_d\0"s), Entries({"d:../drive_d"}));

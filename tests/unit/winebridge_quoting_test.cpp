@@ -121,7 +121,7 @@ Words Split(const std::string& tail) {
   return texts;
 }
 
-TEST(SplitTailWords, SplitsLikeTheShellOnBlanksAndDoubleQuotes) {
+TEST(SplitTailWords, SplitsByTheWindowsRules) {
   struct Row {
     std::string tail;
     Words words;
@@ -139,6 +139,22 @@ TEST(SplitTailWords, SplitsLikeTheShellOnBlanksAndDoubleQuotes) {
       {"\"a b", {"a b"}},  // a quote never closed runs to the end
       {"", {}},
       {"   ", {}},
+      // Backslashes count only before a quote: 2n of them are n and the
+      // quote groups, 2n+1 are n and a literal quote (as Wine's
+      // CommandLineToArgvW splits them).
+      {"a\\b \\\\server\\x", {"a\\b", "\\\\server\\x"}},
+      {"a\\\\\"b c\"", {"a\\b c"}},
+      {"a\\\\\\\"b", {"a\\\"b"}},
+      {"\"a\\\\\" b", {"a\\", "b"}},
+      {"\"--meta-title=\\\"Big Buck Bunny.mp4\\\"\" u", {"--meta-title=\"Big Buck Bunny.mp4\"", "u"}},
+      // A quote straight after a closing quote is a literal one.
+      {"a\"b\"\" c d", {"ab\"", "c", "d"}},
+      {"\"a\"\"b\"", {"a\"b"}},
+      {"\"a\"\"\" b", {"a\" b"}},
+      {"\"\"\"a\"", {"\"a"}},
+      {"\"\"\"\"\"\"", {"\"\""}},
+      {"a\"\"\"b\"c d", {"a\"bc d"}},
+      {"a\"\"b \"\" \"\"", {"ab", "", ""}},
   };
   for (const Row& row : rows) EXPECT_EQ(Split(row.tail), row.words) << row.tail;
   // Each word also keeps its text as the tail spells it.

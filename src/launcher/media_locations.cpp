@@ -1,0 +1,126 @@
+// Locations as callers write them: Windows paths, names taken in a folder,
+// URLs, file: URLs of Windows paths and the addresses of disc drives.
+#include <cctype>
+
+#include "launcher/launcher.h"
+
+namespace modrik {
+
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool StartsWithNoCase(const std::string& text, std::size_t at, const std::string& start) {
+  if (text.size() - at < start.size()) return false;
+  for (std::size_t i = 0; i < start.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(text[at + i])) != start[i]) return false;
+  return true;
+}
+
+bool IsDriveAt(const std::string& text, std::size_t at) {
+  return text.size() >= at + 2 && std::isalpha(static_cast<unsigned char>(text[at])) &&
+         text[at + 1] == ':';
+}
+
+}  // namespace
+
+bool IsDrivePath(const std::string& word) {
+  return IsDriveAt(word, 0) && word.size() >= 3 && (word[2] == '\\' || word[2] == '/');
+}
+
+bool IsRelativeName(const std::string& word) {
+  return !word.empty() && word.find(':') == std::string::npos && word.rfind("\\\\", 0) != 0 &&
+         word.rfind("//", 0) != 0;
+}
+
+std::string InFolder(const std::string& folder, const std::string& name) {
+  if (name[0] == '\\' || name[0] == '/')
+    return folder.size() >= 2 && folder[1] == ':' ? folder.substr(0, 2) + name : name;
+  const bool separated = folder.empty() || folder.back() == '\\' || folder.back() == '/';
+  return folder + (separated ? "" : "\\") + name;
+}
+
+bool IsUrl(const std::string& word) {
+  const std::size_t mark = word.find("://");
+  if (mark == std::string::npos || mark < 2 || !std::isalpha(static_cast<unsigned char>(word[0])))
+    return false;
+  for (std::size_t i = 1; i < mark; ++i) {
+    const unsigned char c = word[i];
+    if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') return false;
+  }
+  return true;
+}
+
+std::string PercentDecoded(const std::string& text) {
+  std::string decoded;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+        HexValue(text[i + 2]) >= 0) {
+      decoded += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+      i += 2;
+    } else {
+      decoded += text[i];
+    }
+  }
+  return decoded;
+}
+
+std::string PercentEncoded(const std::string& path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  for (char c : path) {
+    const unsigned char byte = c;
+    if (std::isalnum(byte) || byte == '-' || byte == '.' || byte == '_' || byte == '~' ||
+        byte == '/') {
+      encoded += c;
+    } else {
+      encoded += '%';
+      encoded += kHex[byte >> 4];
+      encoded += kHex[byte & 15];
+    }
+  }
+  return encoded;
+}
+
+std::string FileUrlOf(const std::string& unixPath) { return "file://" + PercentEncoded(unixPath); }
+
+WindowsFileUrl ParseWindowsFileUrl(const std::string& word) {
+  WindowsFileUrl url;
+  if (!StartsWithNoCase(word, 0, "file://")) return url;
+  std::size_t at = 7;
+  if (StartsWithNoCase(word, at, "localhost/")) at += 9;
+  if (at < word.size() && word[at] == '/') ++at;
+  if (!IsDriveAt(word, at)) return url;
+  // A query or fragment stays as the caller wrote it: no Windows file name
+  // holds "?", and "#" starts the player's title and chapter.
+  const std::size_t end = word.find_first_of("?#", at);
+  url.path =
+      PercentDecoded(word.substr(at, end == std::string::npos ? std::string::npos : end - at));
+  if (end != std::string::npos) url.suffix = word.substr(end);
+  return url;
+}
+
+DiscAddress ParseDiscAddress(const std::string& word) {
+  DiscAddress disc;
+  for (const char* scheme : {"dvd", "vcd", "cdda", "bluray"}) {
+    const std::string start = std::string(scheme) + "://";
+    if (!StartsWithNoCase(word, 0, start)) continue;
+    std::size_t at = start.size();
+    if (at < word.size() && word[at] == '/') ++at;
+    if (!IsDriveAt(word, at)) return disc;
+    const std::size_t end = word.find('#', at);
+    disc.scheme = word.substr(0, start.size());
+    disc.drive = word.substr(at, 2);
+    disc.path = word.substr(at + 2, end == std::string::npos ? std::string::npos : end - at - 2);
+    if (end != std::string::npos) disc.suffix = word.substr(end);
+    return disc;
+  }
+  return disc;
+}
+
+}  // namespace modrik

@@ -1,0 +1,284 @@
+// Playlists written on Windows: an .m3u, .m3u8, .pls or .xspf file whose
+// entries name Windows paths (drive paths, names relative to the list,
+// file: URLs with a drive letter) means nothing to a native player as it
+// stands. The player gets a copy instead, in the user's private folder, with
+// each such entry in its Unix form and everything else as it was: the
+// list's name, encoding and line ends, comments, and entries that are URLs.
+// The original is never touched.
+#include <cctype>
+#include <cstdlib>
+
+#include "common/common.h"
+#include "launcher/launcher.h"
+#include "platform/platform.h"
+#include "platform/utf8.h"
+#include "winebridge/winebridge.h"
+
+namespace modrik {
+
+namespace {
+
+// A list larger than this is passed as it stands.
+constexpr std::size_t kMaxListBytes = 16 * 1024 * 1024;
+// Copies not written for a day are removed (in 100 ns steps).
+constexpr std::uint64_t kCopyLifetime = 24ull * 3600 * 10000000;
+const char kUtf8Mark[] = "\xEF\xBB\xBF";
+const char kUtf16LeMark[] = "\xFF\xFE";
+
+std::string LowerAscii(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string Extension(const std::string& path) {
+  const std::size_t slash = path.find_last_of("\\/");
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::string();
+  return LowerAscii(path.substr(dot));
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+// The text between `from` and `to` without blanks at either end.
+void Trim(const std::string& text, std::size_t* from, std::size_t* to) {
+  while (*from < *to && IsBlank(text[*from])) ++*from;
+  while (*to > *from && IsBlank(text[*to - 1])) --*to;
+}
+
+std::string Utf8Of(char32_t c) {
+  std::string text;
+  if (c < 0x80) return std::string(1, static_cast<char>(c));
+  const int tail = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+  static const unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
+  text += static_cast<char>(kLead[tail] | (c >> (6 * tail)));
+  for (int k = tail - 1; k >= 0; --k) text += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
+  return text;
+}
+
+// The five named entities and the character references of XML.
+std::string XmlUnescaped(const std::string& text) {
+  static const std::pair<const char*, char> kNamed[] = {
+      {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    bool done = false;
+    for (const auto& [name, c] : kNamed) {
+      if (text.compare(i, std::string(name).size(), name) != 0) continue;
+      out += c;
+      i += std::string(name).size() - 1;
+      done = true;
+      break;
+    }
+    if (done) continue;
+    const std::size_t semicolon = text.find(';', i);
+    if (text.compare(i, 2, "&#") == 0 && semicolon != std::string::npos && semicolon < i + 12) {
+      const bool hex = text[i + 2] == 'x' || text[i + 2] == 'X';
+      const std::size_t digits = i + (hex ? 3 : 2);
+      const unsigned long code =
+          std::strtoul(text.substr(digits, semicolon - digits).c_str(), nullptr, hex ? 16 : 10);
+      if (code > 0 && code <= 0x10FFFF) {
+        out += Utf8Of(static_cast<char32_t>(code));
+        i = semicolon;
+        continue;
+      }
+    }
+    out += text[i];
+  }
+  return out;
+}
+
+// The Windows path an entry names, with the list in `listFolder`; empty for
+// an entry that is not a local Windows path (a URL, a Unix path, a share).
+PlaylistEntry EntryOf(const std::string& value, const std::string& listFolder, bool uriReference) {
+  PlaylistEntry entry;
+  const WindowsFileUrl url = ParseWindowsFileUrl(value);
+  if (!url.path.empty()) {
+    entry.windowsPath = url.path;
+    entry.suffix = url.suffix;
+    entry.asUrl = true;
+    return entry;
+  }
+  if (IsDrivePath(value)) {
+    entry.windowsPath = value;
+  } else if (IsRelativeName(value) && value[0] != '/') {
+    entry.windowsPath = InFolder(listFolder, uriReference ? PercentDecoded(value) : value);
+  }
+  entry.asUrl = uriReference;
+  return entry;
+}
+
+void AddEntry(Playlist* list, const std::string& text, std::size_t from, std::size_t to,
+              bool uriReference) {
+  Trim(text, &from, &to);
+  if (from == to) return;
+  const std::string value = text.substr(from, to - from);
+  PlaylistEntry entry =
+      EntryOf(uriReference ? XmlUnescaped(value) : value, list->folder, uriReference);
+  if (entry.windowsPath.empty()) return;
+  entry.at = from;
+  entry.length = to - from;
+  list->entries.push_back(entry);
+}
+
+// Where the entry of a line starts, or npos for a line without one; the
+// line runs from `from` (its first character that is not a blank) to `end`.
+using EntryStart = std::size_t (*)(const std::string& text, std::size_t from, std::size_t end);
+
+// .m3u and .m3u8: the line is the entry; lines starting with "#" are
+// comments and directives.
+std::size_t M3uEntry(const std::string& text, std::size_t from, std::size_t) {
+  return text[from] == '#' ? std::string::npos : from;
+}
+
+// .pls: the entries are the values of the keys File1, File2, ...
+std::size_t PlsEntry(const std::string& text, std::size_t from, std::size_t end) {
+  const std::size_t equals = text.find('=', from);
+  if (equals >= end || equals <= from + 4 || LowerAscii(text.substr(from, 4)) != "file")
+    return std::string::npos;
+  for (std::size_t i = from + 4; i < equals; ++i)
+    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return std::string::npos;
+  return equals + 1;
+}
+
+void FindLineEntries(Playlist* list, EntryStart entryStart) {
+  const std::string& text = list->text;
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::size_t from = start;
+    while (from < end && IsBlank(text[from])) ++from;
+    const std::size_t at = from < end ? entryStart(text, from, end) : std::string::npos;
+    if (at != std::string::npos) AddEntry(list, text, at, end, false);
+    start = end + 1;
+  }
+}
+
+// .xspf: the entries are the <location> elements, URI references.
+void FindXspfEntries(Playlist* list) {
+  const std::string& text = list->text;
+  const std::string open = "<location>", close = "</location>";
+  for (std::size_t at = text.find(open); at != std::string::npos; at = text.find(open, at)) {
+    const std::size_t from = at + open.size(), to = text.find(close, from);
+    if (to == std::string::npos) break;
+    AddEntry(list, text, from, to, true);
+    at = to + close.size();
+  }
+}
+
+std::string Hex64(std::uint64_t value) {
+  std::string hex(16, '0');
+  for (int i = 15; i >= 0; --i, value >>= 4) hex[i] = "0123456789abcdef"[value & 15];
+  return hex;
+}
+
+// The folder of the copies of one list: named after the list's path, so a
+// list played again replaces its own copy and two lists of one name do not
+// meet.
+std::string CopyFolderName(const std::string& windowsPath) {
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (char c : platform::Sys().LowerCase(windowsPath)) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ull;
+  }
+  return "list-" + Hex64(hash);
+}
+
+// Removes the copies in `folder` (Windows view, trailing backslash) that
+// were last written more than a day before `now`, and their emptied folders.
+void RemoveOldCopies(const std::string& folder, std::uint64_t now) {
+  auto& sys = platform::Sys();
+  for (const platform::FoundFile& copies : sys.FindFiles(folder + "list-*")) {
+    if (!copies.directory) continue;
+    const std::string copyFolder = folder + copies.name;
+    for (const platform::FoundFile& copy : sys.FindFiles(copyFolder + "\\*")) {
+      if (copy.directory || now < copy.writeTime || now - copy.writeTime <= kCopyLifetime) continue;
+      sys.DeleteFileAt(copyFolder + "\\" + copy.name);
+    }
+    sys.RemoveFolder(copyFolder);  // only an empty one goes
+  }
+}
+
+}  // namespace
+
+bool IsPlaylistName(const std::string& path) {
+  const std::string extension = Extension(path);
+  return extension == ".m3u" || extension == ".m3u8" || extension == ".pls" || extension == ".xspf";
+}
+
+std::optional<Playlist> ReadPlaylist(const std::string& windowsPath) {
+  auto& sys = platform::Sys();
+  std::string bytes;
+  if (!IsPlaylistName(windowsPath) || !sys.ReadWholeFile(windowsPath, kMaxListBytes, &bytes))
+    return std::nullopt;
+  Playlist list;
+  const std::size_t slash = windowsPath.find_last_of("\\/");
+  list.folder = slash == std::string::npos ? std::string() : windowsPath.substr(0, slash);
+  list.name = windowsPath.substr(slash == std::string::npos ? 0 : slash + 1);
+  if (bytes.rfind(kUtf8Mark, 0) == 0) {
+    list.encoding = PlaylistEncoding::kUtf8WithMark;
+    list.text = bytes.substr(3);
+  } else if (bytes.rfind(kUtf16LeMark, 0) == 0) {
+    list.encoding = PlaylistEncoding::kUtf16Le;
+    list.text = sys.DecodeText(bytes.substr(2), platform::TextEncoding::kUtf16Le);
+  } else if (platform::IsValidUtf8(bytes)) {
+    list.encoding = PlaylistEncoding::kUtf8;
+    list.text = bytes;
+  } else {
+    list.encoding = PlaylistEncoding::kAnsi;
+    list.text = sys.DecodeText(bytes, platform::TextEncoding::kAnsi);
+  }
+  const std::string extension = Extension(windowsPath);
+  if (extension == ".xspf")
+    FindXspfEntries(&list);
+  else
+    FindLineEntries(&list, extension == ".pls" ? PlsEntry : M3uEntry);
+  if (list.entries.empty()) return std::nullopt;
+  return list;
+}
+
+std::string PlaylistCopyBytes(const Playlist& list, const std::vector<std::string>& unixPaths) {
+  std::string text = list.text;
+  for (std::size_t i = list.entries.size(); i-- > 0;) {
+    const PlaylistEntry& entry = list.entries[i];
+    const std::string& path = unixPaths[i];
+    text.replace(entry.at, entry.length, (entry.asUrl ? FileUrlOf(path) : path) + entry.suffix);
+  }
+  auto& sys = platform::Sys();
+  std::string bytes;
+  switch (list.encoding) {
+    case PlaylistEncoding::kUtf8:
+      return text;
+    case PlaylistEncoding::kUtf8WithMark:
+      return kUtf8Mark + text;
+    case PlaylistEncoding::kUtf16Le:
+      sys.EncodeText(text, platform::TextEncoding::kUtf16Le, &bytes);
+      return kUtf16LeMark + bytes;
+    case PlaylistEncoding::kAnsi:
+      if (sys.EncodeText(text, platform::TextEncoding::kAnsi, &bytes)) return bytes;
+      // A Unix path the code page cannot spell: the whole copy in UTF-8,
+      // marked as such, which the player reads as well.
+      sys.Trace("the copy of " + list.name + " is written in UTF-8: the code page cannot spell it");
+      return kUtf8Mark + text;
+  }
+  return text;
+}
+
+std::string WritePlaylistCopy(const Playlist& list, const std::string& windowsPath,
+                              const std::string& bytes) {
+  auto& sys = platform::Sys();
+  const std::string folder = WindowsPrivateFolder();
+  const std::string copyFolder = CopyFolderName(windowsPath);
+  MakeFolders(folder + copyFolder);
+  const std::string copy = folder + copyFolder + "\\" + list.name;
+  if (!sys.ReplaceWholeFile(copy, bytes)) {
+    sys.Trace("cannot write a copy of " + windowsPath + ": the player gets the list as it is");
+    return std::string();
+  }
+  const std::vector<platform::FoundFile> written = sys.FindFiles(copy);
+  if (!written.empty()) RemoveOldCopies(folder, written[0].writeTime);
+  const std::string unixCopy = UnixPrivateFolder() + "/" + copyFolder + "/" + list.name;
+  sys.Trace("playlist " + windowsPath + " translated into " + unixCopy);
+  return unixCopy;
+}
+
+}  // namespace modrik
