@@ -62,7 +62,6 @@ bool IsUrl(const std::string& word);
 std::string PercentDecoded(const std::string& text);
 // Every byte but letters, digits, "-._~" and "/" as "%XX", as the player
 // writes its URLs.
-std::string PercentEncoded(const std::string& path);
 // The file: URL of a Unix path.
 std::string FileUrlOf(const std::string& unixPath);
 // A file: URL of a Windows path (file:///C:/..., file://localhost/C:/...):

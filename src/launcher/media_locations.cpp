@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "launcher/launcher.h"
+#include "winebridge/winebridge.h"
 
 namespace modrik {
 
@@ -15,22 +16,10 @@ int HexValue(char c) {
   return -1;
 }
 
-bool StartsWithNoCase(const std::string& text, std::size_t at, const std::string& start) {
-  if (text.size() - at < start.size()) return false;
-  for (std::size_t i = 0; i < start.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(text[at + i])) != start[i]) return false;
-  return true;
-}
-
-bool IsDriveAt(const std::string& text, std::size_t at) {
-  return text.size() >= at + 2 && std::isalpha(static_cast<unsigned char>(text[at])) &&
-         text[at + 1] == ':';
-}
-
 }  // namespace
 
 bool IsDrivePath(const std::string& word) {
-  return IsDriveAt(word, 0) && word.size() >= 3 && (word[2] == '\\' || word[2] == '/');
+  return HasDriveLetter(word) && word.size() >= 3 && (word[2] == '\\' || word[2] == '/');
 }
 
 bool IsRelativeName(const std::string& word) {
@@ -70,32 +59,15 @@ std::string PercentDecoded(const std::string& text) {
   return decoded;
 }
 
-std::string PercentEncoded(const std::string& path) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string encoded;
-  for (char c : path) {
-    const unsigned char byte = c;
-    if (std::isalnum(byte) || byte == '-' || byte == '.' || byte == '_' || byte == '~' ||
-        byte == '/') {
-      encoded += c;
-    } else {
-      encoded += '%';
-      encoded += kHex[byte >> 4];
-      encoded += kHex[byte & 15];
-    }
-  }
-  return encoded;
-}
-
-std::string FileUrlOf(const std::string& unixPath) { return "file://" + PercentEncoded(unixPath); }
+std::string FileUrlOf(const std::string& unixPath) { return "file://" + PercentEncoded(unixPath, "/"); }
 
 WindowsFileUrl ParseWindowsFileUrl(const std::string& word) {
   WindowsFileUrl url;
-  if (!StartsWithNoCase(word, 0, "file://")) return url;
+  if (!StartsWithNoCase(word, "file://")) return url;
   std::size_t at = 7;
-  if (StartsWithNoCase(word, at, "localhost/")) at += 9;
+  if (StartsWithNoCase(word.substr(at), "localhost/")) at += 9;
   if (at < word.size() && word[at] == '/') ++at;
-  if (!IsDriveAt(word, at)) return url;
+  if (!HasDriveLetter(word.substr(at))) return url;
   // A query or fragment stays as the caller wrote it: no Windows file name
   // holds "?", and "#" starts the player's title and chapter.
   const std::size_t end = word.find_first_of("?#", at);
@@ -109,10 +81,10 @@ DiscAddress ParseDiscAddress(const std::string& word) {
   DiscAddress disc;
   for (const char* scheme : {"dvd", "vcd", "cdda", "bluray"}) {
     const std::string start = std::string(scheme) + "://";
-    if (!StartsWithNoCase(word, 0, start)) continue;
+    if (!StartsWithNoCase(word, start)) continue;
     std::size_t at = start.size();
     if (at < word.size() && word[at] == '/') ++at;
-    if (!IsDriveAt(word, at)) return disc;
+    if (!HasDriveLetter(word.substr(at))) return disc;
     const std::size_t end = word.find('#', at);
     disc.scheme = word.substr(0, start.size());
     disc.drive = word.substr(at, 2);

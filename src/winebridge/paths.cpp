@@ -49,6 +49,23 @@ bool Holds(const std::string& text, const char* part) { return text.find(part) !
 
 }  // namespace
 
+std::string PercentEncoded(const std::string& text, const std::string& alsoKept) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' ||
+        b == '.' || b == '_' || b == '~' || alsoKept.find(c) != std::string::npos) {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 0xF];
+    }
+  }
+  return out;
+}
+
 std::string DosdevicesFolder() { return PrefixFolder() + "/dosdevices/"; }
 
 std::string DriveListingCommand() {
@@ -178,24 +195,6 @@ std::string CanonicalWindowsPath(const std::string& path) {
   if (IsNetworkPath(full)) return WithRealNames(full, 2);
   if (HasDriveLetter(full) && full.size() >= 3 && full[2] == '\\') return WithRealNames(full, 3);
   return full;
-}
-
-// Every byte but letters, digits and "-._~" as %XX, as a URL's path holds it.
-std::string PercentEncoded(const std::string& text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (char c : text) {
-    const auto b = static_cast<unsigned char>(c);
-    if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' ||
-        b == '.' || b == '_' || b == '~') {
-      out += c;
-    } else {
-      out += '%';
-      out += kHex[b >> 4];
-      out += kHex[b & 0xF];
-    }
-  }
-  return out;
 }
 
 // \\server\share\...: through Wine's dosdevices/unc folder when the share

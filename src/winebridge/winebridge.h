@@ -21,6 +21,9 @@ std::string UserName();  // value of USERNAME, empty when unset
 bool StartsWithNoCase(const std::string& text, const std::string& lowerStart);
 // True when the text begins with a drive letter and a colon.
 bool HasDriveLetter(const std::string& path);
+// Every byte but letters, digits, "-._~" and those of alsoKept as %XX, as
+// a URL holds it.
+std::string PercentEncoded(const std::string& text, const std::string& alsoKept = "");
 // The Unix path an NT path of Wine's names: "\??\Z:\..." and
 // "\??\unix\..." directly, any other drive as Wine finds it; empty when
 // it names none.
