@@ -214,35 +214,38 @@ TEST_F(RealPlayer, WindowsSpellingsOfTheFileReachThePlayer) {
   ExpectPlayerHoldsTheVideo({"\\\\?\\C:\\media\\" + kVideo});
 }
 
-// A file: URL of the video, percent-encoded as Windows programs write it.
-TEST_F(RealPlayer, FileUrlReachesThePlayer) {
-  ExpectPlayerHoldsTheVideo({"file:///C:/media/%D0%A4%D0%B8%D0%BB%D1%8C%D0%BC%20&%20%C3%A9t%C3%A9%20(2026).mp4"});
-}
-
-// A playlist saved on Windows (UTF-8 with its mark, CR LF) whose entry is
-// the video's C:\ path.
-TEST_F(RealPlayer, PlaylistOfWindowsPathsReachesThePlayer) {
+// Command lines Windows callers build: a file: URL percent-encoded as
+// Windows programs write it; a playlist saved on Windows (UTF-8 with its
+// mark, CR LF) whose entry is the video's C:\ path; a torrent streamer's
+// quoted option value with quotes inside; an option only the player's
+// Windows build knows (left out) before a subtitle file (translated).
+TEST_F(RealPlayer, CallersCommandLinesReachThePlayer) {
+  const std::string title = "\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC";  // Фильм
   ASSERT_TRUE(WriteFile(DriveC() + "/media/My list.m3u",
                         "\xEF\xBB\xBF#EXTM3U\r\n#EXTINF:60,Film\r\nC:\\media\\" + kVideo + "\r\n"));
-  ExpectPlayerHoldsTheVideo({"C:\\media\\My list.m3u"});
-}
-
-// A torrent streamer's line: a quoted option value with quotes inside.
-TEST_F(RealPlayer, QuotedOptionValueReachesThePlayerWithTheFile) {
-  std::string out;
-  ExpectPlayerHoldsTheVideo(
-      {"--play-and-exit", "--quiet", "--meta-title=\"\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC\"", "C:\\media\\" + kVideo}, &out);
-  EXPECT_NE(out.find("\narg --meta-title=\"\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC\"\n"), std::string::npos) << out;
-}
-
-// An option only the player's Windows build knows is left out; a subtitle
-// file's value is translated.
-TEST_F(RealPlayer, WindowsOnlyOptionAndSubtitleFileReachThePlayerRight) {
   ASSERT_TRUE(WriteFile(DriveC() + "/media/a.srt", "1\r\n00:00:00,000 --> 00:00:50,000\r\nmodrik\r\n"));
-  std::string out;
-  ExpectPlayerHoldsTheVideo({"--rc-quiet", "--sub-file=C:\\media\\a.srt", "C:\\media\\" + kVideo}, &out);
-  EXPECT_NE(out.find("\narg --sub-file=" + DriveC() + "/media/a.srt\n"), std::string::npos) << out;
-  EXPECT_EQ(out.find("rc-quiet"), std::string::npos) << out;
+  const struct {
+    std::vector<std::string> args;
+    std::string argPassed, textAbsent;
+  } rows[] = {
+      {{"file:///C:/media/%D0%A4%D0%B8%D0%BB%D1%8C%D0%BC%20&%20%C3%A9t%C3%A9%20(2026).mp4"}, "", ""},
+      {{"C:\\media\\My list.m3u"}, "", ""},
+      {{"--play-and-exit", "--quiet", "--meta-title=\"" + title + "\"", "C:\\media\\" + kVideo},
+       "--meta-title=\"" + title + "\"", ""},
+      {{"--rc-quiet", "--sub-file=C:\\media\\a.srt", "C:\\media\\" + kVideo},
+       "--sub-file=" + DriveC() + "/media/a.srt", "rc-quiet"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args.front());
+    std::string out;
+    ExpectPlayerHoldsTheVideo(row.args, &out);
+    if (!row.argPassed.empty()) {
+      EXPECT_NE(out.find("\narg " + row.argPassed + "\n"), std::string::npos) << out;
+    }
+    if (!row.textAbsent.empty()) {
+      EXPECT_EQ(out.find(row.textAbsent), std::string::npos) << out;
+    }
+  }
 }
 
 }  // namespace
