@@ -164,7 +164,9 @@ TEST_F(Robustness, HostileNamesOnEveryWayToTheHostShell) {
   ExpectCleanEndWithoutBox(d);
   NativePlayerRecord got = NativePlayerStart();
   EXPECT_EQ(got.args, Args({"-f", dir_.Host(file)}));
-  if (got.args.size() == 2) EXPECT_EQ(ReadFile(got.args[1]), "m");
+  if (got.args.size() == 2) {
+    EXPECT_EQ(ReadFile(got.args[1]), "m");
+  }
 
   // The file-manager icon commands named the executable and its desktop
   // entry; the entry exists for this executable.
