@@ -18,4 +18,8 @@ std::string ExecutableFolder();
 // missing data folder). True when the folder is there afterwards.
 bool MakeFolders(const std::string& folder);
 
+// The value of a hexadecimal digit (either case), or -1 for any other
+// character.
+int HexDigitValue(char c);
+
 }  // namespace modrik

@@ -27,4 +27,11 @@ bool MakeFolders(const std::string& folder) {
   return sys.CreatePrivateFolder(path) || sys.FolderExists(path);
 }
 
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 }  // namespace modrik

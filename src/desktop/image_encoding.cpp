@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "common/common.h"
 #include "desktop/desktop.h"
 #include "platform/platform.h"
 
@@ -11,13 +12,6 @@ namespace modrik {
 namespace {
 
 constexpr int kStatusInvalidParameter = 2;
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 }  // namespace
 
@@ -39,7 +33,7 @@ bool ClsidFromText(const std::string& text, std::uint8_t clsid[16]) {
       text[14] != '-' || text[19] != '-' || text[24] != '-')
     return false;
   for (int i = 0; i < 16; ++i) {
-    const int high = HexValue(text[kDigits[i]]), low = HexValue(text[kDigits[i] + 1]);
+    const int high = HexDigitValue(text[kDigits[i]]), low = HexDigitValue(text[kDigits[i] + 1]);
     if (high < 0 || low < 0) return false;
     clsid[i] = static_cast<std::uint8_t>(high << 4 | low);
   }

@@ -60,9 +60,8 @@ std::string InFolder(const std::string& folder, const std::string& name);
 bool IsUrl(const std::string& word);
 // "%XX" escapes decoded; a "%" without two hex digits stays as it is.
 std::string PercentDecoded(const std::string& text);
-// Every byte but letters, digits, "-._~" and "/" as "%XX", as the player
-// writes its URLs.
-// The file: URL of a Unix path.
+// The file: URL of a Unix path: every byte but letters, digits, "-._~" and
+// "/" as "%XX", as the player writes its URLs.
 std::string FileUrlOf(const std::string& unixPath);
 // A file: URL of a Windows path (file:///C:/..., file://localhost/C:/...):
 // the path, decoded, and what follows it ("?..." or "#..."). The path is

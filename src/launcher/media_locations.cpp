@@ -2,21 +2,11 @@
 // URLs, file: URLs of Windows paths and the addresses of disc drives.
 #include <cctype>
 
+#include "common/common.h"
 #include "launcher/launcher.h"
 #include "winebridge/winebridge.h"
 
 namespace modrik {
-
-namespace {
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
 
 bool IsDrivePath(const std::string& word) {
   return HasDriveLetter(word) && word.size() >= 3 && (word[2] == '\\' || word[2] == '/');
@@ -48,9 +38,9 @@ bool IsUrl(const std::string& word) {
 std::string PercentDecoded(const std::string& text) {
   std::string decoded;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-        HexValue(text[i + 2]) >= 0) {
-      decoded += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+    if (text[i] == '%' && i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 &&
+        HexDigitValue(text[i + 2]) >= 0) {
+      decoded += static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2]));
       i += 2;
     } else {
       decoded += text[i];

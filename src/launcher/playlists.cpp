@@ -6,6 +6,7 @@
 // list's name, encoding and line ends, comments, and entries that are URLs.
 // The original is never touched.
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 
 #include "common/common.h"
@@ -45,16 +46,6 @@ void Trim(const std::string& text, std::size_t* from, std::size_t* to) {
   while (*to > *from && IsBlank(text[*to - 1])) --*to;
 }
 
-std::string Utf8Of(char32_t c) {
-  std::string text;
-  if (c < 0x80) return std::string(1, static_cast<char>(c));
-  const int tail = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
-  static const unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
-  text += static_cast<char>(kLead[tail] | (c >> (6 * tail)));
-  for (int k = tail - 1; k >= 0; --k) text += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
-  return text;
-}
-
 // The five named entities and the character references of XML.
 std::string XmlUnescaped(const std::string& text) {
   static const std::pair<const char*, char> kNamed[] = {
@@ -77,7 +68,7 @@ std::string XmlUnescaped(const std::string& text) {
       const unsigned long code =
           std::strtoul(text.substr(digits, semicolon - digits).c_str(), nullptr, hex ? 16 : 10);
       if (code > 0 && code <= 0x10FFFF) {
-        out += Utf8Of(static_cast<char32_t>(code));
+        out += platform::Utf8OfCodePoint(static_cast<char32_t>(code));
         i = semicolon;
         continue;
       }
@@ -165,12 +156,6 @@ void FindXspfEntries(Playlist* list) {
   }
 }
 
-std::string Hex64(std::uint64_t value) {
-  std::string hex(16, '0');
-  for (int i = 15; i >= 0; --i, value >>= 4) hex[i] = "0123456789abcdef"[value & 15];
-  return hex;
-}
-
 // The folder of the copies of one list: named after the list's path, so a
 // list played again replaces its own copy and two lists of one name do not
 // meet.
@@ -180,7 +165,9 @@ std::string CopyFolderName(const std::string& windowsPath) {
     hash ^= static_cast<unsigned char>(c);
     hash *= 1099511628211ull;
   }
-  return "list-" + Hex64(hash);
+  char name[22];
+  std::snprintf(name, sizeof(name), "list-%016llx", static_cast<unsigned long long>(hash));
+  return name;
 }
 
 // Removes the copies in `folder` (Windows view, trailing backslash) that

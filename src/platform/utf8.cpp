@@ -51,4 +51,13 @@ std::string Utf8Left(const std::string& text, std::size_t count) {
   return text.substr(0, at);
 }
 
+std::string Utf8OfCodePoint(char32_t c) {
+  if (c < 0x80) return std::string(1, static_cast<char>(c));
+  const int tail = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+  static const unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
+  std::string text(1, static_cast<char>(kLead[tail] | (c >> (6 * tail))));
+  for (int k = tail - 1; k >= 0; --k) text += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
+  return text;
+}
+
 }  // namespace platform
