@@ -67,7 +67,9 @@ std::string XmlUnescaped(const std::string& text) {
       const std::size_t digits = i + (hex ? 3 : 2);
       const unsigned long code =
           std::strtoul(text.substr(digits, semicolon - digits).c_str(), nullptr, hex ? 16 : 10);
-      if (code > 0 && code <= 0x10FFFF) {
+      // A character's number: not 0, not a UTF-16 surrogate, not beyond
+      // Unicode; anything else stays as it is written.
+      if (code > 0 && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF)) {
         out += platform::Utf8OfCodePoint(static_cast<char32_t>(code));
         i = semicolon;
         continue;

@@ -325,10 +325,12 @@ TEST_F(UnixPlayerStart, PlaylistsOfWindowsPathsReachThePlayerAsTranslatedCopies)
       {"mix.xspf",
        "<trackList><track><location>file:///C:/My%20Music/a.mp3</location><title>C:\\a</title></track>\n"
        "<track><location>sub/b%20&amp;c.mp3</location></track><track><location>C:\\d&#233;.mp3</location>"
-       "</track><track><location>http://x/s</location></track></trackList>\n",
+       "</track><track><location>C:\\e&#xD800;.mp3</location></track><track><location>http://x/s</location>"
+       "</track></trackList>\n",
        "<trackList><track><location>file://" + c + "My%20Music/a.mp3</location><title>C:\\a</title></track>\n"
        "<track><location>file://" + c + "Lists/sub/b%20%26c.mp3</location></track><track><location>file://" + c +
-           "d%C3%A9.mp3</location></track><track><location>http://x/s</location></track></trackList>\n"},
+           "d%C3%A9.mp3</location></track><track><location>file://" + c +
+           "e%26%23xD800%3B.mp3</location></track><track><location>http://x/s</location></track></trackList>\n"},
   };
   std::vector<std::string> copies;
   for (const Row& row : rows) {
