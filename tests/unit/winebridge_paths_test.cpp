@@ -55,10 +55,7 @@ TEST(DriveListing, SingleLinesAndDegenerateListings) {
   EXPECT_EQ(modrik::ParseDriveListing("c:\0../drive_c\0z:\0/\0"s), Entries());
   // Upper-case names are not the c and z links, and are kept as listed.
   EXPECT_EQ(modrik::ParseDriveListing("D:\0/Media/CDROM\0"s), Entries({"D:/Media/CDROM"}));
-}
-
-// Every target arrives exactly as the host holds it, whatever it holds.
-TEST(DriveListing, TargetsAreExact) {
+  // Every target arrives exactly as the host holds it, whatever it holds.
   EXPECT_EQ(modrik::ParseDriveListing("i:\0/mnt/a -> b\0j:\0/mnt/two\nlines\0k:\0/mnt/'q' \"dq\" \0"
                                       "l:\0/mnt/a::b\0m:\0 lead\0"s),
             Entries({"i:/mnt/a -> b", "j:/mnt/two\nlines", "k:/mnt/'q' \"dq\" ", "l:/mnt/a::b", "m: lead"}));
