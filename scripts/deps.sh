@@ -3,7 +3,8 @@
 # the host compiler and GoogleTest, the mingw-w64 cross compiler, Wine,
 # a virtual X display, D-Bus with GVfs, GLib's Python bindings, and the real
 # player and ffmpeg (for the test that plays a real video with it), and
-# debootstrap for the Debian 13 root of the Wine 10 tests.
+# debootstrap for the Debian 13 root of the Wine 10 tests; the YAML and JSON
+# readers of the front-ends' files.
 set -euo pipefail
 
 need=()
@@ -27,7 +28,7 @@ have_cmd pgrep || need+=(procps)
 have_cmd debootstrap || need+=(debootstrap)
 have_cmd unshare || need+=(util-linux)
 have_cmd ip || need+=(iproute2)
-for pkg in libgtest-dev libgmock-dev gvfs gvfs-daemons python3-gi gir1.2-glib-2.0; do
+for pkg in libgtest-dev libgmock-dev libyaml-cpp-dev nlohmann-json3-dev gvfs gvfs-daemons python3-gi gir1.2-glib-2.0; do
   have_pkg "$pkg" || need+=("$pkg")
 done
 
