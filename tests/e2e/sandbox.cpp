@@ -1,0 +1,256 @@
+// The sandbox imitations: a bubblewrap root made of the host's folders, less
+// the host's player, plus each sandbox's own marks, bus and channel.
+#include "sandbox.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <chrono>
+#include <thread>
+
+namespace e2e {
+
+namespace {
+
+const char kSpawn[] = "/usr/libexec/flatpak-xdg-utils/flatpak-spawn";
+const char kXdgOpen[] = "/usr/libexec/flatpak-xdg-utils/xdg-open";
+const char kSessionHelper[] = "/usr/libexec/flatpak-session-helper";
+
+std::string StandIn(const std::string& name) {
+  return std::string(MODRIK_SOURCE_DIR_PATH) + "/tests/e2e/sandbox/" + name;
+}
+
+std::vector<std::string> SortedNames(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(folder.c_str())) {
+    while (dirent* e = readdir(d))
+      if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Each entry of a host folder, as it is, at the same place inside.
+void BindEntries(const std::string& folder, const std::vector<std::string>& except, std::vector<std::string>& args) {
+  args.insert(args.end(), {"--dir", folder});
+  for (const std::string& name : SortedNames(folder)) {
+    if (std::find(except.begin(), except.end(), name) != except.end()) continue;
+    const std::string path = folder + "/" + name;
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) continue;
+    if (S_ISLNK(st.st_mode)) {
+      char target[4096];
+      const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+      if (n <= 0) continue;
+      args.insert(args.end(), {"--symlink", std::string(target, n), path});
+    } else {
+      args.insert(args.end(), {S_ISDIR(st.st_mode) ? "--bind" : "--ro-bind", path, path});
+    }
+  }
+}
+
+bool WaitFor(const std::string& path, int timeoutMs) {
+  for (int waited = 0; waited < timeoutMs; waited += 20) {
+    if (Exists(path)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+}  // namespace
+
+const std::vector<SandboxKind>& SandboxKinds() {
+  static const std::vector<SandboxKind> kinds = {
+      // Lutris's Flatpak: the home, and the permission to start host commands.
+      {"flatpak_host", Channel::kFlatpakSpawn, "net.lutris.Lutris", true, "flatpak", {}},
+      // Bottles' (and Heroic's) Flatpak as installed: neither.
+      {"flatpak", Channel::kPortal, "com.usebottles.bottles", false, "flatpak", {}},
+      // Proton in Steam's container, with Steam's launcher service.
+      {"steam", Channel::kLaunchClient, "", true, "pressure-vessel",
+       {"PRESSURE_VESSEL_RUNTIME=sniper", "STEAM_COMPAT_CLIENT_INSTALL_PATH=/home/steam-root",
+        "STEAM_COMPAT_DATA_PATH=/home/steam-root/steamapps/compatdata/620", "SRT_LAUNCHER_SERVICE_ALONGSIDE_STEAM=1"}},
+      // Proton in the same container started by umu-launcher: no service.
+      {"umu", Channel::kPortal, "", true, "pressure-vessel",
+       {"PRESSURE_VESSEL_RUNTIME=sniper", "STEAM_COMPAT_DATA_PATH=/home/umu/Games/umu", "UMU_ID=umu-0"}},
+      // Wine from a Snap.
+      {"snap", Channel::kPortal, "", true, "", {"SNAP=/snap/wine-platform/7", "SNAP_NAME=wine-platform"}},
+  };
+  return kinds;
+}
+
+std::string SandboxMissing() {
+  for (const char* tool : {"/usr/bin/bwrap", kSpawn, kXdgOpen, kSessionHelper, "/usr/bin/dbus-daemon"})
+    if (access(tool, X_OK) != 0) return std::string(tool) + " is missing (scripts/deps.sh installs it)";
+  return "";
+}
+
+Sandbox::Sandbox(const SandboxKind& kind) : kind_(kind) {
+  Wine& wine = Wine::Get();
+  dir_ = "/var/tmp/mdk-sandbox-" + wine.User() + "/" + kind.name;
+  bus_ = dir_ + "/bus";
+  hostOnly_ = wine.Home() + "/.mdk-sandbox/host-only";
+  prefix_ = kind.home ? wine.Home() + "/.mdk-sandbox/" + kind.name + "/pfx"
+                      : wine.Home() + "/.var/app/" + kind.flatpakId + "/data/mdk-pfx";
+  if (!(error_ = SandboxMissing()).empty()) return;
+  RemoveTree(dir_);
+  MakeDirs(dir_);
+  MakeDirs(hostOnly_);
+  // The sandbox's own prefix: a wineserver of its own, the suite's untouched.
+  RemoveTree(prefix_);
+  MakeDirs(prefix_.substr(0, prefix_.rfind('/')));
+  RunResult copy = RunProcess({"cp", "-al", wine.Prefix(), prefix_}, wine.Environment(), dir_ + "/copy", 60000);
+  for (const char* name : {"system.reg", "user.reg", "userdef.reg", ".update-timestamp"})
+    RunProcess({"cp", "--remove-destination", wine.Prefix() + "/" + name, prefix_ + "/" + name}, wine.Environment(),
+               dir_ + "/copy-reg", 30000);
+  if (!copy.started || copy.exitCode != 0) {
+    error_ = "the prefix could not be copied: " + copy.err;
+    return;
+  }
+  std::string info = std::string("[Application]\nname=") + kind.flatpakId +
+                     "\nruntime=runtime/org.freedesktop.Platform/x86_64/23.08\n\n[Context]\nshared=network;ipc;\n"
+                     "sockets=x11;pulseaudio;\nfilesystems=" + (kind.home ? "home;" : "xdg-download;") + "\n";
+  if (kind.channel == Channel::kFlatpakSpawn) info += "\n[Session Bus Policy]\norg.freedesktop.Flatpak=talk\n";
+  WriteFile(dir_ + "/flatpak-info", info);
+  WriteFile(dir_ + "/container-manager", std::string(kind.manager) + "\n");
+  if (!StartServices() && error_.empty()) error_ = "the sandbox's services did not start";
+}
+
+Sandbox::~Sandbox() {
+  if (!prefix_.empty() && Exists(prefix_)) Run({"wineserver", "-k"}, 30000);
+  for (int pid : pids_) kill(pid, SIGTERM);
+  for (int pid : pids_) waitpid(pid, nullptr, 0);
+  RemoveTree(prefix_);
+}
+
+int Sandbox::Background(const std::vector<std::string>& argv, const std::string& log) {
+  std::vector<std::string> env = Wine::Get().Environment({"DBUS_SESSION_BUS_ADDRESS=unix:path=" + bus_});
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int in = open("/dev/null", O_RDONLY);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(out, 2);
+    std::vector<char*> args, envp;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+    execve(args[0], args.data(), envp.data());
+    _exit(127);
+  }
+  if (pid > 0) pids_.push_back(pid);
+  return pid;
+}
+
+bool Sandbox::StartServices() {
+  // A bus of the sandbox's own that starts no service on demand: only what
+  // the sandbox offers answers there.
+  WriteFile(dir_ + "/bus.conf",
+            "<busconfig><type>session</type><listen>unix:path=" + bus_ + "</listen><auth>EXTERNAL</auth>"
+            "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+            "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
+  if (Background({"/usr/bin/dbus-daemon", "--config-file=" + dir_ + "/bus.conf", "--nofork"}, dir_ + "/bus.log") <= 0 ||
+      !WaitFor(bus_, 10000)) {
+    error_ = "no session bus: " + ReadFile(dir_ + "/bus.log").value_or("");
+    return false;
+  }
+  if (kind_.channel == Channel::kPortal) {
+    Background({"/usr/bin/python3", StandIn("portal.py"), dir_ + "/portal.rec"}, dir_ + "/portal.log");
+    if (!WaitFor(dir_ + "/READY", 10000)) {
+      error_ = "the portal stand-in did not start: " + ReadFile(dir_ + "/portal.log").value_or("");
+      return false;
+    }
+    return true;
+  }
+  // Flatpak's own session helper serves flatpak-spawn --host, and behind the
+  // launch client stand-in it is Steam's launcher service.
+  Background({kSessionHelper}, dir_ + "/helper.log");
+  RunResult wait = RunProcess({"gdbus", "wait", "--session", "--timeout", "10", "org.freedesktop.Flatpak"},
+                              Wine::Get().Environment({"DBUS_SESSION_BUS_ADDRESS=unix:path=" + bus_}),
+                              dir_ + "/helper-wait", 15000);
+  if (wait.exitCode != 0) error_ = "flatpak-session-helper did not start: " + ReadFile(dir_ + "/helper.log").value_or("");
+  return wait.exitCode == 0;
+}
+
+std::vector<std::string> Sandbox::BwrapArgs() const {
+  const std::string home = Wine::Get().Home();
+  const bool flatpak = *kind_.flatpakId != 0;
+  std::vector<std::string> a = {"bwrap"};
+  // The host's root folder by folder, so that nothing made for the sandbox
+  // lands on the host.
+  for (const std::string& name : SortedNames("/")) {
+    const std::string path = "/" + name;
+    struct stat st;
+    if (name == "old_root" || name == "lost+found" || lstat(path.c_str(), &st) != 0) continue;
+    if (name == "proc") a.insert(a.end(), {"--proc", "/proc"});
+    else if (name == "dev") a.insert(a.end(), {"--dev-bind", "/dev", "/dev"});
+    else if (name == "tmp" && flatpak) {
+      // A Flatpak's own /tmp, with the X server's socket and key.
+      a.insert(a.end(), {"--tmpfs", "/tmp", "--bind", "/tmp/.X11-unix", "/tmp/.X11-unix"});
+      const char* xauth = std::getenv("XAUTHORITY");
+      if (xauth && std::string(xauth).rfind("/tmp/", 0) == 0) a.insert(a.end(), {"--ro-bind", xauth, xauth});
+    }
+    else if (name == "run") a.insert(a.end(), {"--tmpfs", "/run"});
+    else if (name == "var") a.insert(a.end(), {"--tmpfs", "/var", "--bind", "/var/tmp", "/var/tmp"});
+    else if (name == "usr") {
+      BindEntries("/usr", {"bin", "local"}, a);
+      // A /usr without the host's player, and the sandbox's own tools first.
+      BindEntries("/usr/bin", {"vlc", "cvlc", "nvlc", "qvlc", "rvlc", "svlc"}, a);
+      a.insert(a.end(), {"--dir", "/usr/local/bin"});
+    } else if (S_ISLNK(st.st_mode)) {
+      char target[4096];
+      const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+      if (n > 0) a.insert(a.end(), {"--symlink", std::string(target, n), path});
+    } else {
+      a.insert(a.end(), {S_ISDIR(st.st_mode) ? "--bind" : "--ro-bind", path, path});
+    }
+  }
+  if (!kind_.home) {
+    const std::string own = home + "/.var/app/" + kind_.flatpakId;
+    a.insert(a.end(), {"--tmpfs", home, "--bind", own, own});
+  } else {
+    a.insert(a.end(), {"--tmpfs", hostOnly_});
+  }
+  std::string busInside = bus_;
+  if (flatpak) {
+    busInside = "/run/flatpak/bus";
+    a.insert(a.end(), {"--ro-bind", dir_ + "/flatpak-info", "/.flatpak-info", "--bind", bus_, busInside,
+                       "--ro-bind", kSpawn, "/usr/local/bin/flatpak-spawn", "--setenv", "container", "flatpak",
+                       "--setenv", "FLATPAK_ID", kind_.flatpakId});
+  }
+  if (*kind_.manager)
+    a.insert(a.end(), {"--ro-bind", dir_ + "/container-manager", "/run/host/container-manager"});
+  if (std::string(kind_.manager) == "pressure-vessel") a.insert(a.end(), {"--ro-bind", "/usr", "/run/host/usr"});
+  if (std::string(kind_.name) == "snap") a.insert(a.end(), {"--ro-bind", "/usr", "/var/lib/snapd/hostfs/usr"});
+  if (kind_.channel == Channel::kPortal) a.insert(a.end(), {"--ro-bind", kXdgOpen, "/usr/local/bin/xdg-open"});
+  if (kind_.channel == Channel::kLaunchClient)
+    a.insert(a.end(), {"--ro-bind", StandIn("steam-runtime-launch-client"), "/usr/local/bin/steam-runtime-launch-client",
+                       "--setenv", "MDK_LAUNCH_RECORD", dir_ + "/launch.rec"});
+  a.insert(a.end(), {"--setenv", "DBUS_SESSION_BUS_ADDRESS", "unix:path=" + busInside, "--setenv", "PATH",
+                     "/usr/local/bin:/usr/bin:/bin"});
+  for (const std::string& v : kind_.variables) a.insert(a.end(), {"--setenv", v.substr(0, v.find('=')), v.substr(v.find('=') + 1)});
+  a.push_back("--");
+  return a;
+}
+
+RunResult Sandbox::Run(const std::vector<std::string>& argv, int timeoutMs, const std::vector<std::string>& env) {
+  static int runs = 0;
+  std::vector<std::string> all = BwrapArgs();
+  all.insert(all.end(), argv.begin(), argv.end());
+  std::vector<std::string> overrides = {"WINEPREFIX=" + prefix_};
+  overrides.insert(overrides.end(), env.begin(), env.end());
+  return RunProcess(all, Wine::Get().Environment(overrides), dir_ + "/run-" + std::to_string(++runs), timeoutMs);
+}
+
+std::string Sandbox::PortalRecords() const { return ReadFile(dir_ + "/portal.rec").value_or(""); }
+std::string Sandbox::LaunchRecords() const { return ReadFile(dir_ + "/launch.rec").value_or(""); }
+
+}  // namespace e2e

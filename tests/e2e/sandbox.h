@@ -1,0 +1,71 @@
+// The sandboxes that Windows programs run in, imitated with bubblewrap: each
+// has the marks a program inside can read (/.flatpak-info, /run/host,
+// variables), a /usr without the host's player, its own session bus and the
+// channel it offers to the host, and a copy of the suite's prefix for a Wine
+// of its own inside.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace e2e {
+
+enum class Channel {
+  kFlatpakSpawn,  // flatpak-spawn --host, through the real flatpak-session-helper
+  kLaunchClient,  // steam-runtime-launch-client --alongside-steam (a stand-in)
+  kPortal,        // the portal's OpenURI.OpenFile (a stand-in), through the sandbox's xdg-open
+};
+
+struct SandboxKind {
+  const char* name;         // as in test names: "flatpak_host", "flatpak", "steam", "umu", "snap"
+  Channel channel;
+  const char* flatpakId;    // a Flatpak's app id, "" for the others
+  bool home;                // the user's home is visible (else only ~/.var/app/<id>)
+  const char* manager;      // /run/host/container-manager, "" when absent
+  std::vector<std::string> variables;  // NAME=VALUE set inside
+};
+
+// Test names and failure messages show a sandbox by its name.
+inline void PrintTo(const SandboxKind& kind, std::ostream* out) { *out << kind.name; }
+
+// The table of sandboxes the e2e cases run in.
+const std::vector<SandboxKind>& SandboxKinds();
+// The reason sandboxes cannot be imitated here (bubblewrap or the Flatpak
+// tools missing), or "".
+std::string SandboxMissing();
+
+class Sandbox {
+ public:
+  explicit Sandbox(const SandboxKind& kind);
+  ~Sandbox();  // stops the sandbox's Wine and the services started for it
+  Sandbox(const Sandbox&) = delete;
+  Sandbox& operator=(const Sandbox&) = delete;
+
+  // "" when the sandbox is ready; else what failed.
+  const std::string& Error() const { return error_; }
+  const SandboxKind& Kind() const { return kind_; }
+  // The sandbox's Wine prefix (a copy of the suite's), as the host sees it.
+  const std::string& Prefix() const { return prefix_; }
+  // A host folder the sandbox does not see: the host's player lives there.
+  const std::string& HostOnly() const { return hostOnly_; }
+  // Runs argv inside with the test user's Wine environment and `env` added.
+  RunResult Run(const std::vector<std::string>& argv, int timeoutMs, const std::vector<std::string>& env = {});
+  // What the portal stand-in was handed ("file PATH" / "uri URI" lines), and
+  // the launch client's calls (arguments NUL-ended, one call per line).
+  std::string PortalRecords() const;
+  std::string LaunchRecords() const;
+
+ private:
+  bool StartServices();
+  int Background(const std::vector<std::string>& argv, const std::string& log);
+  std::vector<std::string> BwrapArgs() const;
+
+  SandboxKind kind_;
+  std::string error_, dir_, bus_, prefix_, hostOnly_;
+  std::vector<int> pids_;
+};
+
+}  // namespace e2e
