@@ -11,6 +11,7 @@
 // use. Without them (outside Wine, or a Wine that does not give them) the
 // home is /home/USER and the prefix .wine in it, and the trace says so.
 #include "platform/platform.h"
+#include "sandbox/sandbox.h"
 #include "winebridge/winebridge.h"
 
 namespace modrik {
@@ -122,6 +123,9 @@ std::string WindowsDataFolder() {
 }
 
 std::string UnixPrivateFolder() {
+  // Inside a Flatpak, a folder that the host sees at the same path.
+  const std::string shared = SharedPrivateFolder(CurrentSandbox(UnixHomeFolder()));
+  if (!shared.empty()) return shared;
   // The user's runtime folder (private to the user, emptied at logout) when
   // the session has one; else the cache folder in the home.
   const std::string runtime = platform::Sys().EnvironmentVariable("XDG_RUNTIME_DIR");
@@ -130,6 +134,8 @@ std::string UnixPrivateFolder() {
 }
 
 std::string WindowsPrivateFolder() {
+  if (!SharedPrivateFolder(CurrentSandbox(UnixHomeFolder())).empty())
+    return UnixToWindowsPath(UnixPrivateFolder()) + "\\";
   const std::string runtime = platform::Sys().EnvironmentVariable("XDG_RUNTIME_DIR");
   if (runtime.empty() || runtime[0] != '/') return WindowsHomeFolder() + ".cache\\modrik\\";
   return UnixToWindowsPath(UnixPrivateFolder()) + "\\";

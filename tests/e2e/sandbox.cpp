@@ -91,11 +91,11 @@ std::string SandboxMissing() {
   return "";
 }
 
-Sandbox::Sandbox(const SandboxKind& kind) : kind_(kind) {
+Sandbox::Sandbox(const SandboxKind& kind, const std::string& testDir, const std::string& hostOnly)
+    : kind_(kind), testDir_(testDir), hostOnly_(hostOnly) {
   Wine& wine = Wine::Get();
   dir_ = "/var/tmp/mdk-sandbox-" + wine.User() + "/" + kind.name;
   bus_ = dir_ + "/bus";
-  hostOnly_ = wine.Home() + "/.mdk-sandbox/host-only";
   prefix_ = kind.home ? wine.Home() + "/.mdk-sandbox/" + kind.name + "/pfx"
                       : wine.Home() + "/.var/app/" + kind.flatpakId + "/data/mdk-pfx";
   if (!(error_ = SandboxMissing()).empty()) return;
@@ -111,6 +111,14 @@ Sandbox::Sandbox(const SandboxKind& kind) : kind_(kind) {
                dir_ + "/copy-reg", 30000);
   if (!copy.started || copy.exitCode != 0) {
     error_ = "the prefix could not be copied: " + copy.err;
+    return;
+  }
+  // The tests' folders: the suite's, also through the copy's drive C.
+  const std::string tests = wine.DriveC() + "/mdk-e2e";
+  MakeDirs(tests);
+  RemoveTree(prefix_ + "/drive_c/mdk-e2e");
+  if (symlink(tests.c_str(), (prefix_ + "/drive_c/mdk-e2e").c_str()) != 0) {
+    error_ = "no link to the tests' folders in the copy";
     return;
   }
   std::string info = std::string("[Application]\nname=") + kind.flatpakId +
@@ -215,10 +223,9 @@ std::vector<std::string> Sandbox::BwrapArgs() const {
   }
   if (!kind_.home) {
     const std::string own = home + "/.var/app/" + kind_.flatpakId;
-    a.insert(a.end(), {"--tmpfs", home, "--bind", own, own});
-  } else {
-    a.insert(a.end(), {"--tmpfs", hostOnly_});
+    a.insert(a.end(), {"--tmpfs", home, "--bind", own, own, "--bind", testDir_, testDir_});
   }
+  a.insert(a.end(), {"--tmpfs", hostOnly_});
   std::string busInside = bus_;
   if (flatpak) {
     busInside = "/run/flatpak/bus";

@@ -39,7 +39,10 @@ std::string SandboxMissing();
 
 class Sandbox {
  public:
-  explicit Sandbox(const SandboxKind& kind);
+  // testDir: the test's folder in the suite's prefix, seen by the sandbox's
+  // Wine as the same C:\ folder; hostOnly: a folder the sandbox does not
+  // see (the host's player goes there).
+  Sandbox(const SandboxKind& kind, const std::string& testDir, const std::string& hostOnly);
   ~Sandbox();  // stops the sandbox's Wine and the services started for it
   Sandbox(const Sandbox&) = delete;
   Sandbox& operator=(const Sandbox&) = delete;
@@ -51,6 +54,10 @@ class Sandbox {
   const std::string& Prefix() const { return prefix_; }
   // A host folder the sandbox does not see: the host's player lives there.
   const std::string& HostOnly() const { return hostOnly_; }
+  // The command that runs a program inside, and the host environment
+  // overrides its Wine needs (DriveOptions' inside and hostEnv).
+  std::vector<std::string> Inside() const { return BwrapArgs(); }
+  std::vector<std::string> WineEnv() const { return {"WINEPREFIX=" + prefix_}; }
   // Runs argv inside with the test user's Wine environment and `env` added.
   RunResult Run(const std::vector<std::string>& argv, int timeoutMs, const std::vector<std::string>& env = {});
   // What the portal stand-in was handed ("file PATH" / "uri URI" lines), and
@@ -64,7 +71,7 @@ class Sandbox {
   std::vector<std::string> BwrapArgs() const;
 
   SandboxKind kind_;
-  std::string error_, dir_, bus_, prefix_, hostOnly_;
+  std::string error_, dir_, bus_, prefix_, testDir_, hostOnly_;
   std::vector<int> pids_;
 };
 

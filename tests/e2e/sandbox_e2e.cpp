@@ -3,6 +3,9 @@
 // and its channel reaches the host from a shell inside.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "sandbox.h"
 
 using namespace e2e;
@@ -13,7 +16,8 @@ class SandboxKit : public ::testing::TestWithParam<SandboxKind> {};
 
 TEST_P(SandboxKit, ImitationHolds) {
   if (const std::string missing = SandboxMissing(); !missing.empty()) GTEST_SKIP() << missing;
-  Sandbox box(GetParam());
+  TestFolder dir = TestFolder::ForCurrentTest();
+  Sandbox box(GetParam(), dir.HostDir(), dir.Host("host-only"));
   ASSERT_EQ(box.Error(), "");
   const SandboxKind& kind = box.Kind();
   const std::string player = box.HostOnly() + "/vlc";
@@ -56,5 +60,76 @@ TEST_P(SandboxKit, ImitationHolds) {
 
 INSTANTIATE_TEST_SUITE_P(Sandboxes, SandboxKit, ::testing::ValuesIn(SandboxKinds()),
                          [](const ::testing::TestParamInfo<SandboxKind>& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+// modrik.exe inside each sandbox: on its first run it finds the host's
+// player through the channel (or settles on the desktop's opener), then
+// plays a file there; through a command channel the caller waits for the
+// player, gets its exit code and, ending modrik, ends the player.
+TEST_P(SandboxKit, PlaysThroughItsChannel) {
+  if (const std::string missing = SandboxMissing(); !missing.empty()) GTEST_SKIP() << missing;
+  const SandboxKind& kind = GetParam();
+  const bool command = kind.channel != Channel::kPortal;
+  TestFolder dir = TestFolder::ForCurrentTest();
+  const std::string player = dir.MakeNativePlayer("host-only/vlc", "", {.status = 3});
+  // The host's whereis finds it; the sandbox's sees no player.
+  ASSERT_TRUE(WriteFile(dir.Host("host-bin/whereis"), "#!/bin/sh\necho \"vlc: " + player + " /usr/share/vlc\"\n"));
+  chmod(dir.Host("host-bin/whereis").c_str(), 0755);
+  PathFirst hostPath(dir.Host("host-bin"));
+  Sandbox box(kind, dir.HostDir(), dir.Host("host-only"));
+  ASSERT_EQ(box.Error(), "");
+  dir.InstallModrik();
+  ASSERT_TRUE(WriteFile(dir.Host("a film.mkv"), "x"));
+  DriveOptions options;
+  options.inside = box.Inside();
+  options.hostEnv = box.WineEnv();
+  options.hostEnv.push_back("WINEDEBUG=+debugstr");
+  options.answers = {6};
+  const std::string commandLine = "\"" + dir.Win("modrik.exe") + "\" \"" + dir.Win("a film.mkv") + "\"";
+  DriveResult d = Drive(dir, commandLine, options);
+  ASSERT_TRUE(d.ran && d.started) << d.raw << d.wineErr;
+  EXPECT_EQ(d.boxes.size(), 1u) << d.raw;
+  const std::string ini = ReadFile(dir.Host("modrik.ini")).value_or("");
+  EXPECT_NE(ini.find("\r\nvlcpath=" + (command ? player : std::string("xdg-open")) + "\r\n"), std::string::npos) << ini;
+
+  if (!command) {
+    EXPECT_EQ(d.exitCode, 0) << d.raw;
+    for (int i = 0; i < 100 && box.PortalRecords().empty(); ++i) usleep(100000);
+    EXPECT_EQ(box.PortalRecords(), "file " + dir.Host("a film.mkv") + "\n");
+    EXPECT_NE(d.wineErr.find("lost through the desktop's opener: the wait for the player and its exit code"),
+              std::string::npos) << d.wineErr;
+    if (*kind.flatpakId) {
+      EXPECT_NE(d.wineErr.find("flatpak override --user --talk-name=org.freedesktop.Flatpak " +
+                               std::string(kind.flatpakId)), std::string::npos);
+    }
+    return;
+  }
+  // The player got the file as the host sees it, and its status came back.
+  EXPECT_EQ(d.exitCode, 3) << d.raw << d.wineErr;
+  const std::string film = box.Prefix() + "/dosdevices/c:" + dir.Host("a film.mkv").substr(Wine::Get().DriveC().size());
+  const std::vector<NativePlayerRecord> got = WaitForNativePlayer(player + ".rec", 5000);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].args, std::vector<std::string>{film});
+  if (kind.channel == Channel::kLaunchClient) {
+    const std::string calls = box.LaunchRecords();
+    const std::string last = std::string("--alongside-steam\0--\0", 21) + player + '\0' + film + '\0' + '\n';
+    EXPECT_TRUE(calls.size() >= last.size() && calls.compare(calls.size() - last.size(), last.size(), last) == 0)
+        << calls;
+  }
+  // Ending modrik ends the player on the host (one the caller inside can
+  // watch for).
+  const std::string longPlayer = dir.MakeNativePlayer("bin/long", "", {.playSeconds = 120});
+  ASSERT_TRUE(WriteFile(dir.Host("modrik.ini"), "[modrik]\r\nvlcpath=" + longPlayer + "\r\n"));
+  options.answers = {};
+  options.terminateWhen = longPlayer + ".rec";
+  options.terminateAfterMs = 1000;
+  d = Drive(dir, commandLine, options);
+  ASSERT_TRUE(d.ran && d.terminatedAt > 0) << d.raw;
+  auto end = WaitForFile(longPlayer + ".end", 10000);
+  ASSERT_TRUE(end && end->rfind("TERM ", 0) == 0) << end.value_or("no end");
+}
 
 }  // namespace
