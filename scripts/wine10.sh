@@ -18,9 +18,11 @@ ROOT=${MODRIK_WINE10_ROOT:-/var/cache/modrik/debian13-wine10}
 SUITE=trixie
 # What the tests use inside the root: Wine, a virtual display, D-Bus with
 # GVfs and gio, GLib's Python bindings, the real player, ffmpeg, useradd,
-# pgrep, and ctest to run the tests as on the host.
+# pgrep, ctest to run the tests as on the host, and the tools that imitate
+# sandboxes.
 PACKAGES="wine wine64 xvfb xauth dbus dbus-user-session gvfs gvfs-daemons libglib2.0-bin
-python3-gi gir1.2-glib-2.0 vlc ffmpeg passwd procps cmake"
+python3-gi gir1.2-glib-2.0 vlc ffmpeg passwd procps cmake
+bubblewrap flatpak flatpak-xdg-utils python3-dbus"
 STAMP="$ROOT/.modrik-packages"
 
 die() { echo "wine10.sh: $*" >&2; exit 1; }

@@ -86,9 +86,14 @@ const std::vector<SandboxKind>& SandboxKinds() {
 }
 
 std::string SandboxMissing() {
-  for (const char* tool : {"/usr/bin/bwrap", kSpawn, kXdgOpen, kSessionHelper, "/usr/bin/dbus-daemon"})
-    if (access(tool, X_OK) != 0) return std::string(tool) + " is missing (scripts/deps.sh installs it)";
-  return "";
+  static const std::string missing = [] {
+    for (const char* tool : {"/usr/bin/bwrap", kSpawn, kXdgOpen, kSessionHelper, "/usr/bin/dbus-daemon"})
+      if (access(tool, X_OK) != 0) return std::string(tool) + " is missing (scripts/deps.sh installs it)";
+    // A root where bubblewrap cannot make a mount namespace (some chroots).
+    RunResult probe = RunProcess({"bwrap", "--dev-bind", "/", "/", "true"}, {}, "/var/tmp/mdk-sandbox-probe", 10000);
+    return probe.exitCode == 0 ? std::string() : "bubblewrap cannot make a sandbox here: " + probe.err;
+  }();
+  return missing;
 }
 
 Sandbox::Sandbox(const SandboxKind& kind, const std::string& testDir, const std::string& hostOnly)
