@@ -62,6 +62,32 @@ std::vector<Prefix> FindPrefix(const Home& home, const std::string& frontend, co
   return matches;
 }
 
+std::string Describe(const Prefix& prefix) {
+  static const std::pair<const char*, const char*> kinds[] = {
+      {"lutris", "Lutris game"}, {"bottles", "Bottles bottle"}, {"steam", "Steam game"}, {"heroic", "Heroic game"}};
+  std::string kind = prefix.frontend;
+  for (const auto& [name, words] : kinds)
+    if (prefix.frontend == name) kind = words;
+  std::string text = kind + " " + prefix.id;
+  if (!prefix.name.empty() && prefix.name != prefix.id) text += " (" + prefix.name + ")";
+  if (prefix.install != "native") text += " [" + prefix.install + "]";
+  return text;
+}
+
+std::vector<Prefix> SelectPrefixes(const Home& home, const Selection& selection, std::vector<std::string>* errors) {
+  std::vector<Prefix> selected = selection.all ? FindAllPrefixes(home) : std::vector<Prefix>();
+  for (const auto& [frontend, id] : selection.wanted) {
+    std::vector<Prefix> found = FindPrefix(home, frontend, id);
+    if (found.empty() && errors)
+      errors->push_back("no " + Describe(Prefix{frontend, id, "", "native", "", {}, "", ""}) + " found");
+    for (Prefix& prefix : found) {
+      const bool twice = std::any_of(selected.begin(), selected.end(), [&](const Prefix& p) { return p.path == prefix.path; });
+      if (!twice) selected.push_back(std::move(prefix));
+    }
+  }
+  return selected;
+}
+
 namespace source {
 
 fs::path FlatpakHome(const Home& home, const std::string& appId) { return home.home / ".var/app" / appId; }

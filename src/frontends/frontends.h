@@ -56,6 +56,18 @@ std::vector<Prefix> FindAllPrefixes(const Home& home);
 // several copies of the front-end (native and Flatpak) have it.
 std::vector<Prefix> FindPrefix(const Home& home, const std::string& frontend, const std::string& id);
 
+// What `--lutris SLUG`, `--bottle NAME`, `--steam APPID`, `--heroic APP`
+// (each as often as wanted) and `--all` ask for.
+struct Selection {
+  std::vector<std::pair<std::string, std::string>> wanted;  // front-end, id
+  bool all = false;
+};
+// The prefixes selected, in the order asked (all of them for `all`), each
+// once; a name that matches nothing adds a message to *errors.
+std::vector<Prefix> SelectPrefixes(const Home& home, const Selection& selection, std::vector<std::string>* errors);
+// The user's words for a front-end's prefix: "Lutris game quake".
+std::string Describe(const Prefix& prefix);
+
 // ---- readers shared by the front-ends --------------------------------------
 
 // Valve's KeyValues text (libraryfolders.vdf, appmanifest_*.acf): a tree of

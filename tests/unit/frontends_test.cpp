@@ -155,6 +155,22 @@ TEST_F(FrontendsTest, AllLayoutsTogether) {
   EXPECT_TRUE(modrik::frontends::FindPrefix(MakeHome(), "steam", "999").empty());
 }
 
+// The command line's choice: by name, all of them, each once, and a name
+// that matches nothing said.
+TEST_F(FrontendsTest, Selection) {
+  for (const Row& row : kRows) Lay(row);
+  std::vector<std::string> errors;
+  const auto picked = modrik::frontends::SelectPrefixes(
+      MakeHome(), {{{"steam", "620"}, {"lutris", "Quake"}, {"lutris", "quake"}, {"bottles", "Nope"}}, false}, &errors);
+  ASSERT_EQ(picked.size(), 2u);
+  EXPECT_EQ(modrik::frontends::Describe(picked[0]), "Steam game 620 (Portal 2)");
+  EXPECT_EQ(modrik::frontends::Describe(picked[1]), "Lutris game quake (Quake)");
+  EXPECT_EQ(errors, std::vector<std::string>{"no Bottles bottle Nope found"});
+  errors.clear();
+  EXPECT_EQ(modrik::frontends::SelectPrefixes(MakeHome(), {{{"heroic", "abc"}}, true}, &errors).size(), std::size(kRows));
+  EXPECT_TRUE(errors.empty());
+}
+
 // Broken files are no prefixes, and nothing throws.
 TEST_F(FrontendsTest, BrokenFilesAreSkipped) {
   Lay({"broken",
