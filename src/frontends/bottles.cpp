@@ -51,24 +51,15 @@ void FindIn(const fs::path& base, const std::string& install, const std::string&
     const std::optional<YAML::Node> config = LoadYaml(dir / "bottle.yml");
     if (!config) continue;
     if (Scalar(*config, "Environment") == "Steam") continue;  // Steam's own prefixes, listed with Steam
-    Prefix prefix;
-    prefix.frontend = "bottles";
-    prefix.install = install;
-    prefix.flatpakApp = flatpakApp;
-    prefix.id = Scalar(*config, "Name");  // the name users know it by; the folder's when it has none
-    if (prefix.id.empty()) prefix.id = dir.filename().string();
-    prefix.path = dir;
+    // Known by its name; by its folder's when it has none.
+    std::string id = Scalar(*config, "Name");
+    if (id.empty()) id = dir.filename().string();
     const std::string runner = Scalar(*config, "Runner");
     if (runner.empty()) {
-      prefix.wine = "wine";
-      prefix.notReady = "the bottle names no runner";
-      found.push_back(std::move(prefix));
+      found.push_back({"bottles", id, "", install, flatpakApp, dir, "wine", "the bottle names no runner"});
       continue;
     }
-    const fs::path wine = RunnerWine(base / "runners", runner);
-    prefix.wine = wine.empty() ? "wine" : wine.string();
-    source::CheckReady(prefix, wine);
-    found.push_back(std::move(prefix));
+    source::Add({"bottles", id, "", install, flatpakApp, dir, "", ""}, RunnerWine(base / "runners", runner), found);
   }
 }
 

@@ -119,6 +119,12 @@ void CheckReady(Prefix& prefix, const fs::path& wineHostPath) {
   }
 }
 
+void Add(Prefix prefix, const fs::path& wine, std::vector<Prefix>& found) {
+  prefix.wine = wine.empty() ? "wine" : wine.string();
+  CheckReady(prefix, wine);
+  found.push_back(std::move(prefix));
+}
+
 }  // namespace source
 
 }  // namespace modrik::frontends

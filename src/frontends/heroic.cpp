@@ -35,21 +35,13 @@ void FindIn(const fs::path& gamesConfig, const std::string& install, const std::
                                            ? settings["wineVersion"]
                                            : nlohmann::json::object();
     const std::string bin = Text(wineVersion, "bin");
-    Prefix prefix;
-    prefix.frontend = "heroic";
-    prefix.id = app;
-    prefix.install = install;
-    prefix.flatpakApp = flatpakApp;
-    prefix.path = winePrefix;
-    fs::path wine = bin;
+    fs::path path = winePrefix, wine = bin;
     if (Text(wineVersion, "type") == "proton") {
-      prefix.path /= "pfx";
+      path /= "pfx";
       const fs::path base = fs::path(bin).parent_path();
       wine = source::IsDirectory(base / "dist") ? base / "dist/bin/wine" : base / "files/bin/wine";
     }
-    prefix.wine = wine.empty() ? "wine" : wine.string();
-    source::CheckReady(prefix, wine);
-    found.push_back(std::move(prefix));
+    source::Add({"heroic", app, "", install, flatpakApp, path, "", ""}, wine, found);
   }
 }
 

@@ -62,25 +62,12 @@ void FindIn(const fs::path& configDir, const fs::path& dataDir, const std::strin
     if (!config || !config->IsMap()) continue;
     const std::string prefixPath = Scalar(*config, {"game", "prefix"});
     if (prefixPath.empty()) continue;  // not a Wine game, or one in the default ~/.wine
-    Prefix prefix;
-    prefix.frontend = "lutris";
-    prefix.install = install;
-    prefix.flatpakApp = flatpakApp;
-    prefix.id = Scalar(*config, {"game_slug"});
-    if (prefix.id.empty()) prefix.id = SlugOfFile(file);
-    prefix.name = Scalar(*config, {"name"});
-    prefix.path = prefixPath;
+    std::string slug = Scalar(*config, {"game_slug"});
+    if (slug.empty()) slug = SlugOfFile(file);
     std::string version = Scalar(*config, {"wine", "version"});
     if (version.empty()) version = defaultVersion;
-    fs::path wineHostPath;
-    if (version.empty() || version == "system") {
-      prefix.wine = "wine";
-    } else {
-      wineHostPath = dataDir / "runners/wine" / version / "bin/wine";
-      prefix.wine = wineHostPath.string();
-    }
-    source::CheckReady(prefix, wineHostPath);
-    found.push_back(std::move(prefix));
+    const fs::path wine = version.empty() || version == "system" ? fs::path() : dataDir / "runners/wine" / version / "bin/wine";
+    source::Add({"lutris", slug, Scalar(*config, {"name"}), install, flatpakApp, prefixPath, "", ""}, wine, found);
   }
 }
 

@@ -12,6 +12,9 @@ fs::path FlatpakHome(const Home& home, const std::string& appId);
 // is not there. `wineHostPath` is where the host sees the Wine program
 // (empty for the system's "wine").
 void CheckReady(Prefix& prefix, const fs::path& wineHostPath);
+// Gives the prefix its Wine (the system's "wine" for an empty path), checks
+// it is ready and adds it to `found`.
+void Add(Prefix prefix, const fs::path& wine, std::vector<Prefix>& found);
 
 bool IsFile(const fs::path& path);
 bool IsDirectory(const fs::path& path);
