@@ -37,23 +37,24 @@ std::vector<std::string> SortedNames(const std::string& folder) {
   return names;
 }
 
-// Each entry of a host folder, as it is, at the same place inside.
-void BindEntries(const std::string& folder, const std::vector<std::string>& except, std::vector<std::string>& args) {
-  args.insert(args.end(), {"--dir", folder});
-  for (const std::string& name : SortedNames(folder)) {
-    if (std::find(except.begin(), except.end(), name) != except.end()) continue;
-    const std::string path = folder + "/" + name;
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) continue;
-    if (S_ISLNK(st.st_mode)) {
-      char target[4096];
-      const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
-      if (n <= 0) continue;
-      args.insert(args.end(), {"--symlink", std::string(target, n), path});
-    } else {
-      args.insert(args.end(), {S_ISDIR(st.st_mode) ? "--bind" : "--ro-bind", path, path});
-    }
+// A host file, folder or link, as it is, at the same place inside.
+void Keep(const std::string& path, std::vector<std::string>& args) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return;
+  if (S_ISLNK(st.st_mode)) {
+    char target[4096];
+    const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+    if (n > 0) args.insert(args.end(), {"--symlink", std::string(target, n), path});
+  } else {
+    args.insert(args.end(), {S_ISDIR(st.st_mode) ? "--bind" : "--ro-bind", path, path});
   }
+}
+
+// Each entry of a host folder but some.
+void KeepEntries(const std::string& folder, const std::vector<std::string>& except, std::vector<std::string>& args) {
+  args.insert(args.end(), {"--dir", folder});
+  for (const std::string& name : SortedNames(folder))
+    if (std::find(except.begin(), except.end(), name) == except.end()) Keep(folder + "/" + name, args);
 }
 
 bool WaitFor(const std::string& path, int timeoutMs) {
@@ -201,8 +202,7 @@ std::vector<std::string> Sandbox::BwrapArgs() const {
   // lands on the host.
   for (const std::string& name : SortedNames("/")) {
     const std::string path = "/" + name;
-    struct stat st;
-    if (name == "old_root" || name == "lost+found" || lstat(path.c_str(), &st) != 0) continue;
+    if (name == "old_root" || name == "lost+found") continue;
     if (name == "proc") a.insert(a.end(), {"--proc", "/proc"});
     else if (name == "dev") a.insert(a.end(), {"--dev-bind", "/dev", "/dev"});
     else if (name == "tmp" && flatpak) {
@@ -210,21 +210,14 @@ std::vector<std::string> Sandbox::BwrapArgs() const {
       a.insert(a.end(), {"--tmpfs", "/tmp", "--bind", "/tmp/.X11-unix", "/tmp/.X11-unix"});
       const char* xauth = std::getenv("XAUTHORITY");
       if (xauth && std::string(xauth).rfind("/tmp/", 0) == 0) a.insert(a.end(), {"--ro-bind", xauth, xauth});
-    }
-    else if (name == "run") a.insert(a.end(), {"--tmpfs", "/run"});
+    } else if (name == "run") a.insert(a.end(), {"--tmpfs", "/run"});
     else if (name == "var") a.insert(a.end(), {"--tmpfs", "/var", "--bind", "/var/tmp", "/var/tmp"});
     else if (name == "usr") {
-      BindEntries("/usr", {"bin", "local"}, a);
+      KeepEntries("/usr", {"bin", "local"}, a);
       // A /usr without the host's player, and the sandbox's own tools first.
-      BindEntries("/usr/bin", {"vlc", "cvlc", "nvlc", "qvlc", "rvlc", "svlc"}, a);
+      KeepEntries("/usr/bin", {"vlc", "cvlc", "nvlc", "qvlc", "rvlc", "svlc"}, a);
       a.insert(a.end(), {"--dir", "/usr/local/bin"});
-    } else if (S_ISLNK(st.st_mode)) {
-      char target[4096];
-      const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
-      if (n > 0) a.insert(a.end(), {"--symlink", std::string(target, n), path});
-    } else {
-      a.insert(a.end(), {S_ISDIR(st.st_mode) ? "--bind" : "--ro-bind", path, path});
-    }
+    } else Keep(path, a);
   }
   if (!kind_.home) {
     const std::string own = home + "/.var/app/" + kind_.flatpakId;
