@@ -262,9 +262,10 @@ TEST_F(UnixPlayerStart, EveryParameterReachesThePlayer) {
       {"--input-slave=C:\\a.mp3#http://example.org/b.mp3#D:\\c.mp3 -",
        "'--input-slave=/home/guest/.wine/drive_c/a.mp3#http://example.org/b.mp3#/media/cdrom/c.mp3' '-'"},
       // Every spelling of a path, wherever it stands.
-      {"D:\\a.mkv \\\\?\\C:\\b.mkv \\\\.\\D:\\c.mkv \"\\\\srv\\films\\d e.mkv\" \\\\?\\UNC\\srv\\films\\f.mkv",
+      {"D:\\a.mkv \\\\?\\C:\\b.mkv \\\\.\\D:\\c.mkv \"\\\\srv\\films\\d e.mkv\" \\\\?\\UNC\\srv\\films\\f.mkv "
+       "\\\\?\\unix\\tmp\\g.mkv \\\\srv",
        "'/media/cdrom/a.mkv' '/home/guest/.wine/drive_c/b.mkv' '/media/cdrom/c.mkv' "
-       "'smb://srv/films/d%20e.mkv' 'smb://srv/films/f.mkv'"},
+       "'smb://srv/films/d%20e.mkv' 'smb://srv/films/f.mkv' '/tmp/g.mkv' '\\\\srv'"},
       {"--sub-file=\\\\?\\C:\\a.srt :sub-file=\\\\.\\D:\\b.srt --input-slave \\\\srv\\s\\c.mp3 intro.avi",
        "'--sub-file=/home/guest/.wine/drive_c/a.srt' ':sub-file=/media/cdrom/b.srt' '--input-slave' "
        "'smb://srv/s/c.mp3' " + game + "intro.avi'"},
