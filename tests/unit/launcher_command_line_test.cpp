@@ -86,15 +86,11 @@ TEST(LongOption, FoundAsThePlayersParserFindsIt) {
     bool takesValue;
   } rows[] = {
       {"gl", LongOption::kPlayer, "gl", true},  // also begins glconv, glspectrum-...
-      {"input-sla", LongOption::kPlayer, "input-slave", true},
       {"no-fullsc", LongOption::kPlayer, "no-fullscreen", false},
-      {"nofullscr", LongOption::kPlayer, "nofullscreen", false},
       {"album-art", LongOption::kPlayer, "album-art", true},  // obsolete, not in its help
-      {"alb", LongOption::kAmbiguous, "", false},
-      {"sub-fil", LongOption::kAmbiguous, "", false},
+      {"alb", LongOption::kAmbiguous, "", false},  // album-art, album-art-filename
       {"glcon", LongOption::kAmbiguous, "", false},  // glconv, defined by two modules
       {"", LongOption::kAmbiguous, "", false},
-      {"high-prio", LongOption::kWindowsOnly, "high-priority", false},
       {"no-high-prio", LongOption::kWindowsOnly, "no-high-priority", false},
       {"qt-updates-d", LongOption::kWindowsOnly, "qt-updates-days", true},
       {"qt-updates", LongOption::kAmbiguous, "", false},
