@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <chrono>
 #include <thread>
 
@@ -37,25 +38,31 @@ std::vector<std::string> SortedNames(const std::string& folder) {
   return names;
 }
 
-// A host file, folder or link, as it is, at the same place inside.
-void Keep(const std::string& path, std::vector<std::string>& args) {
+// A file, folder or link of the host (or of the runtime's root), as it is,
+// at `path` inside.
+void Keep(const std::string& root, const std::string& path, std::vector<std::string>& args) {
+  const std::string source = root + path;
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return;
+  if (lstat(source.c_str(), &st) != 0) return;
   if (S_ISLNK(st.st_mode)) {
     char target[4096];
-    const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+    const ssize_t n = readlink(source.c_str(), target, sizeof target - 1);
     if (n > 0) args.insert(args.end(), {"--symlink", std::string(target, n), path});
   } else {
-    args.insert(args.end(), {S_ISDIR(st.st_mode) ? "--bind" : "--ro-bind", path, path});
+    args.insert(args.end(), {S_ISDIR(st.st_mode) ? "--bind" : "--ro-bind", source, path});
   }
 }
 
-// Each entry of a host folder but some.
-void KeepEntries(const std::string& folder, const std::vector<std::string>& except, std::vector<std::string>& args) {
+// Each entry of a folder but some.
+void KeepEntries(const std::string& root, const std::string& folder, const std::vector<std::string>& except,
+                 std::vector<std::string>& args) {
   args.insert(args.end(), {"--dir", folder});
-  for (const std::string& name : SortedNames(folder))
-    if (std::find(except.begin(), except.end(), name) == except.end()) Keep(folder + "/" + name, args);
+  for (const std::string& name : SortedNames(root + folder))
+    if (std::find(except.begin(), except.end(), name) == except.end()) Keep(root, folder + "/" + name, args);
 }
+
+// What a runtime gives a sandbox in place of the host's.
+const std::vector<std::string> kSystem = {"usr", "etc", "bin", "sbin", "lib", "lib32", "lib64", "libx32"};
 
 bool WaitFor(const std::string& path, int timeoutMs) {
   for (int waited = 0; waited < timeoutMs; waited += 20) {
@@ -86,6 +93,14 @@ const std::vector<SandboxKind>& SandboxKinds() {
   return kinds;
 }
 
+const std::vector<Runtime>& Runtimes() {
+  static const std::vector<Runtime> runtimes = [] {
+    const char* root = std::getenv("MODRIK_WINE10_ROOT");
+    return std::vector<Runtime>{{"host", ""}, {"debian13", root && *root ? root : "/var/cache/modrik/debian13-wine10"}};
+  }();
+  return runtimes;
+}
+
 std::string SandboxMissing() {
   static const std::string missing = [] {
     for (const char* tool : {"/usr/bin/bwrap", kSpawn, kXdgOpen, kSessionHelper, "/usr/bin/dbus-daemon"})
@@ -97,23 +112,58 @@ std::string SandboxMissing() {
   return missing;
 }
 
-Sandbox::Sandbox(const SandboxKind& kind, const std::string& testDir, const std::string& hostOnly)
-    : kind_(kind), testDir_(testDir), hostOnly_(hostOnly) {
+Sandbox::Sandbox(const SandboxKind& kind, const std::string& testDir, const std::string& hostOnly,
+                 const std::string& runtime)
+    : kind_(kind), runtime_(runtime), testDir_(testDir), hostOnly_(hostOnly) {
   Wine& wine = Wine::Get();
   dir_ = "/var/tmp/mdk-sandbox-" + wine.User() + "/" + kind.name;
   bus_ = dir_ + "/bus";
   prefix_ = kind.home ? wine.Home() + "/.mdk-sandbox/" + kind.name + "/pfx"
                       : wine.Home() + "/.var/app/" + kind.flatpakId + "/data/mdk-pfx";
   if (!(error_ = SandboxMissing()).empty()) return;
+  if (!runtime_.empty() && !Exists(runtime_ + "/usr/bin/wine")) {
+    error_ = "no runtime at " + runtime_;
+    return;
+  }
   RemoveTree(dir_);
   MakeDirs(dir_);
   MakeDirs(hostOnly_);
-  // The sandbox's own prefix: a wineserver of its own, the suite's untouched.
+  std::string info = std::string("[Application]\nname=") + kind.flatpakId +
+                     "\nruntime=runtime/org.freedesktop.Platform/x86_64/23.08\n\n[Context]\nshared=network;ipc;\n"
+                     "sockets=x11;pulseaudio;\nfilesystems=" + (kind.home ? "home;" : "xdg-download;") + "\n";
+  if (kind.channel == Channel::kFlatpakSpawn) info += "\n[Session Bus Policy]\norg.freedesktop.Flatpak=talk\n";
+  WriteFile(dir_ + "/flatpak-info", info);
+  WriteFile(dir_ + "/container-manager", std::string(kind.manager) + "\n");
+  if (!StartServices()) {
+    if (error_.empty()) error_ = "the sandbox's services did not start";
+    return;
+  }
+  // The sandbox's own prefix, a copy with a wineserver of its own: of the
+  // suite's, or for a runtime's Wine of one it made once (an older Wine's
+  // prefix would be updated in place, through the copy's links).
+  std::string base = wine.Prefix();
+  if (!runtime_.empty()) {
+    // Where every sandbox sees it.
+    base = "/var/tmp/mdk-sandbox-" + wine.User() + "/base-" + std::to_string(std::hash<std::string>()(runtime_));
+    if (!Exists(base + "/.ready")) {
+      RemoveTree(base);
+      const std::string settings = dir_ + "/settings.reg";
+      WriteFile(settings, "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n\"Managed\"=\"N\"\r\n");
+      const std::vector<std::string> env = {"WINEPREFIX=" + base};
+      // In one sandbox: a Flatpak's /tmp, where the wineserver listens, is its own.
+      RunProcess(Command({"sh", "-c", "wineboot -i && wine regedit /S \"$1\"; wineserver -w", "sh", "Z:" + settings}),
+                 wine.Environment(env), dir_ + "/base", 300000);
+      if (!Exists(base + "/system.reg") || !WriteFile(base + "/.ready", "")) {
+        error_ = "the runtime's Wine made no prefix";
+        return;
+      }
+    }
+  }
   RemoveTree(prefix_);
   MakeDirs(prefix_.substr(0, prefix_.rfind('/')));
-  RunResult copy = RunProcess({"cp", "-al", wine.Prefix(), prefix_}, wine.Environment(), dir_ + "/copy", 60000);
+  RunResult copy = RunProcess({"cp", "-al", base, prefix_}, wine.Environment(), dir_ + "/copy", 60000);
   for (const char* name : {"system.reg", "user.reg", "userdef.reg", ".update-timestamp"})
-    RunProcess({"cp", "--remove-destination", wine.Prefix() + "/" + name, prefix_ + "/" + name}, wine.Environment(),
+    RunProcess({"cp", "--remove-destination", base + "/" + name, prefix_ + "/" + name}, wine.Environment(),
                dir_ + "/copy-reg", 30000);
   if (!copy.started || copy.exitCode != 0) {
     error_ = "the prefix could not be copied: " + copy.err;
@@ -127,13 +177,6 @@ Sandbox::Sandbox(const SandboxKind& kind, const std::string& testDir, const std:
     error_ = "no link to the tests' folders in the copy";
     return;
   }
-  std::string info = std::string("[Application]\nname=") + kind.flatpakId +
-                     "\nruntime=runtime/org.freedesktop.Platform/x86_64/23.08\n\n[Context]\nshared=network;ipc;\n"
-                     "sockets=x11;pulseaudio;\nfilesystems=" + (kind.home ? "home;" : "xdg-download;") + "\n";
-  if (kind.channel == Channel::kFlatpakSpawn) info += "\n[Session Bus Policy]\norg.freedesktop.Flatpak=talk\n";
-  WriteFile(dir_ + "/flatpak-info", info);
-  WriteFile(dir_ + "/container-manager", std::string(kind.manager) + "\n");
-  if (!StartServices() && error_.empty()) error_ = "the sandbox's services did not start";
 }
 
 Sandbox::~Sandbox() {
@@ -200,8 +243,16 @@ std::vector<std::string> Sandbox::BwrapArgs() const {
   std::vector<std::string> a = {"bwrap"};
   // The host's root folder by folder, so that nothing made for the sandbox
   // lands on the host.
-  for (const std::string& name : SortedNames("/")) {
+  std::vector<std::string> names = SortedNames("/");
+  if (!runtime_.empty()) {
+    std::erase_if(names, [](const std::string& n) { return std::find(kSystem.begin(), kSystem.end(), n) != kSystem.end(); });
+    for (const std::string& n : SortedNames(runtime_))
+      if (std::find(kSystem.begin(), kSystem.end(), n) != kSystem.end()) names.push_back(n);
+  }
+  for (const std::string& name : names) {
     const std::string path = "/" + name;
+    const bool system = std::find(kSystem.begin(), kSystem.end(), name) != kSystem.end();
+    const std::string root = system ? runtime_ : "";
     if (name == "old_root" || name == "lost+found") continue;
     if (name == "proc") a.insert(a.end(), {"--proc", "/proc"});
     else if (name == "dev") a.insert(a.end(), {"--dev-bind", "/dev", "/dev"});
@@ -213,11 +264,11 @@ std::vector<std::string> Sandbox::BwrapArgs() const {
     } else if (name == "run") a.insert(a.end(), {"--tmpfs", "/run"});
     else if (name == "var") a.insert(a.end(), {"--tmpfs", "/var", "--bind", "/var/tmp", "/var/tmp"});
     else if (name == "usr") {
-      KeepEntries("/usr", {"bin", "local"}, a);
+      KeepEntries(root, "/usr", {"bin", "local"}, a);
       // A /usr without the host's player, and the sandbox's own tools first.
-      KeepEntries("/usr/bin", {"vlc", "cvlc", "nvlc", "qvlc", "rvlc", "svlc"}, a);
+      KeepEntries(root, "/usr/bin", {"vlc", "cvlc", "nvlc", "qvlc", "rvlc", "svlc"}, a);
       a.insert(a.end(), {"--dir", "/usr/local/bin"});
-    } else Keep(path, a);
+    } else Keep(root, path, a);
   }
   if (!kind_.home) {
     const std::string own = home + "/.var/app/" + kind_.flatpakId;
@@ -238,6 +289,7 @@ std::vector<std::string> Sandbox::BwrapArgs() const {
   if (kind_.channel == Channel::kPortal) a.insert(a.end(), {"--ro-bind", kXdgOpen, "/usr/local/bin/xdg-open"});
   if (kind_.channel == Channel::kLaunchClient)
     a.insert(a.end(), {"--ro-bind", StandIn("steam-runtime-launch-client"), "/usr/local/bin/steam-runtime-launch-client",
+                       "--ro-bind", kSpawn, "/usr/local/libexec/flatpak-spawn",
                        "--setenv", "MDK_LAUNCH_RECORD", dir_ + "/launch.rec"});
   a.insert(a.end(), {"--setenv", "DBUS_SESSION_BUS_ADDRESS", "unix:path=" + busInside, "--setenv", "PATH",
                      "/usr/local/bin:/usr/bin:/bin"});
@@ -246,10 +298,15 @@ std::vector<std::string> Sandbox::BwrapArgs() const {
   return a;
 }
 
-RunResult Sandbox::Run(const std::vector<std::string>& argv, int timeoutMs, const std::vector<std::string>& env) {
-  static int runs = 0;
+std::vector<std::string> Sandbox::Command(const std::vector<std::string>& argv) const {
   std::vector<std::string> all = BwrapArgs();
   all.insert(all.end(), argv.begin(), argv.end());
+  return all;
+}
+
+RunResult Sandbox::Run(const std::vector<std::string>& argv, int timeoutMs, const std::vector<std::string>& env) {
+  static int runs = 0;
+  const std::vector<std::string> all = Command(argv);
   std::vector<std::string> overrides = {"WINEPREFIX=" + prefix_};
   overrides.insert(overrides.end(), env.begin(), env.end());
   return RunProcess(all, Wine::Get().Environment(overrides), dir_ + "/run-" + std::to_string(++runs), timeoutMs);

@@ -33,6 +33,15 @@ inline void PrintTo(const SandboxKind& kind, std::ostream* out) { *out << kind.n
 
 // The table of sandboxes the e2e cases run in.
 const std::vector<SandboxKind>& SandboxKinds();
+// The runtimes the sandboxes run on: the host's own /usr (Wine 8), and the
+// Debian 13 root of scripts/wine10.sh (Wine 10) where it exists.
+struct Runtime {
+  const char* name;
+  std::string root;
+};
+const std::vector<Runtime>& Runtimes();
+inline void PrintTo(const Runtime& runtime, std::ostream* out) { *out << runtime.name; }
+
 // The reason sandboxes cannot be imitated here (bubblewrap or the Flatpak
 // tools missing), or "".
 std::string SandboxMissing();
@@ -42,7 +51,10 @@ class Sandbox {
   // testDir: the test's folder in the suite's prefix, seen by the sandbox's
   // Wine as the same C:\ folder; hostOnly: a folder the sandbox does not
   // see (the host's player goes there).
-  Sandbox(const SandboxKind& kind, const std::string& testDir, const std::string& hostOnly);
+  // runtime: a root folder whose /usr and /etc the sandbox runs on instead
+  // of the host's (the Debian 13 root: its Wine is 10), "" for the host's.
+  Sandbox(const SandboxKind& kind, const std::string& testDir, const std::string& hostOnly,
+          const std::string& runtime = "");
   ~Sandbox();  // stops the sandbox's Wine and the services started for it
   Sandbox(const Sandbox&) = delete;
   Sandbox& operator=(const Sandbox&) = delete;
@@ -69,9 +81,10 @@ class Sandbox {
   bool StartServices();
   int Background(const std::vector<std::string>& argv, const std::string& log);
   std::vector<std::string> BwrapArgs() const;
+  std::vector<std::string> Command(const std::vector<std::string>& argv) const;
 
   SandboxKind kind_;
-  std::string error_, dir_, bus_, prefix_, testDir_, hostOnly_;
+  std::string runtime_, error_, dir_, bus_, prefix_, testDir_, hostOnly_;
   std::vector<int> pids_;
 };
 

@@ -6,18 +6,34 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <memory>
+#include <tuple>
+
 #include "sandbox.h"
 
 using namespace e2e;
 
 namespace {
 
-class SandboxKit : public ::testing::TestWithParam<SandboxKind> {};
+// Each sandbox on each runtime: the host's /usr with its Wine 8, and the
+// Debian 13 root's with its Wine 10.
+class SandboxKit : public ::testing::TestWithParam<std::tuple<SandboxKind, Runtime>> {
+ protected:
+  void SetUp() override {
+    if (const std::string missing = SandboxMissing(); !missing.empty()) GTEST_SKIP() << missing;
+    const Runtime& runtime = std::get<1>(GetParam());
+    if (!runtime.root.empty() && !Exists(runtime.root + "/usr/bin/wine")) GTEST_SKIP() << "no runtime at " << runtime.root;
+  }
+  std::unique_ptr<Sandbox> Make(const TestFolder& dir) {
+    return std::make_unique<Sandbox>(std::get<0>(GetParam()), dir.HostDir(), dir.Host("host-only"),
+                                     std::get<1>(GetParam()).root);
+  }
+};
 
 TEST_P(SandboxKit, ImitationHolds) {
-  if (const std::string missing = SandboxMissing(); !missing.empty()) GTEST_SKIP() << missing;
   TestFolder dir = TestFolder::ForCurrentTest();
-  Sandbox box(GetParam(), dir.HostDir(), dir.Host("host-only"));
+  std::unique_ptr<Sandbox> made = Make(dir);
+  Sandbox& box = *made;
   ASSERT_EQ(box.Error(), "");
   const SandboxKind& kind = box.Kind();
   const std::string player = box.HostOnly() + "/vlc";
@@ -53,25 +69,23 @@ TEST_P(SandboxKit, ImitationHolds) {
     EXPECT_EQ(box.PortalRecords(), "file " + file + "\n");
   }
 
-  // Wine runs inside, and does not see the player either.
+  // Wine runs inside, the runtime's, and does not see the player either.
+  RunResult version = box.Run({"wine", "--version"}, 30000);
+  if (!std::get<1>(GetParam()).root.empty()) {
+    EXPECT_EQ(version.out.rfind("wine-10.", 0), 0u) << version.out;
+  } else {
+    EXPECT_EQ(version.out, RunProcess({"wine", "--version"}, {}, Wine::Get().LogDir() + "/version", 30000).out);
+  }
   RunResult wine = box.Run({"wine", "cmd", "/c", "if exist Z:\\usr\\bin\\vlc (echo sees) else echo hidden"}, 120000);
   EXPECT_EQ(wine.out.substr(0, 6), "hidden") << wine.out << wine.err;
 }
-
-INSTANTIATE_TEST_SUITE_P(Sandboxes, SandboxKit, ::testing::ValuesIn(SandboxKinds()),
-                         [](const ::testing::TestParamInfo<SandboxKind>& info) { return std::string(info.param.name); });
-
-}  // namespace
-
-namespace {
 
 // modrik.exe inside each sandbox: on its first run it finds the host's
 // player through the channel (or settles on the desktop's opener), then
 // plays a file there; through a command channel the caller waits for the
 // player, gets its exit code and, ending modrik, ends the player.
 TEST_P(SandboxKit, PlaysThroughItsChannel) {
-  if (const std::string missing = SandboxMissing(); !missing.empty()) GTEST_SKIP() << missing;
-  const SandboxKind& kind = GetParam();
+  const SandboxKind& kind = std::get<0>(GetParam());
   const bool command = kind.channel != Channel::kPortal;
   TestFolder dir = TestFolder::ForCurrentTest();
   const std::string player = dir.MakeNativePlayer("host-only/vlc", "", {.status = 3});
@@ -79,7 +93,8 @@ TEST_P(SandboxKit, PlaysThroughItsChannel) {
   ASSERT_TRUE(WriteFile(dir.Host("host-bin/whereis"), "#!/bin/sh\necho \"vlc: " + player + " /usr/share/vlc\"\n"));
   chmod(dir.Host("host-bin/whereis").c_str(), 0755);
   PathFirst hostPath(dir.Host("host-bin"));
-  Sandbox box(kind, dir.HostDir(), dir.Host("host-only"));
+  std::unique_ptr<Sandbox> made = Make(dir);
+  Sandbox& box = *made;
   ASSERT_EQ(box.Error(), "");
   dir.InstallModrik();
   ASSERT_TRUE(WriteFile(dir.Host("a film.mkv"), "x"));
@@ -131,5 +146,10 @@ TEST_P(SandboxKit, PlaysThroughItsChannel) {
   auto end = WaitForFile(longPlayer + ".end", 10000);
   ASSERT_TRUE(end && end->rfind("TERM ", 0) == 0) << end.value_or("no end");
 }
+
+INSTANTIATE_TEST_SUITE_P(Sandboxes, SandboxKit, ::testing::Combine(::testing::ValuesIn(SandboxKinds()), ::testing::ValuesIn(Runtimes())),
+                         [](const ::testing::TestParamInfo<std::tuple<SandboxKind, Runtime>>& info) {
+                           return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
+                         });
 
 }  // namespace
