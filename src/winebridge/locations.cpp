@@ -121,18 +121,11 @@ std::string WindowsDataFolder() {
   return UnixToWindowsPath(UnixDataFolder()) + "\\";
 }
 
-std::string UnixPrivateFolder() {
-  // The user's runtime folder (private to the user, emptied at logout) when
-  // the session has one; else the cache folder in the home.
-  const std::string runtime = platform::Sys().EnvironmentVariable("XDG_RUNTIME_DIR");
-  if (!runtime.empty() && runtime[0] == '/') return WithSlashes(runtime) + "/modrik";
-  return UnixHomeFolder() + "/.cache/modrik";
-}
-
-std::string WindowsPrivateFolder() {
-  const std::string runtime = platform::Sys().EnvironmentVariable("XDG_RUNTIME_DIR");
-  if (runtime.empty() || runtime[0] != '/') return WindowsHomeFolder() + ".cache\\modrik\\";
-  return UnixToWindowsPath(UnixPrivateFolder()) + "\\";
+std::string WineUnixName(const std::string& unixPath) {
+  std::string name = "\\\\?\\unix" + unixPath;
+  for (char& c : name)
+    if (c == '/') c = '\\';
+  return name;
 }
 
 }  // namespace modrik

@@ -4,8 +4,11 @@
 // player, as a media centre, a torrent streamer or a stream tool does.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 #include <random>
 
@@ -21,6 +24,7 @@ class Waiting : public ::testing::Test {
     exe_ = dir_.InstallModrik("app/modrik.exe");
     // The private folder of the starts, in the test's own runtime folder.
     MakeDirs(dir_.Host("run"));
+    chmod(dir_.Host("run").c_str(), 0700);  // a runtime folder is the user's alone
     options_.hostEnv = {"XDG_RUNTIME_DIR=" + dir_.Host("run")};
     options_.cwd = dir_.WinDir();
   }
@@ -56,6 +60,62 @@ TEST_F(Waiting, PlayersExitStatusReachesTheCaller) {
   EXPECT_GE(d.endAt, playerEnd);
   EXPECT_LE(d.endAt, playerEnd + 1000);
   EXPECT_TRUE(StartsRemoved());
+}
+
+// The private folder is the user's own, and no link in it is followed: a
+// runtime folder shared with everybody (another user's "modrik" planted in
+// it), or with a link in the place of "modrik", is not used (~/.cache/modrik
+// is), and old playlist copies behind links stay, in the user's own folder
+// too. Nothing is written behind a link either.
+TEST_F(Waiting, NothingIsWrittenOrRemovedThroughALink) {
+  const std::string run = dir_.Host("run"), keep = dir_.Host("keep"), planted = run + "/modrik";
+  const std::string cache = Wine::Get().Home() + "/.cache/modrik";
+  const std::string player = Player({});
+  ASSERT_TRUE(WriteFile(dir_.Host("a.m3u"), "a.mkv\r\n"));
+  const auto twoDaysOld = [](const std::string& path) {
+    const timespec times[2] = {{time(nullptr) - 2 * 86400, 0}, {time(nullptr) - 2 * 86400, 0}};
+    utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+  };
+  const struct {
+    const char* what;
+    mode_t runMode, modrikMode;  // modrikMode 0: "modrik" is a link to keep
+    std::string used;
+  } rows[] = {{"the user's own runtime folder", 0700, 0700, planted},
+              {"a runtime folder shared with everybody", 01777, 0777, cache},
+              {"a link in the place of modrik", 0700, 0, cache}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    RemoveTree(run);
+    RemoveTree(keep);
+    RemoveTree(player + ".rec");
+    MakeDirs(keep);
+    WriteFile(keep + "/old.m3u", "kept");
+    WriteFile(keep + "/other", "kept");
+    MakeDirs(run);
+    chmod(run.c_str(), row.runMode);
+    if (row.modrikMode == 0) {
+      ASSERT_EQ(symlink(keep.c_str(), planted.c_str()), 0);
+    } else {
+      MakeDirs(planted + "/list-1111111111111111");
+      chmod(planted.c_str(), row.modrikMode);
+      ASSERT_EQ(symlink(keep.c_str(), (planted + "/list-0000000000000000").c_str()), 0);
+      ASSERT_EQ(symlink((keep + "/other").c_str(), (planted + "/list-1111111111111111/old.m3u").c_str()), 0);
+      for (const char* old : {"list-0000000000000000", "list-1111111111111111/old.m3u", "list-1111111111111111"})
+        twoDaysOld(planted + "/" + old);
+    }
+    for (const char* old : {"", "/old.m3u", "/other"}) twoDaysOld(keep + old);
+    DriveResult d = Run("a.m3u");
+    ASSERT_TRUE(d.ran && d.started) << d.raw;
+    EXPECT_EQ(d.exitCode, 0) << d.raw;
+    std::vector<NativePlayerRecord> got = WaitForNativePlayer(player + ".rec", 0);
+    ASSERT_EQ(got.size(), 1u);
+    ASSERT_EQ(got[0].args.size(), 1u);
+    EXPECT_EQ(got[0].args[0].rfind(row.used + "/list-", 0), 0u) << got[0].args[0];
+    EXPECT_EQ(ReadFile(keep + "/old.m3u"), "kept");
+    EXPECT_EQ(ReadFile(keep + "/other"), "kept");
+    std::error_code error;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(keep, error), {}), 2) << "written behind a link";
+  }
 }
 
 TEST_F(Waiting, StreamOnStandardInputReachesThePlayerWhole) {

@@ -42,8 +42,9 @@ bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 class HostCommand : public ::testing::Test {
  protected:
   void SetUp() override {
-    sys.environment["XDG_RUNTIME_DIR"] = folder.path() + "/run";
+    start.folder = folder.path() + "/run/modrik";
     mkdir((folder.path() + "/run").c_str(), 0700);
+    mkdir(start.folder.c_str(), 0700);
     player = folder.path() + "/player";
     WriteAll(player, kPlayer);
     chmod(player.c_str(), 0755);
@@ -56,7 +57,7 @@ class HostCommand : public ::testing::Test {
     }
   }
 
-  std::string Start() const { return folder.path() + "/run/modrik/" + start.name; }
+  std::string Start() const { return start.folder + "/" + start.name; }
 
   // Runs the host command as the runner's dues.sh, in a process group of its own.
   void Run(const std::vector<std::string>& args) {
@@ -101,22 +102,40 @@ TEST_F(HostCommand, PlayerEndsWhenModrikNeverTakesHold) {
 }
 
 // The folders of earlier starts whose host command is gone are removed;
-// those in use (their lock held), and any without a lock, stay.
+// those in use (their lock held), and any without a lock, stay. Playlists'
+// copies not written for a day go, with their folder once empty. A link
+// is never followed: whatever it leads to stays as it was.
 TEST_F(HostCommand, LeftoversOfEndedStartsAreRemoved) {
-  const std::string privateFolder = folder.path() + "/run/modrik/";
-  mkdir(privateFolder.c_str(), 0700);
-  for (const char* name : {"gone", "busy", "unlocked"}) mkdir((privateFolder + name).c_str(), 0700);
-  WriteAll(privateFolder + "gone/lock", "");
-  WriteAll(privateFolder + "gone/status", "0\n");
-  WriteAll(privateFolder + "busy/lock", "");
+  const std::string privateFolder = start.folder + "/", keep = folder.path() + "/keep/";
+  mkdir(keep.c_str(), 0700);
+  for (const char* name : {"gone", "busy", "unlocked", "lock-linked", "list-0", "list-1", "list-3"})
+    mkdir((privateFolder + name).c_str(), 0700);
+  for (const char* name : {"gone/lock", "gone/status", "busy/lock", "list-0/old.m3u", "list-1/recent.m3u"})
+    WriteAll(privateFolder + name, "");
+  for (const char* name : {"lock", "file", "list.m3u"}) WriteAll(keep + name, "kept");
+  const struct {
+    const char* link;
+    std::string target;
+  } links[] = {{"linked", keep}, {"lock-linked/lock", keep + "lock"}, {"list-2", keep},
+               {"list-3/old.m3u", keep + "list.m3u"}};
+  for (const auto& [link, target] : links) ASSERT_EQ(symlink(target.c_str(), (privateFolder + link).c_str()), 0);
+  // Ages, a link's own: 25 hours, 23 for the recent copy; folders last.
+  const auto age = [&](const std::string& name, int hours) {
+    const timespec times[2] = {{time(nullptr) - hours * 3600, 0}, {time(nullptr) - hours * 3600, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (privateFolder + name).c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << name;
+  };
+  for (const char* name : {"list-0/old.m3u", "list-3/old.m3u", "list-2", "list-0", "list-1", "list-3"}) age(name, 25);
+  age("list-1/recent.m3u", 23);
+  for (const char* name : {"lock", "file", "list.m3u"}) age("../../keep/" + std::string(name), 25);
   const int busy = open((privateFolder + "busy/lock").c_str(), O_RDONLY);
   ASSERT_EQ(flock(busy, LOCK_EX), 0);
   Run({"x"});
   close(TakeHold());
   EXPECT_TRUE(ShellEnds(3000));
-  EXPECT_FALSE(Exists(privateFolder + "gone"));
-  EXPECT_TRUE(Exists(privateFolder + "busy/lock"));
-  EXPECT_TRUE(Exists(privateFolder + "unlocked"));
+  for (const char* gone : {"gone", "list-0", "list-3"}) EXPECT_FALSE(Exists(privateFolder + gone)) << gone;
+  for (const char* stays : {"busy/lock", "unlocked", "lock-linked/lock", "list-1/recent.m3u", "linked/file", "list-2/file"})
+    EXPECT_TRUE(Exists(privateFolder + stays)) << stays;
+  for (const char* name : {"lock", "file", "list.m3u"}) EXPECT_EQ(ReadAll(keep + name), "kept") << name;
   close(busy);
 }
 

@@ -284,7 +284,7 @@ TEST(UnixToWindowsPath, PrefixesDriveZAndTurnsSlashes) {
 
 TEST(UnixPathExists, FilesAndFoldersExistWildcardsNever) {
   FakeHost host;
-  host.AddFile("z:\\usr\\bin\\vlc", "player");
+  host.AddFile("\\\\?\\unix\\usr\\bin\\vlc", "player");
   EXPECT_EQ(modrik::UnixPathExists("/usr/bin/vlc"), -1);
   EXPECT_EQ(modrik::UnixPathExists("/usr/bin"), -1);
   EXPECT_EQ(modrik::UnixPathExists("/usr/bin/mpv"), 0);
@@ -292,6 +292,56 @@ TEST(UnixPathExists, FilesAndFoldersExistWildcardsNever) {
   EXPECT_EQ(modrik::UnixPathExists("/usr/bin/vl?"), 0);
   EXPECT_EQ(modrik::UnixPathExists("/usr/bin/*"), 0);
   EXPECT_TRUE(host.attributeQueries.empty());
+}
+
+// The private folder: $XDG_RUNTIME_DIR/modrik, else ~/.cache/modrik, each
+// place only as the host shows it: the user's own folder, no link, no
+// access for others. Host lines: the user's id, then the runtime folder,
+// its modrik, ~/.cache and its modrik.
+TEST(ChoosePrivateFolder, OnlyAPlaceOfTheUsersOwnIsUsed) {
+  const std::string run = "/run/user/1000", cache = "/home/guest/.cache", own = "1000 700 directory\n";
+  const std::string inCache = "missing\nmissing\n" + own + own;
+  const struct {
+    std::string runtime, facts, chosen, refusal;
+  } rows[] = {
+      {run, "1000\n" + own + own + own + own, run + "/modrik", ""},
+      {"", "1000\n" + inCache, cache + "/modrik", ""},
+      {"run/user/1000", "1000\n" + inCache, cache + "/modrik", "the runtime folder run/user/1000 is no absolute path: not used"},
+      {run, "1000\n" + inCache, cache + "/modrik", "the runtime folder " + run + " is missing: not used"},
+      {run, "1000\n1000 777 symbolic link\nmissing\n" + own + own, cache + "/modrik", "the runtime folder " + run + " is a link: not used"},
+      // Another user's, and one shared with everybody (a planted "modrik" in it).
+      {run, "1000\n1001 700 directory\nmissing\n" + own + own, cache + "/modrik",
+       "the runtime folder " + run + " belongs to user 1001, not 1000: not used"},
+      {run, "1000\n0 1777 directory\n1001 777 directory\n" + own + own, cache + "/modrik",
+       "the runtime folder " + run + " belongs to user 0, not 1000: not used"},
+      {run, "1000\n1000 1777 directory\n1000 700 directory\n" + own + own, cache + "/modrik",
+       "the runtime folder " + run + " has mode 1777: others may use it: not used"},
+      {run, "1000\n1000 750 directory\n" + own + own + own, cache + "/modrik",
+       "the runtime folder " + run + " has mode 0750: others may use it: not used"},
+      // Something else where modrik's own folder goes.
+      {run, "1000\n" + own + "1000 777 symbolic link\n" + own + own, cache + "/modrik",
+       "the runtime folder " + run + "/modrik is a link: not used"},
+      {run, "1000\n" + own + "1000 600 fifo\n" + own + own, cache + "/modrik",
+       "the runtime folder " + run + "/modrik is no folder (fifo): not used"},
+      {run, "1000\n" + own + "1001 700 directory\n" + own + own, cache + "/modrik",
+       "the runtime folder " + run + "/modrik belongs to user 1001, not 1000: not used"},
+      {run, "1000\n" + own + "1000 701 directory\n" + own + own, cache + "/modrik",
+       "the runtime folder " + run + "/modrik has mode 0701: others may use it: not used"},
+      // ~/.cache may be read by others, not written; nowhere fit: no folder.
+      {"", "1000\nmissing\nmissing\n1000 755 directory\n" + own, cache + "/modrik", ""},
+      {"", "1000\nmissing\nmissing\n1000 775 directory\n" + own, "",
+       "the cache folder " + cache + " has mode 0775: others may use it: not used"},
+      {"", "1000\nmissing\nmissing\n" + own + "missing\n", "", "the cache folder " + cache + "/modrik is missing: not used"},
+      {run, "", "", "the host did not tell what stands in " + run + " and " + cache},
+      {run, "x\n" + own + own + own + own, "", "the host did not tell what stands in " + run + " and " + cache},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.facts);
+    std::vector<std::string> refusals;
+    EXPECT_EQ(modrik::ChoosePrivateFolder(row.runtime, cache, row.facts, &refusals), row.chosen);
+    const std::string said = refusals.empty() ? "" : refusals[0];
+    EXPECT_EQ(said, row.refusal);
+  }
 }
 
 }  // namespace
