@@ -488,13 +488,11 @@ TEST_F(UnixPlayerStart, ExitCodeIsThePlayersStatusOrWhyItDidNotPlay) {
   sys.readOnlyFolders["z:\\home\\guest"] = true;
   EXPECT_EQ(modrik::MainRoutine(), modrik::kExitScriptNotWritten);
   EXPECT_TRUE(sys.processes.empty());
-  // No place for the private folder is the user's own (the runtime folder
-  // another user's, ~/.cache writable by all): the player is not started.
+  // No place for the private folder is the user's own: nothing is started.
   sys.readOnlyFolders.clear();
   modrik::PrivateFolder.reset();
-  sys.environment["XDG_RUNTIME_DIR"] = "/run/user/1001";
   sys.onStart = [this](const std::string&) {
-    sys.AddFile("z:\\home\\guest\\dues.log", "1000\n1001 700 directory\nmissing\n1000 777 directory\nmissing\n");
+    sys.AddFile("z:\\home\\guest\\dues.log", "1000\nmissing\nmissing\n1001 700 directory\nmissing\n");
     return true;
   };
   EXPECT_EQ(modrik::MainRoutine(), modrik::kExitNotStarted);

@@ -106,36 +106,30 @@ TEST_F(HostCommand, PlayerEndsWhenModrikNeverTakesHold) {
 // copies not written for a day go, with their folder once empty. A link
 // is never followed: whatever it leads to stays as it was.
 TEST_F(HostCommand, LeftoversOfEndedStartsAreRemoved) {
-  const std::string privateFolder = start.folder + "/", keep = folder.path() + "/keep/";
+  const std::string in = start.folder + "/", keep = folder.path() + "/keep/";
   mkdir(keep.c_str(), 0700);
   for (const char* name : {"gone", "busy", "unlocked", "lock-linked", "list-0", "list-1", "list-3"})
-    mkdir((privateFolder + name).c_str(), 0700);
-  for (const char* name : {"gone/lock", "gone/status", "busy/lock", "list-0/old.m3u", "list-1/recent.m3u"})
-    WriteAll(privateFolder + name, "");
-  for (const char* name : {"lock", "file", "list.m3u"}) WriteAll(keep + name, "kept");
-  const struct {
-    const char* link;
-    std::string target;
-  } links[] = {{"linked", keep}, {"lock-linked/lock", keep + "lock"}, {"list-2", keep},
-               {"list-3/old.m3u", keep + "list.m3u"}};
-  for (const auto& [link, target] : links) ASSERT_EQ(symlink(target.c_str(), (privateFolder + link).c_str()), 0);
-  // Ages, a link's own: 25 hours, 23 for the recent copy; folders last.
-  const auto age = [&](const std::string& name, int hours) {
-    const timespec times[2] = {{time(nullptr) - hours * 3600, 0}, {time(nullptr) - hours * 3600, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, (privateFolder + name).c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << name;
-  };
-  for (const char* name : {"list-0/old.m3u", "list-3/old.m3u", "list-2", "list-0", "list-1", "list-3"}) age(name, 25);
-  age("list-1/recent.m3u", 23);
-  for (const char* name : {"lock", "file", "list.m3u"}) age("../../keep/" + std::string(name), 25);
-  const int busy = open((privateFolder + "busy/lock").c_str(), O_RDONLY);
+    mkdir((in + name).c_str(), 0700);
+  for (const std::string& file : {in + "gone/lock", in + "busy/lock", in + "list-0/old.m3u", in + "list-1/new.m3u",
+                                  keep + "lock", keep + "file"})
+    WriteAll(file, "kept");
+  for (const auto& [target, link] : std::vector<std::pair<std::string, std::string>>{
+           {keep, "linked"}, {keep + "lock", "lock-linked/lock"}, {keep, "list-2"}, {keep + "file", "list-3/old.m3u"}})
+    ASSERT_EQ(symlink(target.c_str(), (in + link).c_str()), 0);
+  // Two days old (a link's own time), folders last.
+  for (const char* old : {"list-0/old.m3u", "list-3/old.m3u", "list-2", "list-0", "list-1", "list-3", "../../keep/file"}) {
+    const timespec times[2] = {{time(nullptr) - 2 * 86400, 0}, {time(nullptr) - 2 * 86400, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (in + old).c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << old;
+  }
+  const int busy = open((in + "busy/lock").c_str(), O_RDONLY);
   ASSERT_EQ(flock(busy, LOCK_EX), 0);
   Run({"x"});
   close(TakeHold());
   EXPECT_TRUE(ShellEnds(3000));
-  for (const char* gone : {"gone", "list-0", "list-3"}) EXPECT_FALSE(Exists(privateFolder + gone)) << gone;
-  for (const char* stays : {"busy/lock", "unlocked", "lock-linked/lock", "list-1/recent.m3u", "linked/file", "list-2/file"})
-    EXPECT_TRUE(Exists(privateFolder + stays)) << stays;
-  for (const char* name : {"lock", "file", "list.m3u"}) EXPECT_EQ(ReadAll(keep + name), "kept") << name;
+  for (const char* gone : {"gone", "list-0", "list-3"}) EXPECT_FALSE(Exists(in + gone)) << gone;
+  for (const char* stays : {"busy/lock", "unlocked", "lock-linked/lock", "list-1/new.m3u", "linked/file", "list-2/file"})
+    EXPECT_TRUE(Exists(in + stays)) << stays;
+  EXPECT_EQ(ReadAll(keep + "lock") + ReadAll(keep + "file"), "keptkept");
   close(busy);
 }
 

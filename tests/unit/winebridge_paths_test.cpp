@@ -295,52 +295,42 @@ TEST(UnixPathExists, FilesAndFoldersExistWildcardsNever) {
 }
 
 // The private folder: $XDG_RUNTIME_DIR/modrik, else ~/.cache/modrik, each
-// place only as the host shows it: the user's own folder, no link, no
-// access for others. Host lines: the user's id, then the runtime folder,
-// its modrik, ~/.cache and its modrik.
+// only as the host shows it: the user's own folder, no link, no access for
+// others (~/.cache: no writing). The host tells the user's id, then of the
+// runtime folder, its modrik, ~/.cache and its modrik.
 TEST(ChoosePrivateFolder, OnlyAPlaceOfTheUsersOwnIsUsed) {
-  const std::string run = "/run/user/1000", cache = "/home/guest/.cache", own = "1000 700 directory\n";
-  const std::string inCache = "missing\nmissing\n" + own + own;
+  const std::string run = "/run/user/1000", cache = "/home/guest/.cache", ok = "1000 700 directory\n";
+  const std::string no = "missing\n", inCache = cache + "/modrik", inRun = run + "/modrik";
+  const std::string other = " belongs to user 1001, not 1000", open = ": others may use it";
   const struct {
-    std::string runtime, facts, chosen, refusal;
+    std::string runtime, facts, chosen, refused;  // refused: the place and why
   } rows[] = {
-      {run, "1000\n" + own + own + own + own, run + "/modrik", ""},
-      {"", "1000\n" + inCache, cache + "/modrik", ""},
-      {"run/user/1000", "1000\n" + inCache, cache + "/modrik", "the runtime folder run/user/1000 is no absolute path: not used"},
-      {run, "1000\n" + inCache, cache + "/modrik", "the runtime folder " + run + " is missing: not used"},
-      {run, "1000\n1000 777 symbolic link\nmissing\n" + own + own, cache + "/modrik", "the runtime folder " + run + " is a link: not used"},
-      // Another user's, and one shared with everybody (a planted "modrik" in it).
-      {run, "1000\n1001 700 directory\nmissing\n" + own + own, cache + "/modrik",
-       "the runtime folder " + run + " belongs to user 1001, not 1000: not used"},
-      {run, "1000\n0 1777 directory\n1001 777 directory\n" + own + own, cache + "/modrik",
-       "the runtime folder " + run + " belongs to user 0, not 1000: not used"},
-      {run, "1000\n1000 1777 directory\n1000 700 directory\n" + own + own, cache + "/modrik",
-       "the runtime folder " + run + " has mode 1777: others may use it: not used"},
-      {run, "1000\n1000 750 directory\n" + own + own + own, cache + "/modrik",
-       "the runtime folder " + run + " has mode 0750: others may use it: not used"},
-      // Something else where modrik's own folder goes.
-      {run, "1000\n" + own + "1000 777 symbolic link\n" + own + own, cache + "/modrik",
-       "the runtime folder " + run + "/modrik is a link: not used"},
-      {run, "1000\n" + own + "1000 600 fifo\n" + own + own, cache + "/modrik",
-       "the runtime folder " + run + "/modrik is no folder (fifo): not used"},
-      {run, "1000\n" + own + "1001 700 directory\n" + own + own, cache + "/modrik",
-       "the runtime folder " + run + "/modrik belongs to user 1001, not 1000: not used"},
-      {run, "1000\n" + own + "1000 701 directory\n" + own + own, cache + "/modrik",
-       "the runtime folder " + run + "/modrik has mode 0701: others may use it: not used"},
-      // ~/.cache may be read by others, not written; nowhere fit: no folder.
-      {"", "1000\nmissing\nmissing\n1000 755 directory\n" + own, cache + "/modrik", ""},
-      {"", "1000\nmissing\nmissing\n1000 775 directory\n" + own, "",
-       "the cache folder " + cache + " has mode 0775: others may use it: not used"},
-      {"", "1000\nmissing\nmissing\n" + own + "missing\n", "", "the cache folder " + cache + "/modrik is missing: not used"},
-      {run, "", "", "the host did not tell what stands in " + run + " and " + cache},
-      {run, "x\n" + own + own + own + own, "", "the host did not tell what stands in " + run + " and " + cache},
+      {run, ok + ok + ok + ok, inRun, ""},
+      {"", no + no + ok + ok, inCache, ""},
+      {"run/user", no + no + ok + ok, inCache, "runtime folder run/user is no absolute path"},
+      {run, no + no + ok + ok, inCache, "runtime folder " + run + " is missing"},
+      {run, "1000 777 symbolic link\n" + no + ok + ok, inCache, "runtime folder " + run + " is a link"},
+      {run, "1001 700 directory\n" + no + ok + ok, inCache, "runtime folder " + run + other},
+      {run, "1000 1777 directory\n1001 777 directory\n" + ok + ok, inCache,
+       "runtime folder " + run + " has mode 1777" + open},
+      {run, ok + "1000 777 symbolic link\n" + ok + ok, inCache, "runtime folder " + inRun + " is a link"},
+      {run, ok + "1001 700 directory\n" + ok + ok, inCache, "runtime folder " + inRun + other},
+      {run, ok + "1000 701 directory\n" + ok + ok, inCache, "runtime folder " + inRun + " has mode 0701" + open},
+      {"", no + no + "1000 755 directory\n" + ok, inCache, ""},
+      {"", no + no + "1000 775 directory\n" + ok, "", "cache folder " + cache + " has mode 0775" + open},
+      {"", no + no + ok + "1000 600 fifo\n", "", "cache folder " + inCache + " is no folder (fifo)"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.facts);
     std::vector<std::string> refusals;
-    EXPECT_EQ(modrik::ChoosePrivateFolder(row.runtime, cache, row.facts, &refusals), row.chosen);
-    const std::string said = refusals.empty() ? "" : refusals[0];
-    EXPECT_EQ(said, row.refusal);
+    EXPECT_EQ(modrik::ChoosePrivateFolder(row.runtime, cache, "1000\n" + row.facts, &refusals), row.chosen);
+    EXPECT_EQ(refusals.empty() ? "" : refusals[0], row.refused.empty() ? "" : "the " + row.refused + ": not used");
+  }
+  // No answer from the host, or not the user's id first: no folder.
+  for (const std::string& facts : {std::string(), "x\n" + ok + ok + ok + ok}) {
+    std::vector<std::string> refusals;
+    EXPECT_EQ(modrik::ChoosePrivateFolder(run, cache, facts, &refusals), "");
+    EXPECT_EQ(refusals, std::vector<std::string>{"the host did not tell what stands in " + run + " and " + cache});
   }
 }
 
