@@ -27,7 +27,7 @@ inline void PlayNativeStart(FakePlatform& sys, const std::string& script, const 
 // own, and modrik's folder is made in each. The answer goes into `log`.
 inline void AnswerPrivateFolder(FakePlatform& sys, const std::string& script, const std::string& log) {
   const std::size_t from = script.find("\nset -- '");
-  if (from == std::string::npos || script.find("\nid -u\n") == std::string::npos) return;
+  if (from == std::string::npos || script.find(" id -u\n") == std::string::npos) return;
   const std::string runtime = script.substr(from + 9, script.find('\'', from + 9) - from - 9);
   const std::string own = "1000 700 directory\n";
   sys.AddFile(log, "1000\n" + (runtime.empty() ? "missing\nmissing\n" : own + own) + own + own);
