@@ -17,11 +17,6 @@ namespace modrik {
 
 namespace {
 
-std::string WithoutTrailingSlashes(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
-
 std::string WithSlashes(std::string path) {
   for (char& c : path)
     if (c == '\\') c = '/';
@@ -56,6 +51,11 @@ bool StartsWithNoCase(const std::string& text, const std::string& lowerStart) {
     if (c != lowerStart[i]) return false;
   }
   return true;
+}
+
+std::string WithoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
 }
 
 bool HasDriveLetter(const std::string& path) {

@@ -59,11 +59,6 @@ std::string Fault(const std::string& path, const HostEntry& entry, unsigned long
   return std::string();
 }
 
-std::string WithoutTrailingSlashes(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
-
 // $XDG_RUNTIME_DIR as the environment gives it.
 std::string RuntimeVariable() {
   return WithoutTrailingSlashes(platform::Sys().EnvironmentVariable("XDG_RUNTIME_DIR"));

@@ -20,6 +20,8 @@ std::string UserName();  // value of USERNAME, empty when unset
 // True when the text begins with lowerStart, ASCII letters compared
 // without regard to case.
 bool StartsWithNoCase(const std::string& text, const std::string& lowerStart);
+// A Unix path without the slashes at its end ("/" stays as it is).
+std::string WithoutTrailingSlashes(std::string path);
 // True when the text begins with a drive letter and a colon.
 bool HasDriveLetter(const std::string& path);
 // Every byte but letters, digits, "-._~" and those of alsoKept as %XX, as
