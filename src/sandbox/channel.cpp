@@ -142,10 +142,10 @@ std::string HostPathOf(const Sandbox& sandbox, const std::string& path, std::str
   return path;
 }
 
-std::string SharedPrivateFolder(const Sandbox& sandbox) {
-  if (!sandbox.inFlatpak || sandbox.appId.empty()) return {};
-  if (!sandbox.runtimeDir.empty()) return sandbox.runtimeDir + "/app/" + sandbox.appId + "/modrik";
-  return sandbox.home + "/.var/app/" + sandbox.appId + "/cache/modrik";
+PrivatePlaces SharedPrivatePlaces(const Sandbox& sandbox, const PrivatePlaces& usual) {
+  if (!sandbox.inFlatpak || sandbox.appId.empty()) return usual;
+  return {usual.runtime.empty() ? std::string() : usual.runtime + "/app/" + sandbox.appId,
+          sandbox.home + "/.var/app/" + sandbox.appId + "/cache"};
 }
 
 OpenerPlan PlanOpener(const Sandbox& sandbox, const std::vector<std::string>& playerArgs) {

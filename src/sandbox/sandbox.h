@@ -67,9 +67,13 @@ std::vector<std::string> HostCommand(const Sandbox& sandbox, const std::vector<s
 // Where the host sees a path that the sandbox names; empty, with *why set,
 // when the host cannot see it at all.
 std::string HostPathOf(const Sandbox& sandbox, const std::string& path, std::string* why);
-// The folder for the files of a start, seen at the same path by the
-// sandbox and the host; empty for the default.
-std::string SharedPrivateFolder(const Sandbox& sandbox);
+// The places of modrik's private folder (the runtime folder, the cache
+// folder): inside a Flatpak, the app's own, which the host sees at the same
+// path ($XDG_RUNTIME_DIR/app/<id>, ~/.var/app/<id>/cache); else as given.
+struct PrivatePlaces {
+  std::string runtime, cache;
+};
+PrivatePlaces SharedPrivatePlaces(const Sandbox& sandbox, const PrivatePlaces& usual);
 
 // Opening with the desktop's opener: the command to run inside, and the
 // trace lines that say what is lost and how to get the full hand-off.

@@ -11,17 +11,11 @@
 // use. Without them (outside Wine, or a Wine that does not give them) the
 // home is /home/USER and the prefix .wine in it, and the trace says so.
 #include "platform/platform.h"
-#include "sandbox/sandbox.h"
 #include "winebridge/winebridge.h"
 
 namespace modrik {
 
 namespace {
-
-std::string WithoutTrailingSlashes(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
 
 std::string WithSlashes(std::string path) {
   for (char& c : path)
@@ -57,6 +51,11 @@ bool StartsWithNoCase(const std::string& text, const std::string& lowerStart) {
     if (c != lowerStart[i]) return false;
   }
   return true;
+}
+
+std::string WithoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
 }
 
 bool HasDriveLetter(const std::string& path) {
@@ -122,23 +121,11 @@ std::string WindowsDataFolder() {
   return UnixToWindowsPath(UnixDataFolder()) + "\\";
 }
 
-std::string UnixPrivateFolder() {
-  // Inside a Flatpak, a folder that the host sees at the same path.
-  const std::string shared = SharedPrivateFolder(CurrentSandbox(UnixHomeFolder()));
-  if (!shared.empty()) return shared;
-  // The user's runtime folder (private to the user, emptied at logout) when
-  // the session has one; else the cache folder in the home.
-  const std::string runtime = platform::Sys().EnvironmentVariable("XDG_RUNTIME_DIR");
-  if (!runtime.empty() && runtime[0] == '/') return WithSlashes(runtime) + "/modrik";
-  return UnixHomeFolder() + "/.cache/modrik";
-}
-
-std::string WindowsPrivateFolder() {
-  if (!SharedPrivateFolder(CurrentSandbox(UnixHomeFolder())).empty())
-    return UnixToWindowsPath(UnixPrivateFolder()) + "\\";
-  const std::string runtime = platform::Sys().EnvironmentVariable("XDG_RUNTIME_DIR");
-  if (runtime.empty() || runtime[0] != '/') return WindowsHomeFolder() + ".cache\\modrik\\";
-  return UnixToWindowsPath(UnixPrivateFolder()) + "\\";
+std::string WineUnixName(const std::string& unixPath) {
+  std::string name = "\\\\?\\unix" + unixPath;
+  for (char& c : name)
+    if (c == '/') c = '\\';
+  return name;
 }
 
 }  // namespace modrik

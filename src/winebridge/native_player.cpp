@@ -128,8 +128,7 @@ std::string NativePlayerCommand(const std::string& playerPath, const std::vector
                                 const NativeStart& start) {
   // The start's own values as shell variables, then the host side of a
   // start (host/native_player.sh).
-  return "P=" + ShellQuote(UnixPrivateFolder()) + " d=" +
-         ShellQuote(UnixPrivateFolder() + "/" + start.name) +
+  return "P=" + ShellQuote(start.folder) + " d=" + ShellQuote(start.folder + "/" + start.name) +
          " hold=" + std::to_string(start.holdSeconds) + " stream=" + (start.stream ? "1" : "") +
          "\nset -- " + HostCommandLine(HostCommand(CurrentSandbox(UnixHomeFolder()), [&] {
            std::vector<std::string> argv = {playerPath};
@@ -168,6 +167,11 @@ int RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>&
   if (sandbox.channel == HostChannel::kPortal) return OpenWithDesktopOpener(sandboxArgs);
   const std::vector<std::string> args = HostArguments(sandbox, sandboxArgs);
   NativeStart start;
+  start.folder = UnixPrivateFolder();
+  if (start.folder.empty()) {
+    sys.Trace("the native player is not started: it needs the private folder");
+    return kExitNotStarted;
+  }
   start.name = NewStartName();
   start.stream = ReadsStandardInput(args) && sys.StandardInputIsStream();
   sys.Trace("native player, " + std::to_string(args.size()) +
@@ -181,7 +185,7 @@ int RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>&
     case HostRun::kStarted:
       break;
   }
-  return WaitForPlayer(WindowsPrivateFolder() + start.name + "\\", start);
+  return WaitForPlayer(WineUnixName(start.folder + "/" + start.name) + "\\", start);
 }
 
 }  // namespace modrik

@@ -23,7 +23,7 @@ struct Row {
   HostChannel channel;
   const char* whereis;  // the host command for "whereis vlc", words joined by "|"
   std::vector<PathCase> paths;
-  const char* shared;   // the shared private folder
+  const char* places;   // the private folder's places, runtime|cache
   const char* hint;     // a part of the opener's last trace
 };
 
@@ -58,14 +58,14 @@ const Row kRows[] = {
       {"/run/host/usr/share/a.mkv", "/usr/share/a.mkv"},
       {"/tmp/a.mkv", "!the Flatpak's own /tmp"},
       {"/app/share/a.mkv", "!the Flatpak's runtime"}},
-     "/run/user/1000/app/net.lutris.Lutris/modrik", ""},
+     "/run/user/1000/app/net.lutris.Lutris|/home/u/.var/app/net.lutris.Lutris/cache", ""},
     {"Bottles' Flatpak: no permission, no home",
      Flatpak("com.usebottles.bottles", "", "xdg-download;home:ro;!home"), SandboxKind::kFlatpak, HostChannel::kPortal,
      "",
      {{"/home/u/.var/app/com.usebottles.bottles/data/x.mkv", "/home/u/.var/app/com.usebottles.bottles/data/x.mkv"},
       {"/home/u/Videos/a.mkv", "!the Flatpak's own home"},
       {"/home/u2/a.mkv", "/home/u2/a.mkv"}},
-     "/run/user/1000/app/com.usebottles.bottles/modrik",
+     "/run/user/1000/app/com.usebottles.bottles|/home/u/.var/app/com.usebottles.bottles/cache",
      "flatpak override --user --talk-name=org.freedesktop.Flatpak com.usebottles.bottles"},
     {"Steam's container with its launcher service",
      Container({{"PRESSURE_VESSEL_RUNTIME", "sniper"}, {"SRT_LAUNCHER_SERVICE_ALONGSIDE_STEAM", "1"}}, "pressure-vessel"),
@@ -82,7 +82,7 @@ const Row kRows[] = {
      SandboxKind::kSteamContainer, HostChannel::kLaunchClient,
      "steam-runtime-launch-client|--alongside-steam|--|flatpak-spawn|--host|whereis|vlc",
      {{"/home/u/.local/share/Steam/a.mkv", "/home/u/.var/app/com.valvesoftware.Steam/.local/share/Steam/a.mkv"}},
-     "/run/user/1000/app/com.valvesoftware.Steam/modrik", ""},
+     "/run/user/1000/app/com.valvesoftware.Steam|/home/u/.var/app/com.valvesoftware.Steam/cache", ""},
     {"umu: the container without the service",
      Container({{"PRESSURE_VESSEL_RUNTIME_BASE", "/x"}, {"STEAM_COMPAT_DATA_PATH", "/g"}}, ""),
      SandboxKind::kSteamContainer, HostChannel::kPortal, "", {{"/home/u/a.mkv", "/home/u/a.mkv"}}, "",
@@ -118,7 +118,8 @@ TEST(SandboxChannel, EachEnvironment) {
         EXPECT_EQ(host, p.host);
       }
     }
-    EXPECT_EQ(modrik::SharedPrivateFolder(s), row.shared);
+    const modrik::PrivatePlaces places = modrik::SharedPrivatePlaces(s, {"/run/user/1000", "/home/u/.cache"});
+    EXPECT_EQ(places.runtime + "|" + places.cache, *row.places ? row.places : "/run/user/1000|/home/u/.cache");
     const modrik::OpenerPlan plan = modrik::PlanOpener(s, {"--fullscreen", "/m/a.mkv", "/m/b.mkv", "/m/c.mkv"});
     EXPECT_EQ(Joined(plan.command), "xdg-open|/m/a.mkv");
     ASSERT_GE(plan.traces.size(), 2u);
