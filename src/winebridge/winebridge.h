@@ -52,9 +52,6 @@ std::string WindowsPrivateFolder();
 
 // ---- Unix command runner ----
 extern std::string CachedWineVersion;
-// The word after "start /" in every host command line: "unix", whatever
-// the Wine version.
-std::string LaunchSwitch(const std::string& wineVersion);
 // The bytes of dues.sh for a command (already in the host's encoding).
 std::string UnixScriptText(const std::string& command);
 // One word for the host shell: single-quoted, inner single quotes as '\''.
@@ -62,16 +59,17 @@ std::string UnixScriptText(const std::string& command);
 std::string ShellQuote(const std::string& word);
 // A host command line: the program and every argument, each a quoted word.
 std::string UnixCommandLine(const std::string& program, const std::vector<std::string>& args);
-// One argument on the command line of Wine's start program, quoted by the
-// Windows rules when it holds blanks or quotes, as it stands otherwise.
-std::string StartArgument(const std::string& word);
-// Writes dues.sh anew and marks it executable; false (and nothing run) when
-// the script could not be written whole as a new file.
+// Writes dues.sh anew (the host program that runs it marks it executable);
+// false (and nothing run) when the script could not be written whole as a
+// new file.
 bool WriteUnixScript(const std::string& command);
 // What became of a host command.
 enum class HostRun { kStarted, kScriptNotWritten, kNotStarted };
-// Runs the command on the host, without waiting for it to end.
+// Runs the command on the host, without waiting for it to end: returns
+// once the host shell has the script.
 HostRun RunUnixCommand(const std::string& command);
+// Runs the command on the host and returns its standard output once it has
+// ended; empty when it failed or ran longer than 3 s.
 std::string RunUnixCommandCapture(const std::string& command);
 
 // ---- the native player ----
@@ -110,6 +108,10 @@ struct DriveLink {
 };
 // The links of the last listing, devices ("d::") included.
 extern std::vector<DriveLink> DriveLinks;
+// Set by the first listing: a start lists the drive links once at most,
+// also when they give no drive-map entry (only c: and z:) or the listing
+// failed.
+extern bool DriveMapLoaded;
 // The links a listing holds: each name and target ended by a NUL byte.
 std::vector<DriveLink> DriveLinksOf(const std::string& listing);
 // The drive-map entries a listing yields.

@@ -388,9 +388,9 @@ TEST_F(UnixPlayerStart, PlaylistCopiesLiveInTheRuntimeFolderForADay) {
   EXPECT_TRUE(sys.HasFile(copies + "list-1111111111111111\\recent.m3u"));
 }
 
-// The drive map stays empty when the prefix has no drive links but c: and
-// z:, so each translation may list them again; the player's arguments share
-// one listing however many files there are.
+// A start lists the drive links once at most, also when the prefix has no
+// drive links but c: and z: (the drive map then stays empty), however many
+// files there are.
 TEST_F(UnixPlayerStart, ManyFilesCostNoMoreListingsThanOne) {
   sys.onStart = [this](const std::string& line) {
     if (line.find("/bin/sh") != std::string::npos &&
@@ -400,11 +400,12 @@ TEST_F(UnixPlayerStart, ManyFilesCostNoMoreListingsThanOne) {
   };
   auto listings = [this](const std::string& tail) {
     sys.processes.clear();
+    fake::ResetProgramState();  // each start a process of its own
     sys.commandLine = "modrik.exe " + tail;
     modrik::MainRoutine();
     std::size_t count = 0;
     for (const fake::ProcessCall& call : sys.processes)
-      count += call.commandLine.find("/bin/sh") != std::string::npos ? 1 : 0;
+      count += call.commandLine.find(" capture ") != std::string::npos ? 1 : 0;
     return count;
   };
   std::string many;
@@ -412,6 +413,7 @@ TEST_F(UnixPlayerStart, ManyFilesCostNoMoreListingsThanOne) {
   listings("");  // the first start registers the program; the others are alike
   const std::size_t one = listings("\"E:\\clip.mkv\"");
   EXPECT_EQ(listings(many), one);
+  EXPECT_EQ(one, 1u);
   EXPECT_NE(HostCommand(sys).find("'/home/guest/.wine/dosdevices/e:/clip 99.mkv'"), std::string::npos);
 }
 

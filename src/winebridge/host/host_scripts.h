@@ -4,6 +4,7 @@
 
 namespace modrik::host {
 
+extern const char host_command_sh[];   // runs dues.sh for the runner
 extern const char native_player_sh[];  // one start of the native player
 
 }  // namespace modrik::host

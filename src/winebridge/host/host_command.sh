@@ -1,0 +1,27 @@
+# Runs the host command that modrik wrote into dues.sh ($1). modrik starts
+# this program and waits for its end, holding dues.sh until then: so this
+# program marks the script executable and reads it whole first, and only
+# then runs it.
+#   $2  "start": the command runs on in the background, and this program
+#       ends as soon as it has read the script.
+#       "capture": this program ends with the command, which is ended
+#       itself when it runs longer than 3 s; the status is the command's.
+#   $3  "child" when this program is a child of modrik's process on the
+#       host: the command then learns that process as MODRIK_PARENT.
+#   $4  when modrik cannot wait for this program, the file in which it
+#       leaves its status; empty otherwise.
+chmod +x "$1" 2>/dev/null
+if ! c=$(cat "$1"); then
+  s=126
+elif [ "$2" = capture ]; then
+  timeout -k 1 3 /bin/sh -c "$c" "$1" </dev/null
+  s=$?
+elif [ "$3" = child ]; then
+  MODRIK_PARENT=$PPID /bin/sh -c "$c" "$1" </dev/null &
+  s=0
+else
+  /bin/sh -c "$c" "$1" </dev/null &
+  s=0
+fi
+[ -z "$4" ] || { echo "$s" >"$4.new" && mv -f "$4.new" "$4"; }
+exit "$s"
