@@ -82,6 +82,7 @@ constexpr int kExitNoPlayer = 127;          // no player configured, or not ther
 struct NativeStart {
   std::string name;     // the folder's name
   bool stream = false;  // the player reads modrik's standard input
+  std::string workingFolder;  // the player's, on the host
   // Bound on modrik taking hold of the start (the host command gives up on
   // it, and ends the player, after this long).
   unsigned holdSeconds = 20;
@@ -89,7 +90,8 @@ struct NativeStart {
 // The host command that runs the player with exactly these arguments and
 // records its end: the player's status in the start's "status" file; while
 // modrik holds the FIFO "live" (and writes the stream into the FIFO "in"),
-// the player plays; when modrik lets go of "live", the player is ended. The
+// the player plays; when modrik lets go of "live", or its process on the
+// host (when known) ends before it took hold, the player is ended. The
 // start's folder is removed at the end, and those of earlier starts whose
 // host command is gone.
 std::string NativePlayerCommand(const std::string& playerPath, const std::vector<std::string>& args,
