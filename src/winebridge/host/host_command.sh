@@ -10,18 +10,26 @@
 #       host: the command then learns that process as MODRIK_PARENT.
 #   $4  when modrik cannot wait for this program, the file in which it
 #       leaves its status; empty otherwise.
-chmod +x "$1" 2>/dev/null
-if ! c=$(cat "$1"); then
-  s=126
+chmod +x "$1" 2>/dev/null &
+# Read with the shell's own read, which costs no process.
+c=
+s=126
+if [ -r "$1" ]; then
+  while IFS= read -r l || [ -n "$l" ]; do
+    c="$c$l
+"
+  done <"$1"
+  s=0
+fi
+if [ "$s" != 0 ]; then
+  :
 elif [ "$2" = capture ]; then
   timeout -k 1 3 /bin/sh -c "$c" "$1" </dev/null
   s=$?
 elif [ "$3" = child ]; then
   MODRIK_PARENT=$PPID /bin/sh -c "$c" "$1" </dev/null &
-  s=0
 else
   /bin/sh -c "$c" "$1" </dev/null &
-  s=0
 fi
 [ -z "$4" ] || { echo "$s" >"$4.new" && mv -f "$4.new" "$4"; }
 exit "$s"
