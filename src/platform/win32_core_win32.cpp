@@ -338,6 +338,21 @@ bool Win32Platform::ShellStart(const std::string& verb, const std::string& file,
     return false;
   }
   *process = reinterpret_cast<Handle>(info.hProcess);
+  // The player ends with this process, however it ends: it joins a job
+  // whose processes end when its last handle (this process's) is closed.
+  static const HANDLE job = [] {
+    const HANDLE made = CreateJobObjectW(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (made != nullptr &&
+        !SetInformationJobObject(made, JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
+      CloseHandle(made);
+      return HANDLE(nullptr);
+    }
+    return made;
+  }();
+  if (info.hProcess != nullptr && (job == nullptr || !AssignProcessToJobObject(job, info.hProcess)))
+    Trace("the player does not end with this process: no job, error " + std::to_string(GetLastError()));
   return true;
 }
 

@@ -39,8 +39,16 @@ else
   exec 3<>"$d/live.new"
   input=/dev/null
 fi
-trap '[ -z "$p" ] || { kill -TERM "$p" 2>/dev/null; (sleep 5; kill -KILL "$p" 2>/dev/null) & k=$!; }' \
-  USR1 HUP INT TERM
+trap '[ -z "$p" ] || { kill -TERM "$p" 2>/dev/null; kill_later; }' USR1 HUP INT TERM
+# KILL for the player 5 s after its TERM, unless the main shell ends this
+# first ($k) because the player has ended.
+kill_later() {
+  (sleep 5 </dev/null >/dev/null 2>&1 &
+   t=$!
+   trap 'kill "$t" 2>/dev/null; exit 0' TERM
+   wait "$t" && kill -KILL "$p" 2>/dev/null) &
+  k=$!
+}
 cd "$cwd" 2>/dev/null || cd 2>/dev/null
 "$@" <"$input" 3>&- 5>&- &
 p=$!
