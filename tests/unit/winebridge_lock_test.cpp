@@ -25,17 +25,6 @@ TEST(UnixScriptLock, HeldFromWritingTheScriptUntilTheHostHasReadIt) {
   EXPECT_TRUE(sys.sleeps.empty());
 }
 
-TEST(UnixScriptLock, WithoutWinesSpawnItIsHeldUntilTheStatusCame) {
-  fake::FakePlatform sys;
-  UnderWine(sys);
-  sys.hostSpawnWaits = false;
-  sys.leavesStatus = false;
-  modrik::RunUnixCommand("ls");
-  EXPECT_EQ(sys.lockDepthAtStart, (std::vector<int>{1}));
-  EXPECT_EQ(sys.lockDepth, 0);
-  EXPECT_EQ(sys.sleeps.size(), 600u);  // 6 s in 10 ms steps
-}
-
 TEST(UnixScriptLock, CaptureHoldsItUntilItsRead) {
   fake::FakePlatform sys;
   UnderWine(sys);
