@@ -66,11 +66,8 @@ platform::Handle TakeHold(const std::string& folder, bool stream) {
 
 // The exit status the host command recorded ("N" and a line feed).
 int StatusOf(const std::string& text) {
-  int status = 0;
-  std::size_t i = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && i < 3; ++i)
-    status = status * 10 + (text[i] - '0');
-  return i == 0 || status > 255 ? kExitNotStarted : status;
+  const int status = RecordedStatus(text);
+  return status < 0 ? kExitNotStarted : status;
 }
 
 int WaitForPlayer(const std::string& folder, const NativeStart& start) {

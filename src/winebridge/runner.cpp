@@ -49,15 +49,6 @@ std::string LogRedirect() {
   return " > " + ShellQuote(UnixHomeFolder() + "/dues.log");
 }
 
-// The status host_command.sh left ("N" and a line feed).
-int StatusIn(const std::string& text) {
-  int status = 0;
-  std::size_t i = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && i < 3; ++i)
-    status = status * 10 + (text[i] - '0');
-  return i == 0 ? platform::kHostNotStarted : status;
-}
-
 // host_command.sh's words, for the script in the given mode; with a status
 // file when modrik cannot wait for it.
 std::vector<std::string> HostCommandArguments(const std::string& mode, const std::string& statusFile) {
@@ -83,7 +74,8 @@ int RunUnixScript(const std::string& mode) {
     std::string status;
     if (sys.ReadWholeFile(statusFile, kStatusBytes, &status)) {
       sys.DeleteFileAt(statusFile);
-      return StatusIn(status);
+      const int recorded = RecordedStatus(status);
+      return recorded < 0 ? platform::kHostNotStarted : recorded;
     }
     sys.SleepMs(kStatusPollMs);
   }
@@ -92,6 +84,14 @@ int RunUnixScript(const std::string& mode) {
 }
 
 }  // namespace
+
+int RecordedStatus(const std::string& text) {
+  int status = 0;
+  std::size_t i = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && i < 3; ++i)
+    status = status * 10 + (text[i] - '0');
+  return i == 0 || status > 255 ? -1 : status;
+}
 
 std::string UnixScriptText(const std::string& command) {
   return "#!/bin/bash\n" + command + "\n";

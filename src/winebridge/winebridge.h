@@ -52,6 +52,9 @@ std::string WindowsPrivateFolder();
 
 // ---- Unix command runner ----
 extern std::string CachedWineVersion;
+// An exit status a host command recorded in a file ("N" and a line feed):
+// 0 to 255, or -1 when the text holds none.
+int RecordedStatus(const std::string& text);
 // The bytes of dues.sh for a command (already in the host's encoding).
 std::string UnixScriptText(const std::string& command);
 // One word for the host shell: single-quoted, inner single quotes as '\''.

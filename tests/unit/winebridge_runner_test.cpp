@@ -254,7 +254,9 @@ TEST(HostCommandProgram, RunsTheScriptAsAskedWithinItsBound) {
     for (int i = 0; i < 100 && stat(script.c_str(), &st) == 0 && !(st.st_mode & S_IXUSR); ++i)
       usleep(10000);
     EXPECT_TRUE(st.st_mode & S_IXUSR) << row.command;
-    if (row.statusFile) EXPECT_EQ(ReadAll(status), std::to_string(row.status) + "\n");
+    if (row.statusFile) {
+      EXPECT_EQ(ReadAll(status), std::to_string(row.status) + "\n");
+    }
     std::string expected = row.recorded;
     if (expected == "PARENT\n") expected = std::to_string(getpid()) + "\n";
     if (!expected.empty()) {
