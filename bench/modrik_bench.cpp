@@ -257,10 +257,11 @@ int main(int argc, char** argv) {
     }
   }
 
-  // Memory is sampled in a run of its own: the sampling takes the time
-  // the timed runs measure.
+  // Memory is sampled in runs of their own: the sampling takes the time the
+  // timed runs measure. Wine shows the process by its Windows path (the
+  // host commands name the executable by its host path).
   for (int i = 0; i < 3; ++i)
-    peakKb = std::max(peakKb, TimeStart(viaModrik, rec, "modrik.exe", wine.LogDir() + "/bench-mem.log").peakKb);
+    peakKb = std::max(peakKb, TimeStart(viaModrik, rec, "\\modrik.exe", wine.LogDir() + "/bench-mem.log").peakKb);
   struct stat st{};
   stat(ModrikExe().c_str(), &st);
   const double m = Median(modrikMs), d = Median(directMs);

@@ -89,14 +89,23 @@ TEST(WineSetups, SecondPrefixWithABlankUsesItsOwnDrives) {
   WriteFile(program.dir.Host("d-drive/clip.mkv"), "second D");
   ASSERT_EQ(symlink(program.dir.Host("d-drive").c_str(), (prefix + "/dosdevices/d:").c_str()), 0);
 
-  setup.Run({"wine", program.exe, "C:\\clip.mkv", "D:\\clip.mkv"});
-  std::vector<NativePlayerRecord> got = program.Records();
+  // Then without drive Z (users remove it to keep Windows programs out of
+  // "/"): the host is reached all the same.
+  for (bool driveZ : {true, false}) {
+    SCOPED_TRACE(driveZ ? "with z:" : "without z:");
+    if (!driveZ) {
+      ASSERT_EQ(unlink((prefix + "/dosdevices/z:").c_str()), 0);
+    }
+    RemoveTree(program.player + ".rec");
+    setup.Run({"wine", program.exe, "C:\\clip.mkv", "D:\\clip.mkv"});
+    std::vector<NativePlayerRecord> got = program.Records();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].args, Args({prefix + "/drive_c/clip.mkv", program.dir.Host("d-drive") + "/clip.mkv"}));
+    ASSERT_EQ(got[0].args.size(), 2u);
+    EXPECT_EQ(ReadFile(got[0].args[0]), "second C");
+    EXPECT_EQ(ReadFile(got[0].args[1]), "second D");
+  }
   RemoveTree(Wine::Get().DriveC() + "/clip.mkv");
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].args, Args({prefix + "/drive_c/clip.mkv", program.dir.Host("d-drive") + "/clip.mkv"}));
-  ASSERT_EQ(got[0].args.size(), 2u);
-  EXPECT_EQ(ReadFile(got[0].args[0]), "second C");
-  EXPECT_EQ(ReadFile(got[0].args[1]), "second D");
 }
 
 // A home outside /home, with a blank: the player starts, the runner's files
