@@ -64,7 +64,7 @@ std::string ProcText(const std::string& path) {
 }
 
 // Peak resident memory (VmHWM, kB) of the live processes whose command line
-// mentions `needle`; 0 when there is none.
+// mentions `needle` in its first two words; 0 when there is none.
 long PeakKbOf(const std::string& needle) {
   long peak = 0;
   DIR* proc = opendir("/proc");
@@ -72,7 +72,11 @@ long PeakKbOf(const std::string& needle) {
   while (dirent* d = readdir(proc)) {
     if (d->d_name[0] < '0' || d->d_name[0] > '9') continue;
     std::string base = std::string("/proc/") + d->d_name;
-    if (ProcText(base + "/cmdline").find(needle) == std::string::npos) continue;
+    // The program itself names it in its first two words (Wine's loader,
+    // then the program); a host command may name it later (gio).
+    const std::string line = ProcText(base + "/cmdline");
+    const std::size_t second = line.find('\0', line.find('\0') + 1);
+    if (line.substr(0, second).find(needle) == std::string::npos) continue;
     std::istringstream status(ProcText(base + "/status"));
     std::string row;
     while (std::getline(status, row)) {
@@ -258,10 +262,9 @@ int main(int argc, char** argv) {
   }
 
   // Memory is sampled in runs of their own: the sampling takes the time the
-  // timed runs measure. Wine shows the process by its Windows path (the
-  // host commands name the executable by its host path).
+  // timed runs measure.
   for (int i = 0; i < 3; ++i)
-    peakKb = std::max(peakKb, TimeStart(viaModrik, rec, "\\modrik.exe", wine.LogDir() + "/bench-mem.log").peakKb);
+    peakKb = std::max(peakKb, TimeStart(viaModrik, rec, "modrik.exe", wine.LogDir() + "/bench-mem.log").peakKb);
   struct stat st{};
   stat(ModrikExe().c_str(), &st);
   const double m = Median(modrikMs), d = Median(directMs);
