@@ -104,8 +104,7 @@ std::string NativePlayerCommand(const std::string& playerPath, const std::vector
                                 const NativeStart& start) {
   // The start's own values as shell variables, then the host side of a
   // start (host/native_player.sh).
-  return "P=" + ShellQuote(UnixPrivateFolder()) + " d=" +
-         ShellQuote(UnixPrivateFolder() + "/" + start.name) +
+  return "P=" + ShellQuote(start.folder) + " d=" + ShellQuote(start.folder + "/" + start.name) +
          " cwd=" + ShellQuote(start.workingFolder) + " hold=" + std::to_string(start.holdSeconds) +
          " stream=" + (start.stream ? "1" : "") +
          "\nset -- " + UnixCommandLine(playerPath, args) + "\n" + host::native_player_sh;
@@ -114,6 +113,11 @@ std::string NativePlayerCommand(const std::string& playerPath, const std::vector
 int RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>& args) {
   auto& sys = platform::Sys();
   NativeStart start;
+  start.folder = UnixPrivateFolder();
+  if (start.folder.empty()) {
+    sys.Trace("the native player is not started: it needs the private folder");
+    return kExitNotStarted;
+  }
   start.name = NewStartName();
   start.stream = ReadsStandardInput(args) && sys.StandardInputIsStream();
   // The caller's working folder, where the host has it; else the home.
@@ -130,7 +134,7 @@ int RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>&
     case HostRun::kStarted:
       break;
   }
-  return WaitForPlayer(WindowsPrivateFolder() + start.name + "\\", start);
+  return WaitForPlayer(WineUnixName(start.folder + "/" + start.name) + "\\", start);
 }
 
 }  // namespace modrik

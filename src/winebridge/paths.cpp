@@ -271,13 +271,17 @@ std::vector<std::string> WindowsToUnixPaths(const std::vector<std::string>& wind
 }
 
 bool UnixFileExists(const std::string& unixPath) {
-  return UnixPathExists(unixPath) != 0 && !platform::Sys().FolderExists(UnixToWindowsPath(unixPath));
+  return UnixPathExists(unixPath) != 0 && !platform::Sys().FolderExists(WineUnixName(unixPath));
 }
 
 std::int32_t UnixPathExists(const std::string& unixPath) {
-  const std::string path = UnixToWindowsPath(unixPath);
-  if (path.find_first_of("*?") != std::string::npos) return 0;
-  return platform::Sys().FileAttributesExist(path) ? -1 : 0;
+  // Through Wine's own name for the host path: no drive is needed, and a
+  // quote, a blank or a '$' is a character of the name. A wildcard never
+  // names a file here, and a backslash cannot be named so: such a path is
+  // taken as missing, rather than as some other file.
+  if (unixPath.empty() || unixPath[0] != '/' || unixPath.find_first_of("*?\\") != std::string::npos)
+    return 0;
+  return platform::Sys().FileAttributesExist(WineUnixName(unixPath)) ? -1 : 0;
 }
 
 }  // namespace modrik

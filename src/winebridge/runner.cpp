@@ -61,14 +61,12 @@ std::vector<std::string> HostCommandArguments(const std::string& mode, const std
 int RunUnixScript(const std::string& mode) {
   auto& sys = platform::Sys();
   if (sys.HostSpawnWaits()) return sys.SpawnOnHost(HostCommandArguments(mode, ""));
-  // The status file lives in the private folder, made when missing.
+  // The status file lives beside dues.sh for as long as modrik looks for it.
   char name[24];
-  std::snprintf(name, sizeof(name), "host-%016llx",
+  std::snprintf(name, sizeof(name), ".dues-%016llx",
                 static_cast<unsigned long long>(sys.RandomNumber()));
-  const std::string folder = WindowsPrivateFolder();
-  if (!sys.FolderExists(folder)) sys.CreatePrivateFolder(folder.substr(0, folder.size() - 1));
-  const std::string statusFile = folder + name;
-  const int started = sys.SpawnOnHost(HostCommandArguments(mode, UnixPrivateFolder() + "/" + name));
+  const std::string statusFile = WindowsHomeFolder() + name;
+  const int started = sys.SpawnOnHost(HostCommandArguments(mode, UnixHomeFolder() + "/" + name));
   if (started != platform::kHostUnwaited) return started;
   for (unsigned waited = 0; waited < kStatusBoundMs; waited += kStatusPollMs) {
     std::string status;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,8 @@ std::string UserName();  // value of USERNAME, empty when unset
 // True when the text begins with lowerStart, ASCII letters compared
 // without regard to case.
 bool StartsWithNoCase(const std::string& text, const std::string& lowerStart);
+// A Unix path without the slashes at its end ("/" stays as it is).
+std::string WithoutTrailingSlashes(std::string path);
 // True when the text begins with a drive letter and a colon.
 bool HasDriveLetter(const std::string& path);
 // Every byte but letters, digits, "-._~" and those of alsoKept as %XX, as
@@ -43,10 +46,31 @@ std::string WindowsHomeFolder();
 // Unix path, and its Windows view with a trailing backslash.
 std::string UnixDataFolder();
 std::string WindowsDataFolder();
-// modrik's private folder on the host, for the files of each start (and
-// anything else that lives only as long as a start): $XDG_RUNTIME_DIR/modrik,
-// else ~/.cache/modrik. Its Unix path, and its Windows view with a trailing
-// backslash.
+// Wine's own name for a host path: "\\?\unix" and the path with
+// backslashes. It needs no drive, and its names may hold any character but
+// NUL (a drive's refuses '"', '*', '?', '<', '>' and '|'); a backslash in a
+// host name cannot be named so.
+std::string WineUnixName(const std::string& unixPath);
+
+// ---- the private folder ----
+// modrik's own folder on the host, for the files of each start and the
+// playlists' copies: "modrik" in $XDG_RUNTIME_DIR, else in ~/.cache, made
+// by modrik, mode 0700. A place is used only when the host shows it is the
+// user's own: an absolute path, a folder and no link, owned by the user, and
+// no access for others (~/.cache itself: no writing by others).
+// The host's output for the command below ("missing" or "UID MODE KIND" for
+// the runtime folder, its "modrik", ~/.cache and its "modrik", after the
+// user's id), judged: the folder to use, or empty when no place is fit;
+// each place refused adds a line to `refusals`.
+std::string ChoosePrivateFolder(const std::string& runtime, const std::string& cache,
+                                const std::string& hostFacts, std::vector<std::string>* refusals);
+// The host command that makes the folders where that is safe and prints
+// what stands there (runtime empty when there is none).
+std::string PrivateFolderCommand(const std::string& runtime, const std::string& cache);
+// Chosen on the first call (one captured host command) and kept: its Unix
+// path, empty when no place is fit (the trace says why), and its Windows
+// view with a trailing backslash (empty then too).
+extern std::optional<std::string> PrivateFolder;
 std::string UnixPrivateFolder();
 std::string WindowsPrivateFolder();
 
@@ -79,11 +103,12 @@ std::string RunUnixCommandCapture(const std::string& command);
 // The process's exit code when the start did not reach the player (else it
 // is the player's own status: 0 to 255, or 128 + the signal that ended it).
 constexpr int kExitScriptNotWritten = 125;  // dues.sh could not be written
-constexpr int kExitNotStarted = 126;        // the player's start failed
+constexpr int kExitNotStarted = 126;        // the player's start failed, or no private folder
 constexpr int kExitNoPlayer = 127;          // no player configured, or not there
 // The files of one start, in its own folder of the private folder.
 struct NativeStart {
-  std::string name;     // the folder's name
+  std::string folder;   // the private folder (Unix path)
+  std::string name;     // the start's folder's name in it
   bool stream = false;  // the player reads modrik's standard input
   std::string workingFolder;  // the player's, on the host
   // Bound on modrik taking hold of the start (the host command gives up on

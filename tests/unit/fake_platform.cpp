@@ -91,7 +91,7 @@ void FakePlatform::SleepMs(unsigned milliseconds) { sleeps.push_back(millisecond
 
 bool FakePlatform::FileAttributesExist(const std::string& path) {
   attributeQueries.push_back(path);
-  if (path.find_first_of("*?") != std::string::npos) return false;
+  if (path.find_first_of("*?", path.rfind("\\\\?\\", 0) == 0 ? 4 : 0) != std::string::npos) return false;
   std::string key = Key(path);
   return files.count(key) > 0 || folders.count(key) > 0;
 }

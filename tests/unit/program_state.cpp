@@ -15,6 +15,7 @@ void ResetProgramState() {
   modrik::DriveMap.clear();
   modrik::DriveLinks.clear();
   modrik::DriveMapLoaded = false;
+  modrik::PrivateFolder.reset();
   modrik::GroupsSeen = 0;
   modrik::WantedGroup = 0;
   modrik::LargestWidth = 0;

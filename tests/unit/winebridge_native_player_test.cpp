@@ -44,8 +44,9 @@ bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 class HostCommand : public ::testing::Test {
  protected:
   void SetUp() override {
-    sys.environment["XDG_RUNTIME_DIR"] = folder.path() + "/run";
+    start.folder = folder.path() + "/run/modrik";
     mkdir((folder.path() + "/run").c_str(), 0700);
+    mkdir(start.folder.c_str(), 0700);
     player = folder.path() + "/player";
     WriteAll(player, kPlayer);
     chmod(player.c_str(), 0755);
@@ -58,7 +59,7 @@ class HostCommand : public ::testing::Test {
     }
   }
 
-  std::string Start() const { return folder.path() + "/run/modrik/" + start.name; }
+  std::string Start() const { return start.folder + "/" + start.name; }
 
   // Runs the host command as the runner's dues.sh, in a process group of
   // its own; `parent` stands for modrik's process on the host.
@@ -133,22 +134,34 @@ TEST_F(HostCommand, PlayerEndsWithModriksProcess) {
 }
 
 // The folders of earlier starts whose host command is gone are removed;
-// those in use (their lock held), and any without a lock, stay.
+// those in use (their lock held), and any without a lock, stay. Playlists'
+// copies not written for a day go, with their folder once empty. A link
+// is never followed: whatever it leads to stays as it was.
 TEST_F(HostCommand, LeftoversOfEndedStartsAreRemoved) {
-  const std::string privateFolder = folder.path() + "/run/modrik/";
-  mkdir(privateFolder.c_str(), 0700);
-  for (const char* name : {"gone", "busy", "unlocked"}) mkdir((privateFolder + name).c_str(), 0700);
-  WriteAll(privateFolder + "gone/lock", "");
-  WriteAll(privateFolder + "gone/status", "0\n");
-  WriteAll(privateFolder + "busy/lock", "");
-  const int busy = open((privateFolder + "busy/lock").c_str(), O_RDONLY);
+  const std::string in = start.folder + "/", keep = folder.path() + "/keep/";
+  mkdir(keep.c_str(), 0700);
+  for (const char* name : {"gone", "busy", "unlocked", "lock-linked", "list-0", "list-1", "list-3"})
+    mkdir((in + name).c_str(), 0700);
+  for (const std::string& file : {in + "gone/lock", in + "busy/lock", in + "list-0/old.m3u", in + "list-1/new.m3u",
+                                  keep + "lock", keep + "file"})
+    WriteAll(file, "kept");
+  for (const auto& [target, link] : std::vector<std::pair<std::string, std::string>>{
+           {keep, "linked"}, {keep + "lock", "lock-linked/lock"}, {keep, "list-2"}, {keep + "file", "list-3/old.m3u"}})
+    ASSERT_EQ(symlink(target.c_str(), (in + link).c_str()), 0);
+  // Two days old (a link's own time), folders last.
+  for (const char* old : {"list-0/old.m3u", "list-3/old.m3u", "list-2", "list-0", "list-1", "list-3", "../../keep/file"}) {
+    const timespec times[2] = {{time(nullptr) - 2 * 86400, 0}, {time(nullptr) - 2 * 86400, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (in + old).c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << old;
+  }
+  const int busy = open((in + "busy/lock").c_str(), O_RDONLY);
   ASSERT_EQ(flock(busy, LOCK_EX), 0);
   Run({"x"});
   close(TakeHold());
   EXPECT_TRUE(ShellEnds(3000));
-  EXPECT_FALSE(Exists(privateFolder + "gone"));
-  EXPECT_TRUE(Exists(privateFolder + "busy/lock"));
-  EXPECT_TRUE(Exists(privateFolder + "unlocked"));
+  for (const char* gone : {"gone", "list-0", "list-3"}) EXPECT_FALSE(Exists(in + gone)) << gone;
+  for (const char* stays : {"busy/lock", "unlocked", "lock-linked/lock", "list-1/new.m3u", "linked/file", "list-2/file"})
+    EXPECT_TRUE(Exists(in + stays)) << stays;
+  EXPECT_EQ(ReadAll(keep + "lock") + ReadAll(keep + "file"), "keptkept");
   close(busy);
 }
 

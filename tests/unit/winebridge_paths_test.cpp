@@ -286,7 +286,7 @@ TEST(UnixToWindowsPath, PrefixesDriveZAndTurnsSlashes) {
 
 TEST(UnixPathExists, FilesAndFoldersExistWildcardsNever) {
   FakeHost host;
-  host.AddFile("z:\\usr\\bin\\vlc", "player");
+  host.AddFile("\\\\?\\unix\\usr\\bin\\vlc", "player");
   EXPECT_EQ(modrik::UnixPathExists("/usr/bin/vlc"), -1);
   EXPECT_EQ(modrik::UnixPathExists("/usr/bin"), -1);
   EXPECT_EQ(modrik::UnixPathExists("/usr/bin/mpv"), 0);
@@ -294,6 +294,46 @@ TEST(UnixPathExists, FilesAndFoldersExistWildcardsNever) {
   EXPECT_EQ(modrik::UnixPathExists("/usr/bin/vl?"), 0);
   EXPECT_EQ(modrik::UnixPathExists("/usr/bin/*"), 0);
   EXPECT_TRUE(host.attributeQueries.empty());
+}
+
+// The private folder: $XDG_RUNTIME_DIR/modrik, else ~/.cache/modrik, each
+// only as the host shows it: the user's own folder, no link, no access for
+// others (~/.cache: no writing). The host tells the user's id, then of the
+// runtime folder, its modrik, ~/.cache and its modrik.
+TEST(ChoosePrivateFolder, OnlyAPlaceOfTheUsersOwnIsUsed) {
+  const std::string run = "/run/user/1000", cache = "/home/guest/.cache", ok = "1000 700 directory\n";
+  const std::string no = "missing\n", inCache = cache + "/modrik", inRun = run + "/modrik";
+  const std::string other = " belongs to user 1001, not 1000", open = ": others may use it";
+  const struct {
+    std::string runtime, facts, chosen, refused;  // refused: the place and why
+  } rows[] = {
+      {run, ok + ok + ok + ok, inRun, ""},
+      {"", no + no + ok + ok, inCache, ""},
+      {"run/user", no + no + ok + ok, inCache, "runtime folder run/user is no absolute path"},
+      {run, no + no + ok + ok, inCache, "runtime folder " + run + " is missing"},
+      {run, "1000 777 symbolic link\n" + no + ok + ok, inCache, "runtime folder " + run + " is a link"},
+      {run, "1001 700 directory\n" + no + ok + ok, inCache, "runtime folder " + run + other},
+      {run, "1000 1777 directory\n1001 777 directory\n" + ok + ok, inCache,
+       "runtime folder " + run + " has mode 1777" + open},
+      {run, ok + "1000 777 symbolic link\n" + ok + ok, inCache, "runtime folder " + inRun + " is a link"},
+      {run, ok + "1001 700 directory\n" + ok + ok, inCache, "runtime folder " + inRun + other},
+      {run, ok + "1000 701 directory\n" + ok + ok, inCache, "runtime folder " + inRun + " has mode 0701" + open},
+      {"", no + no + "1000 755 directory\n" + ok, inCache, ""},
+      {"", no + no + "1000 775 directory\n" + ok, "", "cache folder " + cache + " has mode 0775" + open},
+      {"", no + no + ok + "1000 600 fifo\n", "", "cache folder " + inCache + " is no folder (fifo)"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.facts);
+    std::vector<std::string> refusals;
+    EXPECT_EQ(modrik::ChoosePrivateFolder(row.runtime, cache, "1000\n" + row.facts, &refusals), row.chosen);
+    EXPECT_EQ(refusals.empty() ? "" : refusals[0], row.refused.empty() ? "" : "the " + row.refused + ": not used");
+  }
+  // No answer from the host, or not the user's id first: no folder.
+  for (const std::string& facts : {std::string(), "x\n" + ok + ok + ok + ok}) {
+    std::vector<std::string> refusals;
+    EXPECT_EQ(modrik::ChoosePrivateFolder(run, cache, facts, &refusals), "");
+    EXPECT_EQ(refusals, std::vector<std::string>{"the host did not tell what stands in " + run + " and " + cache});
+  }
 }
 
 }  // namespace

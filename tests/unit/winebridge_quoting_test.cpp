@@ -105,6 +105,7 @@ TEST(ShellQuote, HostShellPassesEveryHostileNameLiterally) {
 TEST(RunUnixPlayer, WritesQuotedPlayerLineInUtf8AndStartsIt) {
   FakeHost host;
   host.playerStatus = "0\n";
+  modrik::PrivateFolder = "/home/guest/.cache/modrik";
   EXPECT_EQ(modrik::RunUnixPlayer("/usr/bin/vlc", {"--random", "/home/guest/it's vid\xC3\xA9o"}), 0);
   EXPECT_EQ(host.FileBytes(FakeHost::kScript).find(
                 "\nset -- '/usr/bin/vlc' '--random' '/home/guest/it'\\''s vid\xC3\xA9o'\n"),

@@ -120,8 +120,8 @@ TEST(UnixCommand, ScriptThatCannotBeWrittenAnewRunsNothing) {
 }
 
 // A Wine without its own spawn: host_command.sh goes through CreateProcessW,
-// which gives nothing to wait for; it leaves its status in the private
-// folder, where modrik looks for it (and removes it), within a bound.
+// which gives nothing to wait for; it leaves its status in a file beside
+// dues.sh, where modrik looks for it (and removes it), within a bound.
 TEST(UnixCommand, WithoutWinesSpawnTheStatusFileIsAwaited) {
   struct Row {
     bool leavesStatus;
@@ -136,14 +136,13 @@ TEST(UnixCommand, WithoutWinesSpawnTheStatusFileIsAwaited) {
     host.hostSpawnWaits = false;
     host.leavesStatus = row.leavesStatus;
     host.hostStatus = row.status;
-    host.environment["XDG_RUNTIME_DIR"] = "/run/user/1000";
     EXPECT_EQ(modrik::RunUnixCommand("ls"), row.expected);
     std::vector<std::string> words = HostCommand("/home/guest/dues.sh", "start");
     words[6] = "";
-    words[7] = "/run/user/1000/modrik/host-0000000000005eed";
+    words[7] = "/home/guest/.dues-0000000000005eed";
     ASSERT_EQ(host.processes.size(), 1u);
     EXPECT_EQ(host.processes[0].argv, words);
-    EXPECT_FALSE(host.HasFile("z:\\run\\user\\1000\\modrik\\host-0000000000005eed"));
+    EXPECT_FALSE(host.HasFile("z:\\home\\guest\\.dues-0000000000005eed"));
     EXPECT_EQ(host.sleeps, std::vector<unsigned>(row.polls, 10));
     EXPECT_EQ(host.lockDepth, 0);
   }

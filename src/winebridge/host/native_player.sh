@@ -1,7 +1,7 @@
 # The host side of one start of the native player, run by /bin/sh after
 # the lines modrik writes before it:
-#   P       the private folder
-#   d       this start's folder in it
+#   P       the private folder (made and checked by modrik: the user's own)
+#   d       this start's folder in it, made here: a fresh one, or no start
 #   hold    seconds modrik has to take hold of the start
 #   stream  "1" when the player reads modrik's stream from the FIFO "in"
 #   cwd     the folder the player works in
@@ -16,6 +16,8 @@
 # plays: TERM, and KILL 5 s later if it is still there. The player's status
 # is written whole (a move) before anything is removed, and the folder is
 # removed only once modrik has let go of it.
+# Housekeeping follows no link: a link in the private folder is left as it
+# is, and nothing behind it is touched.
 m=$MODRIK_PARENT
 unset MODRIK_PARENT
 for v in $(env | sed -n 's/^\(WINE[A-Za-z0-9_]*\)=.*/\1/p'); do unset "$v"; done
@@ -29,7 +31,6 @@ if [ -n "${PATHEXT+set}" ]; then
   case $TEMP in /*) ;; *) unset TEMP ;; esac
   case $TMP in /*) ;; *) unset TMP ;; esac
 fi
-[ -d "$P" ] || mkdir -p -m 700 "$P"
 if [ -n "$stream" ]; then
   mkdir -m 700 "$d" && mkfifo "$d/live.new" "$d/in" || exit 126
   exec 3<>"$d/live.new" 5<>"$d/in"
@@ -69,9 +70,17 @@ w=$!
 exec 3>&- 5>&-
 mv "$d/live.new" "$d/live"
 exec 9>"$d/lock.new" && flock 9 && mv "$d/lock.new" "$d/lock"
+# The folders of earlier starts whose host command is gone (their lock free).
 for l in "$P"/*/lock; do
-  [ ! -e "$l" ] || [ "$l" = "$d/lock" ] || flock -n "$l" rm -rf "${l%/lock}"
+  f=${l%/lock}
+  if [ "$f" != "$d" ] && [ ! -L "$f" ] && [ -f "$l" ] && [ ! -L "$l" ]; then
+    flock -n "$l" rm -rf "$f"
+  fi
 done
+# Playlists' copies not written for a day, in copy folders not written to
+# for a day, and those folders once empty.
+(cd "$P" && find . -mindepth 1 -maxdepth 1 -name 'list-*' -type d -mmin +1440 \
+   -exec find {} -mindepth 1 -maxdepth 1 ! -type d -mmin +1440 -delete \; -exec rmdir {} \;) 2>/dev/null
 wait "$p"; s=$?
 if kill -0 "$p" 2>/dev/null; then wait "$p"; s=$?; fi
 p=
