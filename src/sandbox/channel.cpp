@@ -142,6 +142,11 @@ std::string HostPathOf(const Sandbox& sandbox, const std::string& path, std::str
   return path;
 }
 
+std::string HostWorkingFolder(const Sandbox& sandbox, const std::string& folder) {
+  if (sandbox.channel == HostChannel::kDirect || HostPathOf(sandbox, folder, nullptr) == folder) return folder;
+  return sandbox.home.empty() ? "/" : sandbox.home;
+}
+
 PrivatePlaces SharedPrivatePlaces(const Sandbox& sandbox, const PrivatePlaces& usual) {
   if (!sandbox.inFlatpak || sandbox.appId.empty()) return usual;
   return {usual.runtime.empty() ? std::string() : usual.runtime + "/app/" + sandbox.appId,

@@ -67,6 +67,10 @@ std::vector<std::string> HostCommand(const Sandbox& sandbox, const std::vector<s
 // Where the host sees a path that the sandbox names; empty, with *why set,
 // when the host cannot see it at all.
 std::string HostPathOf(const Sandbox& sandbox, const std::string& path, std::string* why);
+// The folder a host command started through the channel works in: `folder`
+// when the host has it at the same path, else the home (which both sides
+// share). A channel's host side fails in a folder that only the sandbox has.
+std::string HostWorkingFolder(const Sandbox& sandbox, const std::string& folder);
 // The places of modrik's private folder (the runtime folder, the cache
 // folder): inside a Flatpak, the app's own, which the host sees at the same
 // path ($XDG_RUNTIME_DIR/app/<id>, ~/.var/app/<id>/cache); else as given.

@@ -76,9 +76,9 @@ std::string WindowsPrivateFolder();
 
 // ---- Unix command runner ----
 extern std::string CachedWineVersion;
-// The word after "start /" in every host command line: "unix", whatever
-// the Wine version.
-std::string LaunchSwitch(const std::string& wineVersion);
+// An exit status a host command recorded in a file ("N" and a line feed):
+// 0 to 255, or -1 when the text holds none.
+int RecordedStatus(const std::string& text);
 // The bytes of dues.sh for a command (already in the host's encoding).
 std::string UnixScriptText(const std::string& command);
 // One word for the host shell: single-quoted, inner single quotes as '\''.
@@ -86,16 +86,17 @@ std::string UnixScriptText(const std::string& command);
 std::string ShellQuote(const std::string& word);
 // A host command line: the program and every argument, each a quoted word.
 std::string UnixCommandLine(const std::string& program, const std::vector<std::string>& args);
-// One argument on the command line of Wine's start program, quoted by the
-// Windows rules when it holds blanks or quotes, as it stands otherwise.
-std::string StartArgument(const std::string& word);
-// Writes dues.sh anew and marks it executable; false (and nothing run) when
-// the script could not be written whole as a new file.
+// Writes dues.sh anew (the host program that runs it marks it executable);
+// false (and nothing run) when the script could not be written whole as a
+// new file.
 bool WriteUnixScript(const std::string& command);
 // What became of a host command.
 enum class HostRun { kStarted, kScriptNotWritten, kNotStarted };
-// Runs the command on the host, without waiting for it to end.
+// Runs the command on the host, without waiting for it to end: returns
+// once the host shell has the script.
 HostRun RunUnixCommand(const std::string& command);
+// Runs the command on the host and returns its standard output once it has
+// ended; empty when it failed or ran longer than 3 s.
 std::string RunUnixCommandCapture(const std::string& command);
 
 // ---- the native player ----
@@ -109,6 +110,7 @@ struct NativeStart {
   std::string folder;   // the private folder (Unix path)
   std::string name;     // the start's folder's name in it
   bool stream = false;  // the player reads modrik's standard input
+  std::string workingFolder;  // the player's, on the host
   // Bound on modrik taking hold of the start (the host command gives up on
   // it, and ends the player, after this long).
   unsigned holdSeconds = 20;
@@ -116,7 +118,8 @@ struct NativeStart {
 // The host command that runs the player with exactly these arguments and
 // records its end: the player's status in the start's "status" file; while
 // modrik holds the FIFO "live" (and writes the stream into the FIFO "in"),
-// the player plays; when modrik lets go of "live", the player is ended. The
+// the player plays; when modrik lets go of "live", or its process on the
+// host (when known) ends before it took hold, the player is ended. The
 // start's folder is removed at the end, and those of earlier starts whose
 // host command is gone.
 std::string NativePlayerCommand(const std::string& playerPath, const std::vector<std::string>& args,
@@ -145,6 +148,10 @@ struct DriveLink {
 };
 // The links of the last listing, devices ("d::") included.
 extern std::vector<DriveLink> DriveLinks;
+// Set by the first listing: a start lists the drive links once at most,
+// also when they give no drive-map entry (only c: and z:) or the listing
+// failed.
+extern bool DriveMapLoaded;
 // The links a listing holds: each name and target ended by a NUL byte.
 std::vector<DriveLink> DriveLinksOf(const std::string& listing);
 // The drive-map entries a listing yields.

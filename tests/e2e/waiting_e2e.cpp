@@ -43,6 +43,20 @@ class Waiting : public ::testing::Test {
     return false;
   }
 
+  // No process of the test's fakeplayer.exe is left within the bound.
+  bool WindowsPlayerEnds(int boundMs) {
+    for (int waited = 0; waited <= boundMs; waited += 100, usleep(100000)) {
+      bool found = false;
+      for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string line = ReadFile(entry.path().string() + "/cmdline").value_or("");
+        found = found || (line.find("fakeplayer.exe") != std::string::npos &&
+                          line.find("TerminatingTheCallerEndsThePlayer") != std::string::npos);
+      }
+      if (!found) return true;
+    }
+    return false;
+  }
+
   TestFolder dir_ = TestFolder::ForCurrentTest();
   DriveOptions options_;
   std::string exe_;
@@ -123,17 +137,34 @@ TEST_F(Waiting, StreamOnStandardInputReachesThePlayerWhole) {
   EXPECT_TRUE(StartsRemoved());
 }
 
+// However early modrik is ended after the player started, the player gets
+// SIGTERM within a second; a Windows player ends with it too.
 TEST_F(Waiting, TerminatingTheCallerEndsThePlayer) {
-  const std::string player = Player({.playSeconds = 120});
-  options_.terminateWhen = player + ".rec";
-  options_.terminateAfterMs = 1000;
-  DriveResult d = Run("a.mkv");
-  ASSERT_TRUE(d.ran && d.started) << d.raw;
-  ASSERT_GT(d.terminatedAt, 0) << d.raw;
-  auto end = WaitForFile(player + ".end", 5000);
-  ASSERT_TRUE(end && end->rfind("TERM ", 0) == 0) << end.value_or("no end");
-  EXPECT_LT(std::stoll(end->substr(5)) - d.terminatedAt, 2000) << *end << d.raw;
-  EXPECT_TRUE(StartsRemoved());
+  for (const auto& [afterMs, windows] : {std::pair{1000, false}, {50, false}, {50, true}}) {
+    SCOPED_TRACE(std::to_string(afterMs) + (windows ? " ms, Windows player" : " ms"));
+    const std::string player = Player({.playSeconds = 120});
+    RemoveTree(player + ".rec");
+    RemoveTree(player + ".end");
+    options_.terminateWhen = player + ".rec";
+    if (windows) {
+      const std::string exe = dir_.InstallTool("fakeplayer", "win/fakeplayer.exe");
+      WriteFile(dir_.Host("app/modrik.ini"), "[modrik]\r\nvlcpath=" + exe + "\r\n");
+      options_.setEnv = {"MDK_PLAY_MS=60000"};
+      options_.terminateWhen = dir_.Host("win/fakeplayer.exe.rec");
+    }
+    options_.terminateAfterMs = afterMs;
+    DriveResult d = Run("a.mkv");
+    ASSERT_TRUE(d.ran && d.started) << d.raw;
+    ASSERT_GT(d.terminatedAt, 0) << d.raw;
+    if (windows) {
+      EXPECT_TRUE(WindowsPlayerEnds(2000));
+      continue;
+    }
+    auto end = WaitForFile(player + ".end", 5000);
+    ASSERT_TRUE(end && end->rfind("TERM ", 0) == 0) << end.value_or("no end");
+    EXPECT_LT(std::stoll(end->substr(5)) - d.terminatedAt, 1000) << *end << d.raw;
+    EXPECT_TRUE(StartsRemoved());
+  }
 }
 
 }  // namespace

@@ -408,25 +408,26 @@ TEST_F(UnixPlayerStart, PlaylistCopiesLiveInTheRuntimeFolderForADay) {
             "\xEF\xBB\xBF/home/guest/\xD0\x92\xD0\xB8\xD0\xBD\xD0\xBE/drive_c/caf\xC3\xA9.mkv\r\n");
 }
 
-// The drive map stays empty when the prefix has no drive links but c: and
-// z:, so each translation may list them again; the player's arguments share
-// one listing however many files there are.
+// A start lists the drive links once at most, also when the prefix has no
+// drive links but c: and z: (the drive map then stays empty), however many
+// files there are.
 TEST_F(UnixPlayerStart, ManyFilesCostNoMoreListingsThanOne) {
-  sys.onStart = [this](const std::string& line) {
+  std::size_t count = 0;
+  sys.onStart = [this, &count](const std::string& line) {
     if (line.find("/bin/sh") != std::string::npos &&
-        sys.FileBytes("z:\\home\\guest\\dues.sh").find("dosdevices/ ") != std::string::npos)
+        sys.FileBytes("z:\\home\\guest\\dues.sh").find("dosdevices/ ") != std::string::npos) {
       sys.AddFile("z:\\home\\guest\\dues.log", "z:\0/\0"s);
+      ++count;
+    }
     if (line.find("/bin/sh") != std::string::npos)
       fake::AnswerPrivateFolder(sys, sys.FileBytes("z:\\home\\guest\\dues.sh"), "z:\\home\\guest\\dues.log");
     return true;
   };
-  auto listings = [this](const std::string& tail) {
-    sys.processes.clear();
+  auto listings = [this, &count](const std::string& tail) {
+    count = 0;
+    fake::ResetProgramState();  // each start a process of its own
     sys.commandLine = "modrik.exe " + tail;
     modrik::MainRoutine();
-    std::size_t count = 0;
-    for (const fake::ProcessCall& call : sys.processes)
-      count += call.commandLine.find("/bin/sh") != std::string::npos ? 1 : 0;
     return count;
   };
   std::string many;
@@ -434,6 +435,7 @@ TEST_F(UnixPlayerStart, ManyFilesCostNoMoreListingsThanOne) {
   listings("");  // the first start registers the program; the others are alike
   const std::size_t one = listings("\"E:\\clip.mkv\"");
   EXPECT_EQ(listings(many), one);
+  EXPECT_EQ(one, 1u);
   EXPECT_NE(HostCommand(sys).find("'/home/guest/.wine/dosdevices/e:/clip 99.mkv'"), std::string::npos);
 }
 

@@ -1,6 +1,7 @@
 // The sandbox decisions, one row per environment: what it shows, the channel
-// chosen, the host command it gives, where the host sees its paths, and what
-// the desktop's opener tells the user.
+// chosen, the host command it gives, where the host sees its paths (and
+// where a player started through it works), and what the desktop's opener
+// tells the user.
 #include <gtest/gtest.h>
 
 #include "sandbox/sandbox.h"
@@ -117,6 +118,8 @@ TEST(SandboxChannel, EachEnvironment) {
       } else {
         EXPECT_EQ(host, p.host);
       }
+      // A player works in such a folder only where the host has it at the same path; else in the home.
+      EXPECT_EQ(modrik::HostWorkingFolder(s, p.inside), std::string(p.host) == p.inside ? p.inside : "/home/u");
     }
     const modrik::PrivatePlaces places = modrik::SharedPrivatePlaces(s, {"/run/user/1000", "/home/u/.cache"});
     EXPECT_EQ(places.runtime + "|" + places.cache, *row.places ? row.places : "/run/user/1000|/home/u/.cache");

@@ -21,13 +21,15 @@
 
 namespace {
 
-// Records its start; "play" plays until it is ended (recording TERM).
+// Records its start; "play" plays until it is ended (recording TERM),
+// "stubborn" plays on after TERM; "x" ends at once.
 const char kPlayer[] =
     "#!/bin/sh\n"
     "d=$(dirname \"$0\")\n"
     "echo \"$@\" > \"$d/argv\"\n"
     "trap 'kill $! 2>/dev/null; echo TERM > \"$d/ended\"; exit 143' TERM\n"
-    "[ \"$1\" != play ] || { sleep 30 & wait $!; }\n";
+    "[ \"$1\" != stubborn ] || trap '' TERM\n"
+    "[ \"$1\" = x ] || { sleep 30 >/dev/null 2>&1 & wait $!; }\n";
 
 bool Eventually(const std::function<bool()>& done, int boundMs) {
   for (int waited = 0; !done(); waited += 10) {
@@ -59,13 +61,15 @@ class HostCommand : public ::testing::Test {
 
   std::string Start() const { return start.folder + "/" + start.name; }
 
-  // Runs the host command as the runner's dues.sh, in a process group of its own.
-  void Run(const std::vector<std::string>& args) {
+  // Runs the host command as the runner's dues.sh, in a process group of
+  // its own; `parent` stands for modrik's process on the host.
+  void Run(const std::vector<std::string>& args, pid_t parent = 0) {
     const std::string script = folder.path() + "/dues.sh";
     WriteAll(script, modrik::UnixScriptText(modrik::NativePlayerCommand(player, args, start)));
     shell = fork();
     if (shell == 0) {
       setpgid(0, 0);
+      if (parent != 0) setenv("MODRIK_PARENT", std::to_string(parent).c_str(), 1);
       execl("/bin/sh", "sh", script.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -99,6 +103,34 @@ TEST_F(HostCommand, PlayerEndsWhenModrikNeverTakesHold) {
   EXPECT_TRUE(Eventually([&] { return ReadAll(folder.path() + "/ended") == "TERM\n"; }, 3000));
   EXPECT_TRUE(ShellEnds(2000));
   EXPECT_FALSE(Exists(Start()));
+}
+
+// modrik's process ends before it could take hold (it is known to the host
+// command, so no bound is waited out): the player gets TERM at once. One
+// that plays on gets KILL 5 s later.
+TEST_F(HostCommand, PlayerEndsWithModriksProcess) {
+  for (const char* act : {"play", "stubborn"}) {
+    SCOPED_TRACE(act);
+    const pid_t modrik = fork();
+    if (modrik == 0) {
+      pause();
+      _exit(0);
+    }
+    unlink((folder.path() + "/argv").c_str());
+    Run({act}, modrik);
+    ASSERT_TRUE(Eventually([&] { return Exists(folder.path() + "/argv"); }, 5000));
+    kill(modrik, SIGKILL);
+    waitpid(modrik, nullptr, 0);
+    const auto ended = std::chrono::steady_clock::now();
+    if (std::string(act) == "play") {
+      EXPECT_TRUE(Eventually([&] { return ReadAll(folder.path() + "/ended") == "TERM\n"; }, 1000));
+      EXPECT_TRUE(ShellEnds(2000));
+    } else {
+      EXPECT_TRUE(ShellEnds(7000));
+      EXPECT_GE(std::chrono::steady_clock::now() - ended, std::chrono::milliseconds(4900));
+    }
+    EXPECT_FALSE(Exists(Start()));
+  }
 }
 
 // The folders of earlier starts whose host command is gone are removed;
