@@ -34,6 +34,9 @@ class Install : public ::testing::Test {
   }
 
   RunResult Script(const std::string& name, const std::vector<std::string>& args) {
+    // The install refuses a prefix whose Windows programs run: the test's
+    // own wineserver ends first.
+    wine_.RunTool({"wineserver", "-k"}, 30000);
     std::vector<std::string> argv = {"bash", std::string(MODRIK_SOURCE_DIR_PATH) + "/scripts/" + name};
     argv.insert(argv.end(), args.begin(), args.end());
     return RunProcess(argv, wine_.Environment(), wine_.LogDir() + "/install-" + name, 120000);
