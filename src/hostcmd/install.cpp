@@ -470,6 +470,10 @@ int Install(const Target& t, const InstallOptions& o) {
 
 int Uninstall(const Target& t, int waitSeconds) {
   const std::string state = StateOf(t);
+  if (PrefixArch(t.prefix).empty()) {
+    Refuse(t.prefix + " is no Wine prefix (it has no system.reg)");
+    return 1;
+  }
   if (!Exists(state + "/installed")) {
     std::cout << "modrik is not installed in " << t.prefix << "; nothing changed.\n";
     return 0;
