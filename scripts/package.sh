@@ -15,14 +15,16 @@ cd "$(dirname "$0")/.."
 top=$PWD
 
 if [ "${1:-}" = --check ]; then
+  first=$(mktemp -d)
+  trap 'rm -rf "$first"' EXIT
   "$0" >/dev/null
-  rm -rf build-package/first && mkdir -p build-package/first && cp -p dist/* build-package/first/
+  cp -p dist/* "$first/"
   "$0" >/dev/null
-  if cmp -s build-package/first/SHA256SUMS dist/SHA256SUMS; then
+  if cmp -s "$first/SHA256SUMS" dist/SHA256SUMS; then
     echo "package.sh: two builds gave identical packages:"; cat dist/SHA256SUMS; exit 0
   fi
   echo "package.sh: two builds gave different packages:" >&2
-  diff build-package/first/SHA256SUMS dist/SHA256SUMS >&2 || true
+  diff "$first/SHA256SUMS" dist/SHA256SUMS >&2 || true
   exit 1
 fi
 

@@ -64,7 +64,8 @@ in_root() {
     exec chroot "$root" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
       HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" DEBIAN_FRONTEND=noninteractive CI="${CI:-}" \
       MODRIK_E2E_USER="${MODRIK_E2E_USER:-}" MDK_E2E_VERBOSE="${MDK_E2E_VERBOSE:-}" \
-      MODRIK_E2E_EXE="${MODRIK_E2E_EXE:-}" \
+      MODRIK_E2E_EXE="${MODRIK_E2E_EXE:-}" MODRIK_E2E_ARCH="${MODRIK_E2E_ARCH:-}" \
+      MODRIK_E2E_HOSTCMD="${MODRIK_E2E_HOSTCMD:-}" \
       /bin/sh -c "cd \"\$0\" && exec \"\$@\"" "$src" "$@"
   ' in-root "$root" "$SRC" "${NSFILE:-}" "$@"
 }

@@ -2,6 +2,7 @@
 // it: scripts/install.sh and scripts/uninstall.sh against the test prefix.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -171,6 +172,7 @@ TEST_F(Install, AssociatesMediaTypesAndUninstallLeavesTheRegistryAsItWas) {
     callers.push_back({"64-bit", {wine64}, "", "/reg:64"});
     if (wine_.Runs32Bit()) callers.push_back({"32-bit", {"wine"}, "C:\\windows\\syswow64\\", "/reg:32"});
   }
+  for (const Caller& c : callers) std::printf("caller: %s\n", c.name.c_str());
   auto callerRun = [&](const Caller& c, const std::string& program, std::vector<std::string> args) {
     std::vector<std::string> argv = c.wine;
     argv.push_back(c.system + program);
