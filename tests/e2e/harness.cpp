@@ -380,9 +380,12 @@ bool Wine::CreatePrefix() {
   // stop 3 s after the last Wine process) is not used.
   MakeDirs(prefix_);
   RemoveTree(home_ + "/.mdk-e2e-display");
-  if (!EnsureServer()) return false;
+  // A wineserver makes a new prefix of its own architecture: a 32-bit prefix
+  // is made by the server that wineboot starts, before the persistent one.
+  if (!Win32Prefix() && !EnsureServer()) return false;
   RunResult boot = RunProcess({"wineboot", "-i"}, Environment({Win32Prefix() ? "WINEARCH=win32" : "WINEARCH=win64"}),
                               LogDir() + "/wineboot", 180000);
+  if (Win32Prefix() && (RunTool({"wineserver", "-w"}, 60000).exitCode != 0 || !EnsureServer())) return false;
   if (!boot.started || boot.timedOut) {
     std::fprintf(stderr, "e2e: wineboot -i failed (timed out: %d)\n%s", boot.timedOut, boot.err.c_str());
     return false;

@@ -51,14 +51,14 @@ class Install : public ::testing::Test {
 
   RunResult Uninstall() { return Script("uninstall.sh", {}); }
 
-  // The registry key's values as `reg query` prints them (the prefix's own
-  // view: 64-bit in a 64-bit prefix), or "" when absent.
+  // The registry key's values as `reg query` prints them (in a 64-bit prefix
+  // the 64-bit view), or "" when absent.
   std::string QueryKey() {
-    RunResult r = wine_.RunWine("reg", {"query", "HKLM\\SOFTWARE\\VideoLAN\\VLC", OwnView()}, 30000);
+    std::vector<std::string> args = {"query", "HKLM\\SOFTWARE\\VideoLAN\\VLC"};
+    if (!Win32Prefix()) args.push_back("/reg:64");
+    RunResult r = wine_.RunWine("reg", args, 30000);
     return r.exitCode == 0 ? r.out : std::string();
   }
-
-  static std::string OwnView() { return Win32Prefix() ? "/reg:32" : "/reg:64"; }
 
   Wine& wine_ = Wine::Get();
   TestFolder dir_ = TestFolder::ForCurrentTest();
@@ -117,8 +117,9 @@ TEST_F(Install, RefusesToReplaceARealPlayerUnlessForcedAndRestoresIt) {
   const std::string real = "MZ a real player executable";
   WriteFile(folder_ + "/vlc.exe", real);
   WriteFile(folder_ + "/modrik.ini", "[modrik]\r\nvlcpath=C:\\old\\vlc.exe\r\n");
-  wine_.RunWine("reg", {"add", "HKLM\\SOFTWARE\\VideoLAN\\VLC", "/v", "Version", "/d", "3.0.20", "/f", OwnView()},
-                30000);
+  std::vector<std::string> add = {"add", "HKLM\\SOFTWARE\\VideoLAN\\VLC", "/v", "Version", "/d", "3.0.20", "/f"};
+  if (!Win32Prefix()) add.push_back("/reg:64");
+  wine_.RunWine("reg", add, 30000);
 
   RunResult r = Script("install.sh", {"--exe", ModrikExe(), "--player", player_});
   EXPECT_EQ(r.exitCode, 3);
