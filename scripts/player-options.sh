@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# Writes the table of the player's options that take a value into
-# src/launcher/player_options.cpp (between its "generated" marks), from the
-# full help of the installed player (`vlc -H`), so that the table follows
-# the player it came from. The player refuses to run as root: as root, name
-# a user to run it as.
+# Writes the tables of the player's long options into
+# src/launcher/player_options.cpp (between its "generated" marks): every
+# long name the player's command-line parser matches, as that parser holds
+# them. The player takes any unique abbreviation of a name, so names it no
+# longer shows in its help (obsolete ones it still accepts, with a warning)
+# and names that two of its modules define alike count too. The list is read
+# from the parser's own table: a small preloaded library notes each name as
+# the player copies it into the table. The one-letter options that take a
+# value come from its full help (`vlc -H`). The player refuses to run as
+# root: as root, name a user to run it as.
 #
 #   scripts/player-options.sh [USER]
 set -euo pipefail
@@ -15,36 +20,109 @@ if [ "$(id -u)" = 0 ] && [ -z "$USER_NAME" ]; then
   echo "player-options.sh: as root, name a user to run vlc as" >&2
   exit 2
 fi
+# Runs vlc with these arguments, and the environment in vlc_env.
+vlc_env=()
 run_vlc() {
   if [ "$(id -u)" = 0 ]; then
-    runuser -u "$USER_NAME" -- env HOME="$(getent passwd "$USER_NAME" | cut -d: -f6)" vlc "$@"
+    runuser -u "$USER_NAME" -- env HOME="$(getent passwd "$USER_NAME" | cut -d: -f6)" \
+      "${vlc_env[@]}" vlc "$@"
   else
-    vlc "$@"
+    env "${vlc_env[@]}" vlc "$@"
   fi
 }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+chmod 755 "$work"
 
 help=$(cd / && run_vlc -H 2>/dev/null)
 version=$(cd / && run_vlc --version 2>/dev/null | head -n1)
 [ -n "$help" ] && [ -n "$version" ] || { echo "player-options.sh: no help from vlc" >&2; exit 1; }
 
-# An option line: "  -X, --name ..." or "      --name ...", followed by its
-# value's kind ("<string>", "<integer ...>", "{choice,...}"); switches show
-# "--name, --no-name" instead. Wrapped description lines are indented more.
-options=$(printf '%s\n' "$help" |
-  sed -nE 's/^(  -[A-Za-z], |      )--([A-Za-z0-9_+-]+) [<{].*/\2/p' | LC_ALL=C sort -u)
-# The one-letter forms of those options. -v is not among them: the player
-# counts -v, -vv, -vvv as steps of verbosity and takes no value after it.
+# The player builds its table of long options by copying each option's name
+# (strdup) and, for a switch, writing its "no" and "no-" forms (asprintf):
+# the library notes both, with the place each copy was made from.
+cat > "$work/names.c" <<'C'
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+static FILE* notes(void) {
+  static FILE* f;
+  if (f == NULL) f = fopen(getenv("MODRIK_OPTION_NOTES"), "w");
+  return f;
+}
+char* strdup(const char* s) {
+  size_t n = strlen(s) + 1;
+  char* copy = malloc(n);
+  Dl_info info;
+  void* from = __builtin_return_address(0);
+  if (copy != NULL) memcpy(copy, s, n);
+  if (notes() != NULL && dladdr(from, &info) && info.dli_fname != NULL &&
+      strstr(info.dli_fname, "libvlccore") != NULL)
+    fprintf(notes(), "copy %lx %s\n", (unsigned long)((char*)from - (char*)info.dli_fbase), s);
+  return copy;
+}
+int __asprintf_chk(char** out, int flag, const char* format, ...) {
+  va_list ap;
+  int n;
+  (void)flag;
+  va_start(ap, format);
+  n = vasprintf(out, format, ap);
+  va_end(ap);
+  if (n >= 0 && notes() != NULL && strcmp(format, "no-%s") == 0) fprintf(notes(), "switch\n");
+  return n;
+}
+C
+cc -shared -fPIC -O1 -o "$work/names.so" "$work/names.c" -ldl
+chmod 644 "$work/names.so"
+: > "$work/notes"
+[ "$(id -u)" != 0 ] || chown "$USER_NAME" "$work/notes"
+vlc_env=(LD_PRELOAD="$work/names.so" MODRIK_OPTION_NOTES="$work/notes")
+(cd / && run_vlc -I dummy --no-video --no-audio vlc://quit > /dev/null 2>&1) || true
+
+# The table: the longest unbroken run of copies made from the one place
+# whose copies are followed by the "no-" forms of switches. Each name is
+# "V" (takes a value) or "S" (a switch).
+table=$(awk '
+  { line[NR] = $0 }
+  $1 == "switch" && place == "" { place = prev }
+  $1 == "copy" { prev = $2 }
+  END {
+    for (i = 1; i <= NR; i++) {
+      split(line[i], f, " ")
+      if (f[1] == "copy" && f[2] == place) { run[++n] = f[3]; kind[n] = "V"; continue }
+      if (f[1] == "switch" && n > 0) { kind[n] = "S"; continue }
+      if (n > best) { best = n; for (k = 1; k <= n; k++) { name[k] = run[k]; is[k] = kind[k] } }
+      n = 0
+    }
+    if (n > best) { best = n; for (k = 1; k <= n; k++) { name[k] = run[k]; is[k] = kind[k] } }
+    for (k = 1; k <= best; k++) print is[k], name[k]
+  }' "$work/notes")
+[ -n "$table" ] || { echo "player-options.sh: no option table read from vlc" >&2; exit 1; }
+values=$(printf '%s\n' "$table" | sed -n 's/^V //p' | LC_ALL=C sort)
+switches=$(printf '%s\n' "$table" | sed -n 's/^S //p' | LC_ALL=C sort)
+# The one-letter forms of the options that take a value: "  -X, --name"
+# followed by its value's kind ("<string>", "{choice,...}"). -v is not among
+# them: the player counts -v, -vv, -vvv as steps of verbosity and takes no
+# value after it.
 letters=$(printf '%s\n' "$help" |
   sed -nE 's/^  -([A-Za-z]), --[A-Za-z0-9_+-]+ [<{].*/\1/p' | grep -v '^v$' | LC_ALL=C sort -u | tr -d '\n')
 
-generated=$(
-  echo "// Generated by scripts/player-options.sh from the full help of $version."
-  echo "const char* const kValueOptions[] = {"
-  printf '%s\n' "$options" | awk '
+array() {
+  echo "const char* const $1[] = {"
+  awk '
     { word = "\"" $0 "\","; if (length(line) + length(word) + 1 > 96) { print line; line = "" }
       line = line (line == "" ? "   " : "") " " word }
     END { if (line != "") print line }'
   echo "};"
+}
+generated=$(
+  echo "// Generated by scripts/player-options.sh from the option table of $version."
+  printf '%s\n' "$values" | array kValueOptions
+  printf '%s\n' "$switches" | array kSwitches
   echo "const char kValueLetters[] = \"$letters\";"
 )
 
@@ -53,4 +131,5 @@ awk -v generated="$generated" '
   /^\/\/ END generated/ { skip = 0 }
   !skip { print }' "$TARGET" > "$TARGET.new"
 mv "$TARGET.new" "$TARGET"
-echo "player-options.sh: $(printf '%s\n' "$options" | wc -l) options, letters $letters ($version)"
+echo "player-options.sh: $(printf '%s\n' "$values" | wc -l) options that take a value," \
+  "$(printf '%s\n' "$switches" | wc -l) switches, letters $letters ($version)"

@@ -40,18 +40,31 @@ std::vector<std::string> UnixPlayerArguments(const std::string& tail,
                                              const std::string& currentDirectory);
 
 // ---- the player's options ----
-// True when the option (its long name, without "--") takes a value.
-bool OptionTakesValue(const std::string& name);
+// The option a long option names as a caller writes it (after "--", before
+// any "="): the player's parser takes the name itself or any abbreviation
+// that begins only one of its names (counting each switch's "no" and "no-"
+// forms, and twice a name two of its modules define), and refuses one that
+// begins several. Options that only the player's Windows build knows are
+// found the same way, among its names.
+struct LongOption {
+  enum Kind { kUnknown, kAmbiguous, kPlayer, kWindowsOnly } kind = kUnknown;
+  std::string name;  // the full name (kPlayer, kWindowsOnly)
+  bool takesValue = false;
+};
+LongOption FindLongOption(const std::string& written);
 // True when the one-letter option (-I) takes a value.
 bool LetterTakesValue(char letter);
-// True when the option's value names a file or a folder.
+// True when the option's value (its full name) names a file or a folder.
 bool OptionNamesPath(const std::string& name);
-// True for an option that only the player's Windows build knows.
-bool IsWindowsOnlyOption(const std::string& name);
 
 // ---- locations as callers write them ----
 // "X:\..." or "X:/...".
 bool IsDrivePath(const std::string& word);
+// A path that names its place whatever the working folder: a drive path,
+// either form of it behind "\\?\" or "\\.\", a network path
+// (\\server\share\..., \\?\UNC\server\share\...) or Wine's
+// \\?\unix\....
+bool IsWindowsPath(const std::string& word);
 // A name taken in a folder, as Windows takes it: no drive, no network share.
 // A name rooted with a slash is on the folder's drive.
 bool IsRelativeName(const std::string& word);

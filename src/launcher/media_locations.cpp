@@ -12,6 +12,23 @@ bool IsDrivePath(const std::string& word) {
   return HasDriveLetter(word) && word.size() >= 3 && (word[2] == '\\' || word[2] == '/');
 }
 
+bool IsWindowsPath(const std::string& word) {
+  if (IsDrivePath(word)) return true;
+  if (word.rfind("\\\\", 0) != 0) return false;
+  std::string rest = word.substr(2);
+  if (rest.rfind("?\\", 0) == 0 || rest.rfind(".\\", 0) == 0) {
+    const bool longPath = rest[0] == '?';
+    rest = rest.substr(2);
+    if (IsDrivePath(rest) || (longPath && StartsWithNoCase(rest, "unix\\") && rest.size() > 5))
+      return true;
+    if (!StartsWithNoCase(rest, "unc\\")) return false;
+    rest = rest.substr(4);
+  }
+  // server\share: both named.
+  const std::size_t mark = rest.find('\\');
+  return mark != std::string::npos && mark > 0 && mark + 1 < rest.size() && rest[mark + 1] != '\\';
+}
+
 bool IsRelativeName(const std::string& word) {
   return !word.empty() && word.find(':') == std::string::npos && word.rfind("\\\\", 0) != 0 &&
          word.rfind("//", 0) != 0;

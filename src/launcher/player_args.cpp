@@ -2,11 +2,12 @@
 //
 // The tail is split into words by the Windows rules, as the player's Windows
 // build reads it. Options keep their values, as the caller wrote them; a
-// value that names a file or folder, every file, file: URL and disc address,
-// and the entries of a playlist written on Windows take their Unix form;
-// options that only the Windows build knows are left out. Each argument
-// becomes one word for the player. All the translations of one start share
-// one listing of the drive links.
+// long option is found as the player finds it, also abbreviated. A value
+// that names a file or folder, every file, file: URL and disc address, and
+// the entries of a playlist written on Windows take their Unix form; options
+// that only the Windows build knows are left out. "--" ends the options: the
+// words after it are files. Each argument becomes one word for the player.
+// All the translations of one start share one listing of the drive links.
 #include "common/common.h"
 #include "launcher/launcher.h"
 #include "platform/platform.h"
@@ -70,12 +71,13 @@ Arg Location(StartArgs& start, const std::string& value) {
   const WindowsFileUrl url = ParseWindowsFileUrl(value);
   if (!url.path.empty()) return {PathPiece(start, url.path, Piece::kFileUrl), Text(url.suffix)};
   if (value == "-" || IsUrl(value)) return {Text(value)};
-  if (IsDrivePath(value)) return {PathPiece(start, value)};
+  if (IsWindowsPath(value)) return {PathPiece(start, value)};
   if (IsRelativeName(value)) return {PathPiece(start, InFolder(start.folder, value))};
   return {Text(value)};
 }
 
-// An option's value, after `head` ("--name=", ":name=" or nothing).
+// An option's value, after `head` ("--name=", ":name=" or nothing); `name`
+// is the option's full name.
 void AddOptionValue(StartArgs& start, const std::string& head, const std::string& name,
                     const std::string& value) {
   Arg arg = {Text(head)};
@@ -109,8 +111,8 @@ Arg FileOrList(StartArgs& start, const std::string& windowsPath, Arg asItIs) {
   return {{Piece::kList, std::string(), start.lists.size() - 1}};
 }
 
-// A file, folder, URL, disc or playlist; `first` for the first of them,
-// `opensTail` when it is the tail's first word.
+// A file, folder, URL, disc or playlist; `first` for the first of them (or
+// one after "--"), `opensTail` when it is the tail's first word.
 void AddItem(StartArgs& start, const TailWord& word, bool first, bool opensTail) {
   const std::string& text = word.text;
   const DiscAddress disc = ParseDiscAddress(text);
@@ -138,9 +140,9 @@ void AddItem(StartArgs& start, const TailWord& word, bool first, bool opensTail)
   // The first file: a relative name is taken in the working folder, anything
   // else is translated as the caller wrote it; a tail that is one quoted
   // path is translated with its quotes, which reaches the file through its
-  // drive's link. A later word: a drive path, or the relative name of
-  // something in the working folder, is a file; anything else is passed as
-  // it is.
+  // drive's link. A later word: a Windows path in any spelling, or the
+  // relative name of something in the working folder, is a file; anything
+  // else is passed as it is.
   std::string path;
   Piece::Kind kind = Piece::kPath;
   if (first && IsRelativeName(text)) {
@@ -148,7 +150,7 @@ void AddItem(StartArgs& start, const TailWord& word, bool first, bool opensTail)
   } else if (first) {
     path = text;
     if (opensTail && word.source == "\"" + text + "\"") kind = Piece::kQuotedPath;
-  } else if (IsDrivePath(text)) {
+  } else if (IsWindowsPath(text)) {
     path = text;
   } else if (IsRelativeName(text) && PathExists(InFolder(start.folder, text))) {
     path = InFolder(start.folder, text);
@@ -219,27 +221,36 @@ std::vector<std::string> UnixPlayerArguments(const std::string& tail,
     return Resolve(start);
   }
   const std::vector<TailWord> words = SplitTailWords(tail);
-  bool firstItem = true;
+  bool firstItem = true, optionsEnded = false;
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string& word = words[i].text;
     const bool valueFollows = i + 1 < words.size();
-    if (IsLongOption(word)) {
+    if (word == "--" && !optionsEnded) {
+      // The words after it are files, whatever they begin with.
+      start.args.push_back({Text(word)});
+      optionsEnded = true;
+    } else if (IsLongOption(word) && !optionsEnded) {
       // --name, --name=value, or --name followed by its value.
       const std::size_t equals = word.find('=');
-      const std::string name = word.substr(2, equals == std::string::npos ? equals : equals - 2);
-      const bool separateValue =
-          equals == std::string::npos && OptionTakesValue(name) && valueFollows;
-      if (IsWindowsOnlyOption(name)) {
+      const LongOption option =
+          FindLongOption(word.substr(2, equals == std::string::npos ? equals : equals - 2));
+      const bool separateValue = equals == std::string::npos && option.takesValue && valueFollows;
+      if (option.kind == LongOption::kWindowsOnly) {
         platform::Sys().Trace("left out " + word + (separateValue ? " " + words[i + 1].text : "") +
                               ": only the player's Windows build knows it");
         if (separateValue) ++i;
+      } else if (option.kind != LongOption::kPlayer) {
+        // The player refuses it, as it stands.
+        if (option.kind == LongOption::kAmbiguous)
+          platform::Sys().Trace(word + " names several of the player's options");
+        start.args.push_back({Text(word)});
       } else if (equals != std::string::npos) {
-        AddOptionValue(start, word.substr(0, equals + 1), name, word.substr(equals + 1));
+        AddOptionValue(start, word.substr(0, equals + 1), option.name, word.substr(equals + 1));
       } else {
         start.args.push_back({Text(word)});
-        if (separateValue) AddOptionValue(start, "", name, words[++i].text);
+        if (separateValue) AddOptionValue(start, "", option.name, words[++i].text);
       }
-    } else if (IsShortOption(word)) {
+    } else if (IsShortOption(word) && !optionsEnded) {
       // -x, or letters run together (-fZ): the first letter that takes a
       // value takes the rest of the word, or the next word.
       start.args.push_back({Text(word)});
@@ -255,7 +266,7 @@ std::vector<std::string> UnixPlayerArguments(const std::string& tail,
     } else if (word == "-" || IsItemOption(word)) {
       start.args.push_back({Text(word)});  // standard input; a switch for the item before
     } else {
-      AddItem(start, words[i], firstItem, i == 0);
+      AddItem(start, words[i], firstItem || optionsEnded, i == 0);
       firstItem = false;
     }
   }

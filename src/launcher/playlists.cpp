@@ -80,8 +80,9 @@ std::string XmlUnescaped(const std::string& text) {
   return out;
 }
 
-// The Windows path an entry names, with the list in `listFolder`; empty for
-// an entry that is not a local Windows path (a URL, a Unix path, a share).
+// The Windows path an entry names, in any spelling (a drive path, a network
+// path, a name relative to the list in `listFolder`); empty for an entry that
+// is not a Windows path (a URL, a Unix path).
 PlaylistEntry EntryOf(const std::string& value, const std::string& listFolder, bool uriReference) {
   PlaylistEntry entry;
   const WindowsFileUrl url = ParseWindowsFileUrl(value);
@@ -91,7 +92,7 @@ PlaylistEntry EntryOf(const std::string& value, const std::string& listFolder, b
     entry.asUrl = true;
     return entry;
   }
-  if (IsDrivePath(value)) {
+  if (IsWindowsPath(value)) {
     entry.windowsPath = value;
   } else if (IsRelativeName(value) && value[0] != '/') {
     entry.windowsPath = InFolder(listFolder, uriReference ? PercentDecoded(value) : value);
@@ -230,7 +231,9 @@ std::string PlaylistCopyBytes(const Playlist& list, const std::vector<std::strin
   for (std::size_t i = list.entries.size(); i-- > 0;) {
     const PlaylistEntry& entry = list.entries[i];
     const std::string& path = unixPaths[i];
-    text.replace(entry.at, entry.length, (entry.asUrl ? FileUrlOf(path) : path) + entry.suffix);
+    // A share the host has not mounted becomes the player's own smb: URL.
+    const bool asFileUrl = entry.asUrl && !path.empty() && path[0] == '/';
+    text.replace(entry.at, entry.length, (asFileUrl ? FileUrlOf(path) : path) + entry.suffix);
   }
   auto& sys = platform::Sys();
   std::string bytes;

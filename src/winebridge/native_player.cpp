@@ -18,6 +18,7 @@
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "winebridge/host/host_scripts.h"
 #include "winebridge/winebridge.h"
 
 namespace modrik {
@@ -30,39 +31,6 @@ constexpr std::size_t kStatusBytes = 16;
 // modrik gives up on a host command that has not made the start's files
 // this long after the host command's own bound.
 constexpr unsigned kHoldMarginMs = 5000;
-
-// The host side of a start, in POSIX sh. The player runs in the background
-// with the start's FIFOs closed; a watcher waits (bounded) for modrik's byte
-// on "live", then for modrik to let go of it, and tells the main shell
-// (USR1), which ends the player if it still plays. The player's status is
-// written whole (a move) before anything is removed, and the folder is
-// removed only once modrik has let go of it.
-std::string HostScript(const NativeStart& start) {
-  const std::string in = start.stream ? " 5<>\"$d/in\"" : "";
-  const std::string input = start.stream ? "\"$d/in\"" : "/dev/null";
-  return "[ -d \"$P\" ] || mkdir -p -m 700 \"$P\"\n"
-         "mkdir -m 700 \"$d\" && mkfifo \"$d/live.new\"" +
-         std::string(start.stream ? " \"$d/in\"" : "") + " || exit 126\n"
-         "exec 3<>\"$d/live.new\"" + in + "\n"
-         "trap '[ -z \"$p\" ] || kill -TERM \"$p\" 2>/dev/null' USR1 HUP INT TERM\n"
-         "\"$@\" <" + input + " 3>&- 5>&- &\n"
-         "p=$!\n"
-         "(if timeout " + std::to_string(start.holdSeconds) +
-         " head -c1 <&3 >/dev/null 2>&1; then exec 4<\"$d/live\" 3>&- 5>&-;"
-         " cat <&4 >/dev/null 2>&1; fi; kill -USR1 $$ 2>/dev/null) &\n"
-         "w=$!\n"
-         "exec 3>&- 5>&-\n"
-         "mv \"$d/live.new\" \"$d/live\"\n"
-         "exec 9>\"$d/lock.new\" && flock 9 && mv \"$d/lock.new\" \"$d/lock\"\n"
-         "for l in \"$P\"/*/lock; do [ ! -e \"$l\" ] || [ \"$l\" = \"$d/lock\" ] ||"
-         " flock -n \"$l\" rm -rf \"${l%/lock}\"; done\n"
-         "wait \"$p\"; s=$?\n"
-         "if kill -0 \"$p\" 2>/dev/null; then wait \"$p\"; s=$?; fi\n"
-         "p=\n"
-         "echo \"$s\" > \"$d/status.new\" && mv \"$d/status.new\" \"$d/status\"\n"
-         "wait \"$w\"; while [ $? -gt 128 ] && kill -0 \"$w\" 2>/dev/null; do wait \"$w\"; done\n"
-         "rm -rf \"$d\"";
-}
 
 bool ReadsStandardInput(const std::vector<std::string>& args) {
   for (const std::string& arg : args)
@@ -132,9 +100,12 @@ int WaitForPlayer(const std::string& folder, const NativeStart& start) {
 
 std::string NativePlayerCommand(const std::string& playerPath, const std::vector<std::string>& args,
                                 const NativeStart& start) {
+  // The start's own values as shell variables, then the host side of a
+  // start (host/native_player.sh).
   return "P=" + ShellQuote(UnixPrivateFolder()) + " d=" +
-         ShellQuote(UnixPrivateFolder() + "/" + start.name) + "\nset -- " +
-         UnixCommandLine(playerPath, args) + "\n" + HostScript(start);
+         ShellQuote(UnixPrivateFolder() + "/" + start.name) +
+         " hold=" + std::to_string(start.holdSeconds) + " stream=" + (start.stream ? "1" : "") +
+         "\nset -- " + UnixCommandLine(playerPath, args) + "\n" + host::native_player_sh;
 }
 
 int RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>& args) {

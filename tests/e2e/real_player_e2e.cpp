@@ -241,7 +241,8 @@ TEST_F(RealPlayer, WindowsSpellingsOfTheFileReachThePlayer) {
 // Windows programs write it; a playlist saved on Windows (UTF-8 with its
 // mark, CR LF) whose entry is the video's C:\ path; a torrent streamer's
 // quoted option value with quotes inside; an option only the player's
-// Windows build knows (left out) before a subtitle file (translated).
+// Windows build knows (left out), also abbreviated, before a subtitle file
+// (translated), also in its long-path form and another letter case.
 TEST_F(RealPlayer, CallersCommandLinesReachThePlayer) {
   const std::string title = "\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC";  // Фильм
   ASSERT_TRUE(WriteFile(DriveC() + "/media/My list.m3u",
@@ -257,6 +258,8 @@ TEST_F(RealPlayer, CallersCommandLinesReachThePlayer) {
        "--meta-title=\"" + title + "\"", ""},
       {{"--rc-quiet", "--sub-file=C:\\media\\a.srt", "C:\\media\\" + kVideo},
        "--sub-file=" + DriveC() + "/media/a.srt", "rc-quiet"},
+      {{"--high-prio", "--sub-file=\\\\?\\C:\\MEDIA\\A.SRT", "C:\\media\\" + kVideo},
+       "--sub-file=" + DriveC() + "/media/a.srt", "high-prio"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.args.front());

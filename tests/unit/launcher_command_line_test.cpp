@@ -71,3 +71,36 @@ TEST(CommandTail, HandlesAnEnormousLine) {
   EXPECT_EQ(CommandParamOf(tail, 1), std::string(100000, 'x'));
   EXPECT_EQ(CommandParamOf(tail, 2), "");
 }
+
+// Long options as the player's parser finds them (checked against Debian's
+// VLC 3.0.24): the name itself beats any longer name it begins; an
+// abbreviation names the one entry it begins, switches' "no" and "no-"
+// forms and the obsolete names the player still holds counted; one that
+// begins several, also one name held twice, is refused.
+TEST(LongOption, FoundAsThePlayersParserFindsIt) {
+  using modrik::LongOption;
+  const struct {
+    const char* written;
+    LongOption::Kind kind;
+    const char* name;
+    bool takesValue;
+  } rows[] = {
+      {"gl", LongOption::kPlayer, "gl", true},  // also begins glconv, glspectrum-...
+      {"no-fullsc", LongOption::kPlayer, "no-fullscreen", false},
+      {"album-art", LongOption::kPlayer, "album-art", true},  // obsolete, not in its help
+      {"alb", LongOption::kAmbiguous, "", false},  // album-art, album-art-filename
+      {"glcon", LongOption::kAmbiguous, "", false},  // glconv, defined by two modules
+      {"", LongOption::kAmbiguous, "", false},
+      {"no-high-prio", LongOption::kWindowsOnly, "no-high-priority", false},
+      {"qt-updates-d", LongOption::kWindowsOnly, "qt-updates-days", true},
+      {"qt-updates", LongOption::kAmbiguous, "", false},
+      {"zzz", LongOption::kUnknown, "", false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.written);
+    const LongOption found = modrik::FindLongOption(row.written);
+    EXPECT_EQ(found.kind, row.kind);
+    EXPECT_EQ(found.name, row.name);
+    EXPECT_EQ(found.takesValue, row.takesValue);
+  }
+}
