@@ -48,9 +48,9 @@ std::string WriteError(const std::string& folder);
 // Runs argv (argv[0] looked up on PATH) with the environment plus `env`
 // ("NAME=VALUE" entries), standard input from /dev/null and both outputs to
 // the file `log` (appended). Returns the exit status, -1 when it could not
-// run or ended by a signal.
+// run, ended by a signal or was killed after timeoutSeconds (0: no bound).
 int Run(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-        const std::string& log);
+        const std::string& log, int timeoutSeconds = 0);
 // The full path of a program found on PATH, "" when none.
 std::string FindOnPath(const std::string& name);
 // The lowercase hex SHA-256 of a file (by `sha256sum`), "" when unreadable.

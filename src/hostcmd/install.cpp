@@ -128,14 +128,15 @@ class PrefixWine {
     return Run(args, Env(), log_);
   }
   // Waits until the prefix's wineserver ends (after our own Wine processes):
-  // everything written is on disk then.
+  // everything written is on disk then. A server that another program made
+  // persistent meanwhile is not waited for long.
   void Settle() {
     std::string server = "wineserver";
     if (t_.wine.find('/') != std::string::npos) {
       std::string beside = fs::path(t_.wine).parent_path().string() + "/wineserver";
       if (access(beside.c_str(), X_OK) == 0) server = beside;
     }
-    Run({server, "-w"}, Env(), log_);
+    Run({server, "-w"}, Env(), log_, 15);
   }
   // The Windows path of a host path, without asking Wine.
   std::string WinPath(const std::string& host) const {

@@ -1,5 +1,6 @@
 // What the host can tell about a Wine prefix without running Wine.
 #include <fcntl.h>
+#include <glob.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,19 +34,33 @@ std::string BuildArchOf(const std::string& prefixArch) {
 
 bool ServerRunning(const std::string& prefix) {
   // A wineserver keeps a lock on the file "lock" of its folder, named after
-  // the prefix's device and inode, for as long as it runs.
+  // the prefix's device and inode, for as long as it runs. The folder is in
+  // /tmp/.wine-UID, or in a /tmp/wine-XXXXXX of the user's own.
   struct stat st;
   if (stat(prefix.c_str(), &st) != 0) return false;
-  char lock[128];
-  std::snprintf(lock, sizeof lock, "/tmp/.wine-%u/server-%llx-%llx/lock", static_cast<unsigned>(getuid()),
-                static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino));
-  int fd = open(lock, O_RDWR | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct flock fl = {};
-  fl.l_type = F_WRLCK;
-  fl.l_whence = SEEK_SET;
-  bool held = fcntl(fd, F_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
-  close(fd);
+  char server[64];
+  std::snprintf(server, sizeof server, "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
+                static_cast<unsigned long long>(st.st_ino));
+  const std::string patterns[] = {"/tmp/.wine-" + std::to_string(getuid()) + "/" + server + "/lock",
+                                  "/tmp/wine-*/" + std::string(server) + "/lock"};
+  bool held = false;
+  for (const std::string& pattern : patterns) {
+    glob_t found;
+    if (glob(pattern.c_str(), 0, nullptr, &found) == 0) {
+      for (size_t i = 0; i < found.gl_pathc && !held; i++) {
+        struct stat ls;
+        int fd = open(found.gl_pathv[i], O_RDWR | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct flock fl = {};
+        fl.l_type = F_WRLCK;
+        fl.l_whence = SEEK_SET;
+        held = fstat(fd, &ls) == 0 && ls.st_uid == getuid() && fcntl(fd, F_GETLK, &fl) == 0 &&
+               fl.l_type != F_UNLCK;
+        close(fd);
+      }
+    }
+    globfree(&found);
+  }
   return held;
 }
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -17,7 +18,7 @@ extern char** environ;
 namespace hostcmd {
 
 int Run(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-        const std::string& log) {
+        const std::string& log, int timeoutSeconds) {
   std::vector<std::string> envs;
   for (char** e = environ; *e; e++) {
     std::string entry = *e, name = entry.substr(0, entry.find('=') + 1);
@@ -44,8 +45,17 @@ int Run(const std::vector<std::string>& argv, const std::vector<std::string>& en
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) return -1;
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0)
-    if (errno != EINTR) return -1;
+  for (int waited = 0;; waited++) {
+    pid_t done = waitpid(pid, &status, timeoutSeconds > 0 ? WNOHANG : 0);
+    if (done == pid) break;
+    if (done < 0 && errno != EINTR) return -1;
+    if (timeoutSeconds > 0 && waited >= timeoutSeconds * 10) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return -1;
+    }
+    if (timeoutSeconds > 0) usleep(100000);
+  }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

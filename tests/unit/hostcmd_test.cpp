@@ -157,8 +157,11 @@ TEST_F(ModrikCommandRefusal, ARunningWineserverIsWaitedForThenRefused) {
   SystemReg("win64");
   struct stat st;
   ASSERT_EQ(stat((dir_ / "pfx").c_str(), &st), 0);
+  // Where Wine puts it: a folder of the user's own, /tmp/wine-XXXXXX.
+  char parent[] = "/tmp/wine-XXXXXX";
+  ASSERT_NE(mkdtemp(parent), nullptr);
   char server[128];
-  std::snprintf(server, sizeof server, "/tmp/.wine-%u/server-%llx-%llx", static_cast<unsigned>(getuid()),
+  std::snprintf(server, sizeof server, "%s/server-%llx-%llx", parent,
                 static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino));
   fs::create_directories(server);
   int fd = open((std::string(server) + "/lock").c_str(), O_RDWR | O_CREAT, 0600);
@@ -173,7 +176,7 @@ TEST_F(ModrikCommandRefusal, ARunningWineserverIsWaitedForThenRefused) {
                  "`WINEPREFIX=" + pfx + " wineserver -k`) and try again; nothing changed.\n");
   EXPECT_EQ(Listing(), before);
   close(fd);
-  fs::remove_all(server);
+  fs::remove_all(parent);
 }
 
 TEST_F(ModrikCommandRefusal, AReadOnlyPrefixIsRefused) {
