@@ -114,14 +114,15 @@ if [ "$want_package" = 1 ]; then
     status=1
   fi
   if [ -f dist/modrik_*.deb ] && wait "$setup12_pid"; then
-    # In the clean root: the package installed, the install cases and the
-    # real player from its files, in a 64-bit and in a 32-bit prefix, the
-    # package purged again.
+    # In the clean root: the package installed; its `modrik install` with
+    # a 64-bit and a 32-bit caller (or the 32-bit prefix's) by name and by
+    # association, and the real player from its files, in a 64-bit and in a
+    # 32-bit prefix; the package purged again.
     ctest_pass package "Wine 8.0 with wine32 (Debian 12), the .deb installed" \
       env MODRIK_DEBIAN=12 MODRIK_E2E_HOSTCMD=/usr/bin/modrik scripts/wine10.sh run sh -c '
         apt-get install -y -q ./dist/modrik_*.deb > build/package-install.log 2>&1 || { cat build/package-install.log; exit 1; }
         cd build; rc=0
-        cases="Install\.|RealPlayer\.(InstalledBy|FileArgument)"
+        cases="Install\\.Associates|RealPlayer\\.InstalledBy"
         MODRIK_E2E_EXE=/usr/share/modrik/x86_64/modrik.exe xvfb-run -a dbus-run-session -- \
           ctest --output-on-failure -L e2e -R "$cases" "$@" || rc=1
         MODRIK_E2E_ARCH=win32 MODRIK_E2E_EXE=/usr/share/modrik/i686/modrik.exe xvfb-run -a dbus-run-session -- \
