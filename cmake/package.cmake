@@ -46,7 +46,11 @@ set(CPACK_ARCHIVE_FILE_NAME modrik-${PROJECT_VERSION}-linux-${MODRIK_DEB_ARCH})
 # Source archive: modrik-VERSION.tar.gz, without build products.
 set(CPACK_SOURCE_GENERATOR TGZ)
 set(CPACK_SOURCE_PACKAGE_FILE_NAME modrik-${PROJECT_VERSION})
-set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/\\\\.git$" "/build/" "/build-[^/]*/" "/dist/")
+# The patterns are anchored at the source folder, which may itself lie in a
+# build folder (scripts/package.sh packages a clone in build-package/src).
+string(REGEX REPLACE "([][+.*()^$?|\\])" "\\\\\\\\\\1" MODRIK_SOURCE_RE "${CMAKE_SOURCE_DIR}")
+set(CPACK_SOURCE_IGNORE_FILES "^${MODRIK_SOURCE_RE}/\\\\.git(/|$)" "^${MODRIK_SOURCE_RE}/build(-[^/]*)?/"
+    "^${MODRIK_SOURCE_RE}/dist/")
 
 # The .deb installs under /usr; the archive keeps the tree at its top.
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/cmake/package-generator.cmake)
