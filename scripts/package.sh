@@ -42,7 +42,7 @@ if git rev-parse HEAD >/dev/null 2>&1; then
   if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
     echo "package.sh: uncommitted changes are left out: this packages commit $(git rev-parse --short HEAD)" >&2
   fi
-  git clone -q --no-hardlinks "$top" build-package/src
+  git -c advice.detachedHead=false clone -q --no-hardlinks "$top" build-package/src
   src=$top/build-package/src
 fi
 export SOURCE_DATE_EPOCH
