@@ -21,8 +21,6 @@ namespace {
 
 // A list larger than this is passed as it stands.
 constexpr std::size_t kMaxListBytes = 16 * 1024 * 1024;
-// Copies not written for a day are removed (in 100 ns steps).
-constexpr std::uint64_t kCopyLifetime = 24ull * 3600 * 10000000;
 const char kUtf8Mark[] = "\xEF\xBB\xBF";
 const char kUtf16LeMark[] = "\xFF\xFE";
 
@@ -173,21 +171,6 @@ std::string CopyFolderName(const std::string& windowsPath) {
   return name;
 }
 
-// Removes the copies in `folder` (Windows view, trailing backslash) that
-// were last written more than a day before `now`, and their emptied folders.
-void RemoveOldCopies(const std::string& folder, std::uint64_t now) {
-  auto& sys = platform::Sys();
-  for (const platform::FoundFile& copies : sys.FindFiles(folder + "list-*")) {
-    if (!copies.directory) continue;
-    const std::string copyFolder = folder + copies.name;
-    for (const platform::FoundFile& copy : sys.FindFiles(copyFolder + "\\*")) {
-      if (copy.directory || now < copy.writeTime || now - copy.writeTime <= kCopyLifetime) continue;
-      sys.DeleteFileAt(copyFolder + "\\" + copy.name);
-    }
-    sys.RemoveFolder(copyFolder);  // only an empty one goes
-  }
-}
-
 }  // namespace
 
 bool IsPlaylistName(const std::string& path) {
@@ -258,16 +241,15 @@ std::string PlaylistCopyBytes(const Playlist& list, const std::vector<std::strin
 std::string WritePlaylistCopy(const Playlist& list, const std::string& windowsPath,
                               const std::string& bytes) {
   auto& sys = platform::Sys();
+  // (Copies not written for a day are removed by the native player's start,
+  // on the host, where a link is seen as one.)
   const std::string folder = WindowsPrivateFolder();
   const std::string copyFolder = CopyFolderName(windowsPath);
-  MakeFolders(folder + copyFolder);
   const std::string copy = folder + copyFolder + "\\" + list.name;
-  if (!sys.ReplaceWholeFile(copy, bytes)) {
+  if (folder.empty() || !MakeFolders(folder + copyFolder) || !sys.ReplaceWholeFile(copy, bytes)) {
     sys.Trace("cannot write a copy of " + windowsPath + ": the player gets the list as it is");
     return std::string();
   }
-  const std::vector<platform::FoundFile> written = sys.FindFiles(copy);
-  if (!written.empty()) RemoveOldCopies(folder, written[0].writeTime);
   const std::string unixCopy = UnixPrivateFolder() + "/" + copyFolder + "/" + list.name;
   sys.Trace("playlist " + windowsPath + " translated into " + unixCopy);
   return unixCopy;

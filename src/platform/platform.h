@@ -29,6 +29,10 @@ constexpr unsigned kMbIconInformation = 0x40;
 constexpr int kIdYes = 6;
 constexpr int kIdNo = 7;
 
+// SpawnOnHost's answers besides an exit status.
+constexpr int kHostNotStarted = -1;
+constexpr int kHostUnwaited = -2;
+
 // WaitForEnd without a bound (INFINITE).
 constexpr unsigned kNoTimeout = 0xFFFFFFFFu;
 
@@ -140,13 +144,18 @@ class Platform {
   virtual bool ShellStart(const std::string& verb, const std::string& file,
                           const std::string& parameters, const std::string& directory,
                           int show, Handle* process) = 0;
-  // CreateProcessW with the command line, hidden (STARTF_USESHOWWINDOW,
-  // SW_HIDE), NORMAL_PRIORITY_CLASS. When wait is set, waits without limit
-  // for the process to end. False when the process could not be started.
-  virtual bool StartHidden(const std::string& commandLine, bool wait) = 0;
-  // The same start, without waiting; returns the started process for
-  // WaitForEnd, or 0 when it could not be started.
-  virtual Handle StartHiddenProcess(const std::string& commandLine) = 0;
+  // Starts a program of the Unix host: argv[0] is its host path, and every
+  // word reaches it as it is. Through Wine's own spawn (ntdll's
+  // __wine_unix_spawnvp, looked up at run time) the program is a child of
+  // this process on the host, with this process's host environment and
+  // working folder, and is waited for: the answer is its exit status (0 to
+  // 255; 255 also when a signal ended it). A Wine without that function
+  // starts it through CreateProcessW on its "\\?\unix" path, which gives no
+  // process to wait for: the answer is then kHostUnwaited. kHostNotStarted
+  // when it could not be started.
+  virtual int SpawnOnHost(const std::vector<std::string>& argv) = 0;
+  // True when SpawnOnHost goes through Wine's own spawn (and waits).
+  virtual bool HostSpawnWaits() = 0;
   // Waits at most timeoutMs (kNoTimeout: without a bound) for a started
   // process to end; true when it has ended (0 ms only asks).
   virtual bool WaitForEnd(Handle process, unsigned timeoutMs) = 0;
@@ -230,6 +239,11 @@ class Platform {
   // A number from the system's random source.
   virtual std::uint64_t RandomNumber() = 0;
 };
+
+// One word of a Windows command line, as CommandLineToArgvW and the C
+// runtime read it back: as it stands when it holds no blank, tab or quote
+// (and is not empty), else quoted, with backslashes doubled before a quote.
+std::string WindowsArgument(const std::string& word);
 
 // The platform in use.
 Platform& Sys();

@@ -338,49 +338,84 @@ bool Win32Platform::ShellStart(const std::string& verb, const std::string& file,
     return false;
   }
   *process = reinterpret_cast<Handle>(info.hProcess);
+  // The player ends with this process, however it ends: it joins a job
+  // whose processes end when its last handle (this process's) is closed.
+  static const HANDLE job = [] {
+    const HANDLE made = CreateJobObjectW(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (made != nullptr &&
+        !SetInformationJobObject(made, JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
+      CloseHandle(made);
+      return HANDLE(nullptr);
+    }
+    return made;
+  }();
+  if (info.hProcess != nullptr && (job == nullptr || !AssignProcessToJobObject(job, info.hProcess)))
+    Trace("the player does not end with this process: no job, error " + std::to_string(GetLastError()));
   return true;
 }
 
 namespace {
 
-// CreateProcessW, hidden, normal priority, no inherited handles.
-bool StartHiddenCommand(const std::string& commandLine, PROCESS_INFORMATION* process) {
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_HIDE;
-  std::wstring line = Wide(commandLine);
-  line.push_back(L'\0');
-  return CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
-                        nullptr, nullptr, &startup, process) != 0;
+// ntdll's __wine_unix_spawnvp(argv, wait): Wine's own start of a host
+// program (winebrowser's), internal to Wine and so looked up at run time.
+using WineSpawnFn = LONG(CDECL*)(char* const argv[], int wait);
+
+WineSpawnFn WineSpawn() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  if (ntdll == nullptr) return nullptr;
+  return reinterpret_cast<WineSpawnFn>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, "__wine_unix_spawnvp")));
+}
+
+std::string HostCommandText(const std::vector<std::string>& argv) {
+  std::string line;
+  for (const std::string& word : argv) line += (line.empty() ? "" : " ") + WindowsArgument(word);
+  return line;
 }
 
 }  // namespace
 
-bool Win32Platform::StartHidden(const std::string& commandLine, bool wait) {
-  PROCESS_INFORMATION process = {};
-  if (!StartHiddenCommand(commandLine, &process)) {
-    Trace("CreateProcessW " + commandLine + " failed, error " + std::to_string(GetLastError()));
-    return false;
-  }
-  if (wait) {
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-  }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return true;
-}
+bool Win32Platform::HostSpawnWaits() { return WineSpawn() != nullptr; }
 
-Handle Win32Platform::StartHiddenProcess(const std::string& commandLine) {
-  PROCESS_INFORMATION process = {};
-  if (!StartHiddenCommand(commandLine, &process)) {
-    Trace("CreateProcessW " + commandLine + " failed, error " + std::to_string(GetLastError()));
-    return 0;
+int Win32Platform::SpawnOnHost(const std::vector<std::string>& argv) {
+  if (argv.empty()) return kHostNotStarted;
+  if (const WineSpawnFn spawn = WineSpawn()) {
+    // The words go as they are: UTF-8 is the host's encoding too.
+    std::vector<std::string> words = argv;
+    std::vector<char*> pointers;
+    for (std::string& word : words) pointers.push_back(word.data());
+    pointers.push_back(nullptr);
+    const LONG status = spawn(pointers.data(), 1);
+    // An NTSTATUS when the program could not be started.
+    if (status < 0 || status > 255) {
+      Trace("host program " + argv[0] + " not started, status " + std::to_string(status));
+      return kHostNotStarted;
+    }
+    return static_cast<int>(status);
   }
-  CloseHandle(process.hThread);
-  return reinterpret_cast<Handle>(process.hProcess);
+  // Wine hands a host program the words the C runtime's rules read from its
+  // command line; its path works through "\\?\unix" without any drive.
+  std::wstring application = Wide("\\\\?\\unix" + argv[0]);
+  for (wchar_t& c : application)
+    if (c == L'/') c = L'\\';
+  std::wstring line = Wide(HostCommandText(argv));
+  line.push_back(L'\0');
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, FALSE,
+                      NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process)) {
+    Trace("CreateProcessW " + argv[0] + " failed, error " + std::to_string(GetLastError()));
+    return kHostNotStarted;
+  }
+  // Wine gives no handles for a host program.
+  if (process.hThread != nullptr) CloseHandle(process.hThread);
+  if (process.hProcess != nullptr) CloseHandle(process.hProcess);
+  return kHostUnwaited;
 }
 
 bool Win32Platform::WaitForEnd(Handle process, unsigned timeoutMs) {

@@ -44,8 +44,8 @@ class Win32Platform final : public Platform {
   int ShowMessage(const std::string& text, const std::string& title, unsigned style) override;
   bool ShellStart(const std::string& verb, const std::string& file, const std::string& parameters,
                   const std::string& directory, int show, Handle* process) override;
-  bool StartHidden(const std::string& commandLine, bool wait) override;
-  Handle StartHiddenProcess(const std::string& commandLine) override;
+  int SpawnOnHost(const std::vector<std::string>& argv) override;
+  bool HostSpawnWaits() override;
   bool WaitForEnd(Handle process, unsigned timeoutMs) override;
   void CloseProcess(Handle process) override;
   Handle LockNamed(const std::string& name, unsigned timeoutMs) override;

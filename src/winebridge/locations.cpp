@@ -17,11 +17,6 @@ namespace modrik {
 
 namespace {
 
-std::string WithoutTrailingSlashes(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
-
 std::string WithSlashes(std::string path) {
   for (char& c : path)
     if (c == '\\') c = '/';
@@ -56,6 +51,11 @@ bool StartsWithNoCase(const std::string& text, const std::string& lowerStart) {
     if (c != lowerStart[i]) return false;
   }
   return true;
+}
+
+std::string WithoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
 }
 
 bool HasDriveLetter(const std::string& path) {
@@ -121,18 +121,11 @@ std::string WindowsDataFolder() {
   return UnixToWindowsPath(UnixDataFolder()) + "\\";
 }
 
-std::string UnixPrivateFolder() {
-  // The user's runtime folder (private to the user, emptied at logout) when
-  // the session has one; else the cache folder in the home.
-  const std::string runtime = platform::Sys().EnvironmentVariable("XDG_RUNTIME_DIR");
-  if (!runtime.empty() && runtime[0] == '/') return WithSlashes(runtime) + "/modrik";
-  return UnixHomeFolder() + "/.cache/modrik";
-}
-
-std::string WindowsPrivateFolder() {
-  const std::string runtime = platform::Sys().EnvironmentVariable("XDG_RUNTIME_DIR");
-  if (runtime.empty() || runtime[0] != '/') return WindowsHomeFolder() + ".cache\\modrik\\";
-  return UnixToWindowsPath(UnixPrivateFolder()) + "\\";
+std::string WineUnixName(const std::string& unixPath) {
+  std::string name = "\\\\?\\unix" + unixPath;
+  for (char& c : name)
+    if (c == '/') c = '\\';
+  return name;
 }
 
 }  // namespace modrik

@@ -26,6 +26,9 @@ namespace modrik {
 namespace {
 
 constexpr unsigned kPauseMs = 250;
+// Until modrik has taken hold of the start, it looks for the files this
+// often: the host command makes them within milliseconds.
+constexpr unsigned kHoldPauseMs = 10;
 // The status file holds a number and a line feed.
 constexpr std::size_t kStatusBytes = 16;
 // modrik gives up on a host command that has not made the start's files
@@ -63,18 +66,15 @@ platform::Handle TakeHold(const std::string& folder, bool stream) {
 
 // The exit status the host command recorded ("N" and a line feed).
 int StatusOf(const std::string& text) {
-  int status = 0;
-  std::size_t i = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && i < 3; ++i)
-    status = status * 10 + (text[i] - '0');
-  return i == 0 || status > 255 ? kExitNotStarted : status;
+  const int status = RecordedStatus(text);
+  return status < 0 ? kExitNotStarted : status;
 }
 
 int WaitForPlayer(const std::string& folder, const NativeStart& start) {
   auto& sys = platform::Sys();
   const unsigned boundMs = start.holdSeconds * 1000 + kHoldMarginMs;
   platform::Handle live = 0;
-  for (unsigned waited = 0;; waited += kPauseMs) {
+  for (unsigned waited = 0;;) {
     if (live == 0) live = TakeHold(folder, start.stream);
     std::string status;
     if (live != 0 && sys.ReadWholeFile(folder + "status", kStatusBytes, &status)) {
@@ -92,7 +92,9 @@ int WaitForPlayer(const std::string& folder, const NativeStart& start) {
       sys.Trace("the player's host command ended without recording the player's end");
       return kExitNotStarted;
     }
-    sys.SleepMs(kPauseMs);
+    const unsigned pause = live == 0 ? kHoldPauseMs : kPauseMs;
+    sys.SleepMs(pause);
+    waited += pause;
   }
 }
 
@@ -102,17 +104,25 @@ std::string NativePlayerCommand(const std::string& playerPath, const std::vector
                                 const NativeStart& start) {
   // The start's own values as shell variables, then the host side of a
   // start (host/native_player.sh).
-  return "P=" + ShellQuote(UnixPrivateFolder()) + " d=" +
-         ShellQuote(UnixPrivateFolder() + "/" + start.name) +
-         " hold=" + std::to_string(start.holdSeconds) + " stream=" + (start.stream ? "1" : "") +
+  return "P=" + ShellQuote(start.folder) + " d=" + ShellQuote(start.folder + "/" + start.name) +
+         " cwd=" + ShellQuote(start.workingFolder) + " hold=" + std::to_string(start.holdSeconds) +
+         " stream=" + (start.stream ? "1" : "") +
          "\nset -- " + UnixCommandLine(playerPath, args) + "\n" + host::native_player_sh;
 }
 
 int RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>& args) {
   auto& sys = platform::Sys();
   NativeStart start;
+  start.folder = UnixPrivateFolder();
+  if (start.folder.empty()) {
+    sys.Trace("the native player is not started: it needs the private folder");
+    return kExitNotStarted;
+  }
   start.name = NewStartName();
   start.stream = ReadsStandardInput(args) && sys.StandardInputIsStream();
+  // The caller's working folder, where the host has it; else the home.
+  start.workingFolder = sys.WineUnixFileName(sys.CurrentDirectory());
+  if (start.workingFolder.empty()) start.workingFolder = UnixHomeFolder();
   sys.Trace("native player, " + std::to_string(args.size()) +
             " argument(s): " + UnixCommandLine(playerPath, args) + "; start " + start.name +
             (start.stream ? ", reading this process's standard input" : ""));
@@ -124,7 +134,7 @@ int RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>&
     case HostRun::kStarted:
       break;
   }
-  return WaitForPlayer(WindowsPrivateFolder() + start.name + "\\", start);
+  return WaitForPlayer(WineUnixName(start.folder + "/" + start.name) + "\\", start);
 }
 
 }  // namespace modrik

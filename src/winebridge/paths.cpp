@@ -15,6 +15,7 @@ namespace modrik {
 
 std::vector<std::string> DriveMap;
 std::vector<DriveLink> DriveLinks;
+bool DriveMapLoaded = false;
 
 namespace {
 
@@ -122,13 +123,14 @@ std::vector<std::string> ParseDriveListing(const std::string& listing) {
 }
 
 void LoadDriveMap() {
+  DriveMapLoaded = true;
   DriveMap.clear();
   DriveLinks = DriveLinksOf(RunUnixCommandCapture(DriveListingCommand()));
   DriveMap = DriveMapEntries(DriveLinks);
 }
 
 std::string DeviceLinkTarget(char drive) {
-  if (DriveLinks.empty()) LoadDriveMap();
+  if (DriveLinks.empty() && !DriveMapLoaded) LoadDriveMap();
   if (drive >= 'A' && drive <= 'Z') drive = static_cast<char>(drive - 'A' + 'a');
   const std::string name = std::string(1, drive) + "::";
   for (const DriveLink& link : DriveLinks) {
@@ -257,25 +259,29 @@ std::string TranslatedWithMap(const std::string& windowsPath) {
 }  // namespace
 
 std::string WindowsToUnixPath(const std::string& windowsPath) {
-  if (DriveMap.empty()) LoadDriveMap();
+  if (DriveMap.empty() && !DriveMapLoaded) LoadDriveMap();
   return TranslatedWithMap(windowsPath);
 }
 
 std::vector<std::string> WindowsToUnixPaths(const std::vector<std::string>& windowsPaths) {
-  if (!windowsPaths.empty() && DriveMap.empty()) LoadDriveMap();
+  if (!windowsPaths.empty() && DriveMap.empty() && !DriveMapLoaded) LoadDriveMap();
   std::vector<std::string> unixPaths;
   for (const std::string& path : windowsPaths) unixPaths.push_back(TranslatedWithMap(path));
   return unixPaths;
 }
 
 bool UnixFileExists(const std::string& unixPath) {
-  return UnixPathExists(unixPath) != 0 && !platform::Sys().FolderExists(UnixToWindowsPath(unixPath));
+  return UnixPathExists(unixPath) != 0 && !platform::Sys().FolderExists(WineUnixName(unixPath));
 }
 
 std::int32_t UnixPathExists(const std::string& unixPath) {
-  const std::string path = UnixToWindowsPath(unixPath);
-  if (path.find_first_of("*?") != std::string::npos) return 0;
-  return platform::Sys().FileAttributesExist(path) ? -1 : 0;
+  // Through Wine's own name for the host path: no drive is needed, and a
+  // quote, a blank or a '$' is a character of the name. A wildcard never
+  // names a file here, and a backslash cannot be named so: such a path is
+  // taken as missing, rather than as some other file.
+  if (unixPath.empty() || unixPath[0] != '/' || unixPath.find_first_of("*?\\") != std::string::npos)
+    return 0;
+  return platform::Sys().FileAttributesExist(WineUnixName(unixPath)) ? -1 : 0;
 }
 
 }  // namespace modrik

@@ -1,12 +1,15 @@
 // The Unix command runner: a command for the host is written into the
-// two-line script dues.sh in the user's home folder, and Wine's `start`
-// program has /bin/sh run it. The capture variant sends the command's
-// standard output into dues.log and polls that file.
+// two-line script dues.sh in the user's home folder, and the host program
+// host_command.sh (started through Wine's own spawn, no Windows process in
+// between) reads and runs it. The capture variant sends the command's
+// standard output into dues.log and reads that file when the command ends.
 //
 // The program holds its text in UTF-8, as the host reads and writes it.
 #include <cstddef>
+#include <cstdio>
 
 #include "platform/platform.h"
+#include "winebridge/host/host_scripts.h"
 #include "winebridge/winebridge.h"
 
 namespace modrik {
@@ -15,22 +18,20 @@ std::string CachedWineVersion;
 
 namespace {
 
-constexpr unsigned kPauseMs = 250;
-// The capture reads dues.log at most this many times, kPauseMs apart
-// (3 seconds in quarter seconds).
-constexpr int kCaptureReads = 12;
 // Bound on waiting for another modrik process to finish with dues.sh; past
 // it the command runs all the same rather than never.
 constexpr unsigned kLockWaitMs = 120000;
-// Bound on waiting for Wine's start program to hand the script to the shell.
-constexpr unsigned kStartWaitMs = 10000;
+// Without Wine's own spawn, host_command.sh is not waited for: it leaves its
+// status in a file, looked for this often, within this bound (above the
+// 3 s, and the second for ending, that it gives a captured command).
+constexpr unsigned kStatusPollMs = 10;
+constexpr unsigned kStatusBoundMs = 6000;
+constexpr std::size_t kStatusBytes = 16;
 
 // There is one dues.sh (and one dues.log) per user, and several modrik
 // processes may run at once when a program opens several files together.
-// Each holds this lock from rewriting dues.sh until the pause after starting
-// its shell has passed and Wine's start program, which hands the script to
-// the shell, has ended; a capture holds it until its last read. So no process
-// rewrites the script before the shell of another has opened it.
+// Each holds this lock from rewriting dues.sh until host_command.sh has read
+// it (a few milliseconds); a capture holds it until it has read dues.log.
 platform::Handle LockUnixScript() {
   return platform::Sys().LockNamed("modrik-dues-" + UserName(), kLockWaitMs);
 }
@@ -41,7 +42,6 @@ void FillCachedWineVersion() {
 
 std::string ScriptWindowsPath() { return WindowsHomeFolder() + "dues.sh"; }
 std::string LogWindowsPath() { return WindowsHomeFolder() + "dues.log"; }
-std::string ScriptUnixPath() { return StartArgument(UnixHomeFolder() + "/dues.sh"); }
 
 // Where the capture sends its output, for the host shell.
 std::string LogRedirect() {
@@ -49,19 +49,46 @@ std::string LogRedirect() {
   return " > " + ShellQuote(UnixHomeFolder() + "/dues.log");
 }
 
-// "start /unix ..." or "start /exec ...", followed by the program and its
-// argument.
-std::string StartLine(const std::string& programAndArgument) {
-  return "start /" + LaunchSwitch(CachedWineVersion) + " " + programAndArgument;
+// host_command.sh's words, for the script in the given mode; with a status
+// file when modrik cannot wait for it.
+std::vector<std::string> HostCommandArguments(const std::string& mode, const std::string& statusFile) {
+  return {"/bin/sh", "-c",  host::host_command_sh, "sh", UnixHomeFolder() + "/dues.sh",
+          mode,      statusFile.empty() ? "child" : "", statusFile};
+}
+
+// Runs dues.sh through host_command.sh; its status (0: the command was
+// started, or, captured, ended well), or platform::kHostNotStarted.
+int RunUnixScript(const std::string& mode) {
+  auto& sys = platform::Sys();
+  if (sys.HostSpawnWaits()) return sys.SpawnOnHost(HostCommandArguments(mode, ""));
+  // The status file lives beside dues.sh for as long as modrik looks for it.
+  char name[24];
+  std::snprintf(name, sizeof(name), ".dues-%016llx",
+                static_cast<unsigned long long>(sys.RandomNumber()));
+  const std::string statusFile = WindowsHomeFolder() + name;
+  const int started = sys.SpawnOnHost(HostCommandArguments(mode, UnixHomeFolder() + "/" + name));
+  if (started != platform::kHostUnwaited) return started;
+  for (unsigned waited = 0; waited < kStatusBoundMs; waited += kStatusPollMs) {
+    std::string status;
+    if (sys.ReadWholeFile(statusFile, kStatusBytes, &status)) {
+      sys.DeleteFileAt(statusFile);
+      const int recorded = RecordedStatus(status);
+      return recorded < 0 ? platform::kHostNotStarted : recorded;
+    }
+    sys.SleepMs(kStatusPollMs);
+  }
+  sys.Trace("host_command.sh left no status in " + statusFile);
+  return platform::kHostNotStarted;
 }
 
 }  // namespace
 
-std::string LaunchSwitch(const std::string&) {
-  // Wine's start program takes a Unix path after /unix in every version.
-  // /exec takes a Windows program: it looks "/bin/sh" up on the current
-  // drive, which finds it only when the current folder is Z:\.
-  return "unix";
+int RecordedStatus(const std::string& text) {
+  int status = 0;
+  std::size_t i = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && i < 3; ++i)
+    status = status * 10 + (text[i] - '0');
+  return i == 0 || status > 255 ? -1 : status;
 }
 
 std::string UnixScriptText(const std::string& command) {
@@ -78,25 +105,6 @@ std::string ShellQuote(const std::string& word) {
   }
   quoted += "'";
   return quoted;
-}
-
-std::string StartArgument(const std::string& word) {
-  if (!word.empty() && word.find_first_of(" \t\"") == std::string::npos) return word;
-  // Wine's start program reads its command line by the Windows rules:
-  // double quotes group, and backslashes count only before a quote.
-  std::string quoted = "\"";
-  std::size_t backslashes = 0;
-  for (char c : word) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
-    backslashes = 0;
-    quoted += c;
-  }
-  quoted.append(2 * backslashes, '\\');
-  return quoted + "\"";
 }
 
 std::string UnixCommandLine(const std::string& program, const std::vector<std::string>& args) {
@@ -116,52 +124,40 @@ bool WriteUnixScript(const std::string& command) {
     sys.Trace("cannot write " + script + " anew: the host command is not run");
     return false;
   }
-  const std::string chmod = StartLine("/bin/chmod +x " + ScriptUnixPath());
-  sys.Trace("host: " + chmod);
-  sys.StartHidden(chmod, true);
   return true;
 }
 
 HostRun RunUnixCommand(const std::string& command) {
   auto& sys = platform::Sys();
-  FillCachedWineVersion();
   const platform::Handle lock = LockUnixScript();
   sys.Trace("host command: " + command);
   if (!WriteUnixScript(command)) {
     sys.UnlockNamed(lock);
     return HostRun::kScriptNotWritten;
   }
-  const std::string shell = StartLine("/bin/sh " + ScriptUnixPath());
-  sys.Trace("host: " + shell);
-  const platform::Handle started = sys.StartHiddenProcess(shell);
-  sys.SleepMs(kPauseMs);
-  // When Wine's start program is slower than the pause, the shell may not
-  // have the script yet: the pause then counts from the start program's end.
-  if (!sys.WaitForEnd(started, 0)) {
-    sys.WaitForEnd(started, kStartWaitMs);
-    sys.SleepMs(kPauseMs);
-  }
-  sys.CloseProcess(started);
+  const int status = RunUnixScript("start");
   sys.UnlockNamed(lock);
-  return started != 0 ? HostRun::kStarted : HostRun::kNotStarted;
+  if (status == 0) return HostRun::kStarted;
+  sys.Trace("the host command was not started (status " + std::to_string(status) + ")");
+  return HostRun::kNotStarted;
 }
 
 std::string RunUnixCommandCapture(const std::string& command) {
   auto& sys = platform::Sys();
   const std::string log = LogWindowsPath();
   const platform::Handle lock = LockUnixScript();
+  sys.Trace("host command: " + command);
   // An empty log of our own: no earlier output, and no link for the
   // shell's redirection to write through.
   sys.ReplaceWholeFile(log, "");
   std::string output;
-  if (RunUnixCommand(command + LogRedirect()) == HostRun::kScriptNotWritten) {
-    sys.UnlockNamed(lock);
-    return output;
-  }
-  for (int reads = 0; reads < kCaptureReads; ++reads) {
-    sys.SleepMs(kPauseMs);
-    output = sys.ReadSharedFile(log);
-    if (!output.empty()) break;
+  if (WriteUnixScript(command + LogRedirect())) {
+    const int status = RunUnixScript("capture");
+    if (status == 0)
+      output = sys.ReadSharedFile(log);
+    else
+      sys.Trace("the host command failed or did not end within 3 s (status " +
+                std::to_string(status) + "): no output");
   }
   sys.UnlockNamed(lock);
   return output;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,8 @@ std::string UserName();  // value of USERNAME, empty when unset
 // True when the text begins with lowerStart, ASCII letters compared
 // without regard to case.
 bool StartsWithNoCase(const std::string& text, const std::string& lowerStart);
+// A Unix path without the slashes at its end ("/" stays as it is).
+std::string WithoutTrailingSlashes(std::string path);
 // True when the text begins with a drive letter and a colon.
 bool HasDriveLetter(const std::string& path);
 // Every byte but letters, digits, "-._~" and those of alsoKept as %XX, as
@@ -43,18 +46,39 @@ std::string WindowsHomeFolder();
 // Unix path, and its Windows view with a trailing backslash.
 std::string UnixDataFolder();
 std::string WindowsDataFolder();
-// modrik's private folder on the host, for the files of each start (and
-// anything else that lives only as long as a start): $XDG_RUNTIME_DIR/modrik,
-// else ~/.cache/modrik. Its Unix path, and its Windows view with a trailing
-// backslash.
+// Wine's own name for a host path: "\\?\unix" and the path with
+// backslashes. It needs no drive, and its names may hold any character but
+// NUL (a drive's refuses '"', '*', '?', '<', '>' and '|'); a backslash in a
+// host name cannot be named so.
+std::string WineUnixName(const std::string& unixPath);
+
+// ---- the private folder ----
+// modrik's own folder on the host, for the files of each start and the
+// playlists' copies: "modrik" in $XDG_RUNTIME_DIR, else in ~/.cache, made
+// by modrik, mode 0700. A place is used only when the host shows it is the
+// user's own: an absolute path, a folder and no link, owned by the user, and
+// no access for others (~/.cache itself: no writing by others).
+// The host's output for the command below ("missing" or "UID MODE KIND" for
+// the runtime folder, its "modrik", ~/.cache and its "modrik", after the
+// user's id), judged: the folder to use, or empty when no place is fit;
+// each place refused adds a line to `refusals`.
+std::string ChoosePrivateFolder(const std::string& runtime, const std::string& cache,
+                                const std::string& hostFacts, std::vector<std::string>* refusals);
+// The host command that makes the folders where that is safe and prints
+// what stands there (runtime empty when there is none).
+std::string PrivateFolderCommand(const std::string& runtime, const std::string& cache);
+// Chosen on the first call (one captured host command) and kept: its Unix
+// path, empty when no place is fit (the trace says why), and its Windows
+// view with a trailing backslash (empty then too).
+extern std::optional<std::string> PrivateFolder;
 std::string UnixPrivateFolder();
 std::string WindowsPrivateFolder();
 
 // ---- Unix command runner ----
 extern std::string CachedWineVersion;
-// The word after "start /" in every host command line: "unix", whatever
-// the Wine version.
-std::string LaunchSwitch(const std::string& wineVersion);
+// An exit status a host command recorded in a file ("N" and a line feed):
+// 0 to 255, or -1 when the text holds none.
+int RecordedStatus(const std::string& text);
 // The bytes of dues.sh for a command (already in the host's encoding).
 std::string UnixScriptText(const std::string& command);
 // One word for the host shell: single-quoted, inner single quotes as '\''.
@@ -62,28 +86,31 @@ std::string UnixScriptText(const std::string& command);
 std::string ShellQuote(const std::string& word);
 // A host command line: the program and every argument, each a quoted word.
 std::string UnixCommandLine(const std::string& program, const std::vector<std::string>& args);
-// One argument on the command line of Wine's start program, quoted by the
-// Windows rules when it holds blanks or quotes, as it stands otherwise.
-std::string StartArgument(const std::string& word);
-// Writes dues.sh anew and marks it executable; false (and nothing run) when
-// the script could not be written whole as a new file.
+// Writes dues.sh anew (the host program that runs it marks it executable);
+// false (and nothing run) when the script could not be written whole as a
+// new file.
 bool WriteUnixScript(const std::string& command);
 // What became of a host command.
 enum class HostRun { kStarted, kScriptNotWritten, kNotStarted };
-// Runs the command on the host, without waiting for it to end.
+// Runs the command on the host, without waiting for it to end: returns
+// once the host shell has the script.
 HostRun RunUnixCommand(const std::string& command);
+// Runs the command on the host and returns its standard output once it has
+// ended; empty when it failed or ran longer than 3 s.
 std::string RunUnixCommandCapture(const std::string& command);
 
 // ---- the native player ----
 // The process's exit code when the start did not reach the player (else it
 // is the player's own status: 0 to 255, or 128 + the signal that ended it).
 constexpr int kExitScriptNotWritten = 125;  // dues.sh could not be written
-constexpr int kExitNotStarted = 126;        // the player's start failed
+constexpr int kExitNotStarted = 126;        // the player's start failed, or no private folder
 constexpr int kExitNoPlayer = 127;          // no player configured, or not there
 // The files of one start, in its own folder of the private folder.
 struct NativeStart {
-  std::string name;     // the folder's name
+  std::string folder;   // the private folder (Unix path)
+  std::string name;     // the start's folder's name in it
   bool stream = false;  // the player reads modrik's standard input
+  std::string workingFolder;  // the player's, on the host
   // Bound on modrik taking hold of the start (the host command gives up on
   // it, and ends the player, after this long).
   unsigned holdSeconds = 20;
@@ -91,7 +118,8 @@ struct NativeStart {
 // The host command that runs the player with exactly these arguments and
 // records its end: the player's status in the start's "status" file; while
 // modrik holds the FIFO "live" (and writes the stream into the FIFO "in"),
-// the player plays; when modrik lets go of "live", the player is ended. The
+// the player plays; when modrik lets go of "live", or its process on the
+// host (when known) ends before it took hold, the player is ended. The
 // start's folder is removed at the end, and those of earlier starts whose
 // host command is gone.
 std::string NativePlayerCommand(const std::string& playerPath, const std::vector<std::string>& args,
@@ -110,6 +138,10 @@ struct DriveLink {
 };
 // The links of the last listing, devices ("d::") included.
 extern std::vector<DriveLink> DriveLinks;
+// Set by the first listing: a start lists the drive links once at most,
+// also when they give no drive-map entry (only c: and z:) or the listing
+// failed.
+extern bool DriveMapLoaded;
 // The links a listing holds: each name and target ended by a NUL byte.
 std::vector<DriveLink> DriveLinksOf(const std::string& listing);
 // The drive-map entries a listing yields.

@@ -26,6 +26,7 @@ std::map<std::string, int> StartTogether(int count) {
   dir.InstallModrik();
   const std::string player = dir.MakeNativePlayer("bin/vlc", "", {.status = 0, .playSeconds = 1});
   MakeDirs(dir.Host("run"));
+  chmod(dir.Host("run").c_str(), 0700);  // a runtime folder is the user's alone
   const std::vector<std::string> env = wine.Environment({"XDG_RUNTIME_DIR=" + dir.Host("run")});
   WriteFile(dir.Host("modrik.ini"), "[modrik]\r\nvlcpath=" + player + "\r\n");
   // A first start registers the program on the desktop, so that the

@@ -482,6 +482,7 @@ std::string TestFolder::MakeNativePlayer(const std::string& rel, const std::stri
             "# Fake native player: records $0, its folder and every argument,\n"
             "# each ended by a NUL byte, between REC and END markers.\n"
             "printf '%s\\0' REC \"$0\" \"$(pwd)\" \"$#\" \"$@\" END >> '" + quoted + "'\n" +
+                (acts.keepsEnvironment ? "env > '" + quote(path + ".env") + "'\n" : "") +
                 (printed.empty() ? "" : "printf '%s' '" + quote(printed) + "'\n") +
                 (acts.keepsInput ? "cat > '" + quote(path + ".in") + "'\n" : "") +
                 (acts.playSeconds > 0 ? "trap 'kill $! 2>/dev/null; echo \"TERM" + ended +

@@ -160,6 +160,7 @@ struct NativePlayerActs {
   int status = 0;          // the exit status it ends with
   bool keepsInput = false; // copies its standard input to rel + ".in"
   int playSeconds = 0;     // plays this long, unless it is ended (SIGTERM)
+  bool keepsEnvironment = false;  // writes its environment (env) to rel + ".env"
 };
 
 // ---- per-test folders --------------------------------------------------------------

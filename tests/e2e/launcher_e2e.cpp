@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <filesystem>
 #include <random>
 
 #include "harness.h"
@@ -340,7 +341,7 @@ TEST_F(Launcher, UnixPlayerThatDoesNotExistIsReported) {
 // The native player gets the launcher's arguments with Windows paths in
 // their Unix form (drive C: is the prefix's drive_c).
 TEST_F(Launcher, UnixPlayerGetsTranslatedArguments) {
-  const std::string native = dir_.MakeNativePlayer("native/player");
+  const std::string native = dir_.MakeNativePlayer("native/player", "", {.keepsEnvironment = true});
   const std::string rec = native + ".rec";
   const std::string driveC = "/home/" + Wine::Get().User() + "/.wine/drive_c/";
   const std::string links = "/home/" + Wine::Get().User() + "/.wine/dosdevices/";
@@ -383,6 +384,9 @@ TEST_F(Launcher, UnixPlayerGetsTranslatedArguments) {
     SCOPED_TRACE("tail [" + cases[i].tail + "]");
     DriveOptions o;
     o.cwd = cases[i].cwd;
+    // The session's own variables, and one for Wine, in the caller's host
+    // environment.
+    o.hostEnv = {"QT_SCALE_FACTOR=1.5", "VK_ICD_FILENAMES=/x/icd.json", "WINEPATH=C:\\tools"};
     DriveResult d = Run(cases[i].tail, {}, o);
     ExpectCleanEnd(d);
     EXPECT_TRUE(d.boxes.empty()) << d.raw;
@@ -390,6 +394,15 @@ TEST_F(Launcher, UnixPlayerGetsTranslatedArguments) {
     ASSERT_EQ(recs.size(), i + 1);
     EXPECT_EQ(recs.back().argv0, native);
     EXPECT_EQ(recs.back().args, cases[i].args);
+    // The player works in the caller's folder, with the session's variables
+    // and neither Wine's nor those of Windows.
+    EXPECT_EQ(std::filesystem::canonical(recs.back().cwd),
+              std::filesystem::canonical(cases[i].cwd.empty() ? dir_.HostDir() : driveC + "Videos"));
+    const std::string env = "\n" + ReadFile(native + ".env").value_or("");
+    for (const char* kept : {"\nQT_SCALE_FACTOR=1.5\n", "\nVK_ICD_FILENAMES=/x/icd.json\n", "\nHOME=/home/"})
+      EXPECT_NE(env.find(kept), std::string::npos) << kept << env;
+    for (const char* dropped : {"\nWINE", "\nPATHEXT=", "\nHOMEDRIVE=", "\nHOMEPATH=", "\nMODRIK_PARENT="})
+      EXPECT_EQ(env.find(dropped), std::string::npos) << dropped << env;
   }
 }
 

@@ -168,6 +168,13 @@ TEST_F(Robustness, HostileNamesOnEveryWayToTheHostShell) {
     EXPECT_EQ(ReadFile(got.args[1]), "m");
   }
 
+  // A player in a folder whose name holds a quote, an apostrophe, a '$' and
+  // blanks plays.
+  const std::string quoted = dir_.MakeNativePlayer("say \"hi\" it's $HOME/vlc");
+  ASSERT_TRUE(WriteFile(dir_.Host(folder + "/modrik.ini"), "[modrik]\r\nvlcpath=" + quoted + "\r\n"));
+  ExpectCleanEndWithoutBox(Run(exeWin, "-f", {}));
+  EXPECT_EQ(WaitForNativePlayer(quoted + ".rec", kPlayerWaitMs).size(), 1u);
+
   // The file-manager icon commands named the executable and its desktop
   // entry; the entry exists for this executable.
   EXPECT_TRUE(Exists(home + "/.local/share/applications/wine--v$(cd;touchcanary)it's.desktop") ||

@@ -4,8 +4,11 @@
 // player, as a media centre, a torrent streamer or a stream tool does.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 #include <random>
 
@@ -21,6 +24,7 @@ class Waiting : public ::testing::Test {
     exe_ = dir_.InstallModrik("app/modrik.exe");
     // The private folder of the starts, in the test's own runtime folder.
     MakeDirs(dir_.Host("run"));
+    chmod(dir_.Host("run").c_str(), 0700);  // a runtime folder is the user's alone
     options_.hostEnv = {"XDG_RUNTIME_DIR=" + dir_.Host("run")};
     options_.cwd = dir_.WinDir();
   }
@@ -36,6 +40,20 @@ class Waiting : public ::testing::Test {
     std::error_code error;
     for (int i = 0; i < 50; ++i, usleep(100000))
       if (std::filesystem::is_empty(dir_.Host("run/modrik"), error) && !error) return true;
+    return false;
+  }
+
+  // No process of the test's fakeplayer.exe is left within the bound.
+  bool WindowsPlayerEnds(int boundMs) {
+    for (int waited = 0; waited <= boundMs; waited += 100, usleep(100000)) {
+      bool found = false;
+      for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string line = ReadFile(entry.path().string() + "/cmdline").value_or("");
+        found = found || (line.find("fakeplayer.exe") != std::string::npos &&
+                          line.find("TerminatingTheCallerEndsThePlayer") != std::string::npos);
+      }
+      if (!found) return true;
+    }
     return false;
   }
 
@@ -58,6 +76,48 @@ TEST_F(Waiting, PlayersExitStatusReachesTheCaller) {
   EXPECT_TRUE(StartsRemoved());
 }
 
+// The private folder is the user's own, and no link in it is followed: a
+// runtime folder shared with everybody (another's "modrik" planted in it),
+// or a link in the place of "modrik", is not used (~/.cache/modrik is), and
+// what old playlist copies' links lead to stays, in the user's own folder
+// too. Nothing is written behind a link either.
+TEST_F(Waiting, NothingIsWrittenOrRemovedThroughALink) {
+  const std::string run = dir_.Host("run"), keep = dir_.Host("keep"), own = run + "/modrik";
+  const std::string player = Player({}), cache = Wine::Get().Home() + "/.cache/modrik";
+  ASSERT_TRUE(WriteFile(dir_.Host("a.m3u"), "a.mkv\r\n"));
+  const struct {
+    mode_t runMode, modrikMode;  // modrikMode 0: "modrik" is a link to keep
+    std::string used;
+  } rows[] = {{0700, 0700, own}, {01777, 0777, cache}, {0700, 0, cache}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.runMode);
+    for (const std::string& gone : {run, keep, player + ".rec"}) RemoveTree(gone);
+    WriteFile(keep + "/old.m3u", "kept");
+    WriteFile(keep + "/other", "kept");
+    MakeDirs(run + (row.modrikMode ? "/modrik/list-1" : ""));
+    chmod(run.c_str(), row.runMode);
+    chmod(own.c_str(), row.modrikMode);
+    // Links among copies and folders two days old (the links' own times).
+    const std::pair<std::string, std::string> links[] = {{keep, "list-0"}, {keep + "/other", "list-1/old.m3u"}};
+    for (const auto& [target, link] : links)
+      if (row.modrikMode) symlink(target.c_str(), (own + "/" + link).c_str());
+    if (!row.modrikMode) symlink(keep.c_str(), own.c_str());
+    for (const std::string& old :
+         {own + "/list-0", own + "/list-1/old.m3u", own + "/list-1", keep, keep + "/old.m3u", keep + "/other"}) {
+      const timespec times[2] = {{time(nullptr) - 2 * 86400, 0}, {time(nullptr) - 2 * 86400, 0}};
+      utimensat(AT_FDCWD, old.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    }
+    DriveResult d = Run("a.m3u");
+    EXPECT_EQ(d.exitCode, 0) << d.raw;
+    std::vector<NativePlayerRecord> got = WaitForNativePlayer(player + ".rec", 0);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].args.at(0).rfind(row.used + "/list-", 0), 0u) << got[0].args[0];
+    EXPECT_EQ(ReadFile(keep + "/old.m3u").value_or("") + ReadFile(keep + "/other").value_or(""), "keptkept");
+    std::error_code error;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(keep, error), {}), 2) << "written behind a link";
+  }
+}
+
 TEST_F(Waiting, StreamOnStandardInputReachesThePlayerWhole) {
   const std::string player = Player({.keepsInput = true});
   std::string stream(2 << 20, '\0');
@@ -77,17 +137,34 @@ TEST_F(Waiting, StreamOnStandardInputReachesThePlayerWhole) {
   EXPECT_TRUE(StartsRemoved());
 }
 
+// However early modrik is ended after the player started, the player gets
+// SIGTERM within a second; a Windows player ends with it too.
 TEST_F(Waiting, TerminatingTheCallerEndsThePlayer) {
-  const std::string player = Player({.playSeconds = 120});
-  options_.terminateWhen = player + ".rec";
-  options_.terminateAfterMs = 1000;
-  DriveResult d = Run("a.mkv");
-  ASSERT_TRUE(d.ran && d.started) << d.raw;
-  ASSERT_GT(d.terminatedAt, 0) << d.raw;
-  auto end = WaitForFile(player + ".end", 5000);
-  ASSERT_TRUE(end && end->rfind("TERM ", 0) == 0) << end.value_or("no end");
-  EXPECT_LT(std::stoll(end->substr(5)) - d.terminatedAt, 2000) << *end << d.raw;
-  EXPECT_TRUE(StartsRemoved());
+  for (const auto& [afterMs, windows] : {std::pair{1000, false}, {50, false}, {50, true}}) {
+    SCOPED_TRACE(std::to_string(afterMs) + (windows ? " ms, Windows player" : " ms"));
+    const std::string player = Player({.playSeconds = 120});
+    RemoveTree(player + ".rec");
+    RemoveTree(player + ".end");
+    options_.terminateWhen = player + ".rec";
+    if (windows) {
+      const std::string exe = dir_.InstallTool("fakeplayer", "win/fakeplayer.exe");
+      WriteFile(dir_.Host("app/modrik.ini"), "[modrik]\r\nvlcpath=" + exe + "\r\n");
+      options_.setEnv = {"MDK_PLAY_MS=60000"};
+      options_.terminateWhen = dir_.Host("win/fakeplayer.exe.rec");
+    }
+    options_.terminateAfterMs = afterMs;
+    DriveResult d = Run("a.mkv");
+    ASSERT_TRUE(d.ran && d.started) << d.raw;
+    ASSERT_GT(d.terminatedAt, 0) << d.raw;
+    if (windows) {
+      EXPECT_TRUE(WindowsPlayerEnds(2000));
+      continue;
+    }
+    auto end = WaitForFile(player + ".end", 5000);
+    ASSERT_TRUE(end && end->rfind("TERM ", 0) == 0) << end.value_or("no end");
+    EXPECT_LT(std::stoll(end->substr(5)) - d.terminatedAt, 1000) << *end << d.raw;
+    EXPECT_TRUE(StartsRemoved());
+  }
 }
 
 }  // namespace

@@ -140,18 +140,24 @@ TEST(WineSetups, HomeOutsideHomeWithABlank) {
 // with h: linked to the home, "\??\H:\...". A second prefix of the user, and
 // a home outside /home with its own .wine (no WINEPREFIX): each plays its
 // own C: file, not the default prefix's of that name, and keeps dues.sh and
-// the desktop entry in its home.
+// the desktop entry in its home. A prefix without drive Z plays as well.
 TEST(WineSetups, PrefixAndHomeOnDriveH) {
   const std::string user = Wine::Get().Home(), outside = Homes() + "/hana h";
   const struct {
     std::string home, prefix;
     std::vector<std::string> wine;
-  } rows[] = {{user, user + "/Games/pfx3", {"wine"}}, {outside, outside + "/.wine", {"env", "-u", "WINEPREFIX", "wine"}}};
+    bool noDriveZ;
+  } rows[] = {{user, user + "/Games/pfx3", {"wine"}, false},
+              {outside, outside + "/.wine", {"env", "-u", "WINEPREFIX", "wine"}, false},
+              {user, user + "/Games/pfx4", {"wine"}, true}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.prefix);
     Program program;
     WineSetup setup(row.home, row.prefix);
     ASSERT_EQ(symlink(row.home.c_str(), (row.prefix + "/dosdevices/h:").c_str()), 0);
+    if (row.noDriveZ) {
+      ASSERT_EQ(unlink((row.prefix + "/dosdevices/z:").c_str()), 0);
+    }
     const std::string own = row.prefix + "/drive_c/media/new.mkv", other = Wine::Get().DriveC() + "/media/new.mkv";
     const std::string entry = row.home + "/.local/share/applications/wine-modrik.desktop";
     for (const std::string& gone : {own, other, row.home + "/dues.sh", entry}) RemoveTree(gone);

@@ -91,7 +91,7 @@ void FakePlatform::SleepMs(unsigned milliseconds) { sleeps.push_back(millisecond
 
 bool FakePlatform::FileAttributesExist(const std::string& path) {
   attributeQueries.push_back(path);
-  if (path.find_first_of("*?") != std::string::npos) return false;
+  if (path.find_first_of("*?", path.rfind("\\\\?\\", 0) == 0 ? 4 : 0) != std::string::npos) return false;
   std::string key = Key(path);
   return files.count(key) > 0 || folders.count(key) > 0;
 }
@@ -273,11 +273,6 @@ bool FakePlatform::ShellStart(const std::string& verb, const std::string& file,
   return shellStarts;
 }
 
-platform::Handle FakePlatform::StartHiddenProcess(const std::string& commandLine) {
-  if (!StartHidden(commandLine, false)) return 0;
-  return processes.size();  // the index of the start, plus one
-}
-
 bool FakePlatform::WaitForEnd(platform::Handle process, unsigned timeoutMs) {
   if (process == 0) return true;
   endWaits.push_back({process - 1, timeoutMs});
@@ -302,12 +297,24 @@ void FakePlatform::UnlockNamed(platform::Handle lock) {
   if (lock != 0) --lockDepth;
 }
 
-bool FakePlatform::StartHidden(const std::string& commandLine, bool wait) {
-  processes.push_back({commandLine, wait});
+int FakePlatform::SpawnOnHost(const std::vector<std::string>& argv) {
+  std::string line;
+  for (const std::string& word : argv)
+    line += (line.empty() ? "" : " ") + (word.find('\n') == std::string::npos ? word : "<program>");
+  processes.push_back({argv, line});
   lockDepthAtStart.push_back(lockDepth);
-  if (onStart) return onStart(commandLine);
-  return true;
+  if (onStart && !onStart(line)) return platform::kHostNotStarted;
+  if (hostSpawnWaits) return hostStatus;
+  if (leavesStatus && !argv.empty() && !argv.back().empty() && argv.back()[0] == '/') {
+    std::string status = "z:" + argv.back();
+    for (char& c : status)
+      if (c == '/') c = '\\';
+    AddFile(status, std::to_string(hostStatus) + "\n");
+  }
+  return platform::kHostUnwaited;
 }
+
+bool FakePlatform::HostSpawnWaits() { return hostSpawnWaits; }
 
 void* FakePlatform::WineGetVersionAddress() {
   return wineExport ? reinterpret_cast<void*>(&FakeWineGetVersion) : nullptr;

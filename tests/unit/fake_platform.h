@@ -26,9 +26,12 @@ struct MessageCall {
   unsigned style = 0;
 };
 
+// One host program started: its words, and for reading them at a glance
+// the words joined by blanks (a program text given to "sh -c" shown as
+// "<program>").
 struct ProcessCall {
+  std::vector<std::string> argv;
   std::string commandLine;
-  bool waited = false;
 };
 
 // An icon group or icon image resource of a scripted module.
@@ -68,9 +71,16 @@ class FakePlatform : public platform::Platform {
   // Wine: null for "not under Wine".
   bool wineExport = false;
   const char* wineVersionText = nullptr;
-  // Called for every started process with its command line; it may change
-  // the files (to play the host's part) and returns whether it started.
+  // Called for every started host program with its command line (see
+  // ProcessCall); it may change the files (to play the host's part) and
+  // returns whether it started.
   std::function<bool(const std::string&)> onStart;
+  // Wine's own spawn is there (host programs are waited for), and the status
+  // they end with. Without it, a host program given a status file (the last
+  // word of host_command.sh's) leaves this status there.
+  bool hostSpawnWaits = true;
+  int hostStatus = 0;
+  bool leavesStatus = true;
   // Modules that LoadModule can load, by path as given.
   std::map<std::string, FakeModule> modules;
   // Icon files LoadIconFile accepts: lower-cased path.
@@ -102,7 +112,7 @@ class FakePlatform : public platform::Platform {
   std::vector<ShellCall> shellCalls;
   std::vector<ProcessCall> processes;
   // Named locks: the names taken, how deep the lock is held now, and that
-  // depth at each process start and each log read.
+  // depth at each host program's start and each log read.
   std::vector<std::string> lockNames;
   int lockDepth = 0;
   std::vector<int> lockDepthAtStart;
@@ -160,8 +170,8 @@ class FakePlatform : public platform::Platform {
   bool ShellStart(const std::string& verb, const std::string& file,
                   const std::string& parameters, const std::string& directory,
                   int show, platform::Handle* process) override;
-  bool StartHidden(const std::string& commandLine, bool wait) override;
-  platform::Handle StartHiddenProcess(const std::string& commandLine) override;
+  int SpawnOnHost(const std::vector<std::string>& argv) override;
+  bool HostSpawnWaits() override;
   bool WaitForEnd(platform::Handle process, unsigned timeoutMs) override;
   void CloseProcess(platform::Handle process) override;
   platform::Handle LockNamed(const std::string& name, unsigned timeoutMs) override;

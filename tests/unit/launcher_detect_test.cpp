@@ -57,10 +57,10 @@ TEST(DetectPlayer, UnderWineWithNoAnswerFindsNothing) {
 // user's, in the data folder) and the Snap one are looked at, in that order;
 // a folder there is no player.
 TEST(DetectPlayer, UnderWinePlayersInstalledAsFlatpakOrSnap) {
-  const std::string system = "z:\\var\\lib\\flatpak\\exports\\bin\\org.videolan.VLC";
-  const std::string user = "z:\\home\\guest\\.local\\share\\flatpak\\exports\\bin\\org.videolan.VLC";
-  const std::string xdg = "z:\\data\\flatpak\\exports\\bin\\org.videolan.VLC";
-  const std::string snap = "z:\\snap\\bin\\vlc";
+  const std::string system = "\\\\?\\unix\\var\\lib\\flatpak\\exports\\bin\\org.videolan.VLC";
+  const std::string user = "\\\\?\\unix\\home\\guest\\.local\\share\\flatpak\\exports\\bin\\org.videolan.VLC";
+  const std::string xdg = "\\\\?\\unix\\data\\flatpak\\exports\\bin\\org.videolan.VLC";
+  const std::string snap = "\\\\?\\unix\\snap\\bin\\vlc";
   struct Row {
     std::vector<std::string> files, folders;
     std::string xdgDataHome, whereis, found;

@@ -154,7 +154,7 @@ TEST(MainRoutine, HiddenSwitchWithAUnixPlayerStartsNothing) {
   sys.wineExport = true;
   sys.wineVersionText = "8.0";
   Settings(sys, "/usr/bin/vlc");
-  sys.AddFile("z:\\usr\\bin\\vlc", "ELF");
+  sys.AddFile("\\\\?\\unix\\usr\\bin\\vlc", "ELF");
   sys.AddFolder("z:\\home\\guest");
   sys.commandLine = "modrik.exe /hidden";
   EXPECT_EQ(modrik::MainRoutine(), 0);
@@ -191,13 +191,15 @@ class UnixPlayerStart : public ::testing::Test {
     sys.wineExport = true;
     sys.wineVersionText = "8.0";
     Settings(sys, "/usr/bin/vlc");
-    sys.AddFile("z:\\usr\\bin\\vlc", "ELF");
+    sys.AddFile("\\\\?\\unix\\usr\\bin\\vlc", "ELF");
     sys.AddFolder("z:\\home\\guest");
     // The host's listing of the drive links, read back through dues.log, and
     // the player's end.
     sys.onStart = [this](const std::string& line) {
-      if (line.find("/bin/sh") != std::string::npos)
+      if (line.find("/bin/sh") != std::string::npos) {
         fake::PlayNativeStart(sys, sys.FileBytes("z:\\home\\guest\\dues.sh"), playerStatus);
+        fake::AnswerPrivateFolder(sys, sys.FileBytes("z:\\home\\guest\\dues.sh"), "z:\\home\\guest\\dues.log");
+      }
       if (line.find("/bin/sh") != std::string::npos &&
           sys.FileBytes("z:\\home\\guest\\dues.sh").find("dosdevices/ ") != std::string::npos)
         sys.AddFile("z:\\home\\guest\\dues.log", "c:\0../drive_c\0d:\0/media/cdrom\0d::\0/dev/sr0\0z:\0/\0"s);
@@ -369,14 +371,15 @@ TEST_F(UnixPlayerStart, PlaylistsOfWindowsPathsReachThePlayerAsTranslatedCopies)
     const std::string folder = line.substr(head.size(), 16);
     EXPECT_EQ(folder.find_first_not_of("0123456789abcdef"), std::string::npos) << line;
     EXPECT_EQ(line.substr(head.size() + 16), "/" + row.name + "'");
-    EXPECT_EQ(sys.FileBytes("z:\\home\\guest\\.cache\\modrik\\list-" + folder + "\\" + row.name), row.copy);
+    EXPECT_EQ(sys.FileBytes("\\\\?\\unix\\home\\guest\\.cache\\modrik\\list-" + folder + "\\" + row.name), row.copy);
     EXPECT_EQ(sys.FileBytes("C:\\Lists\\" + row.name), row.list);
+    // The copy's folder is the user's alone.
+    EXPECT_NE(std::find(sys.createdFolders.begin(), sys.createdFolders.end(),
+                        "\\\\?\\unix\\home\\guest\\.cache\\modrik\\list-" + folder),
+              sys.createdFolders.end());
     copies.push_back(line);
   }
-  // The private folder is the user's alone; each list has a copy of its own.
-  EXPECT_NE(std::find(sys.createdFolders.begin(), sys.createdFolders.end(),
-                      "z:\\home\\guest\\.cache\\modrik"),
-            sys.createdFolders.end());
+  // Each list has a copy of its own.
   std::sort(copies.begin(), copies.end());
   EXPECT_EQ(std::unique(copies.begin(), copies.end()), copies.end());
 
@@ -388,19 +391,14 @@ TEST_F(UnixPlayerStart, PlaylistsOfWindowsPathsReachThePlayerAsTranslatedCopies)
   EXPECT_EQ(HostCommand(sys), "'/usr/bin/vlc' '" + c + "Lists/web.m3u' '" + c + "Lists/gone.pls'");
 }
 
-// The copy goes to $XDG_RUNTIME_DIR/modrik when there is one, in the code
-// page of the list or, when the code page cannot spell the Unix path, in
-// UTF-8 with its mark. Copies not written for a day go when one is written.
+// The copy goes to $XDG_RUNTIME_DIR/modrik when there is one (and it is
+// the user's own), in the code page of the list or, when the code page
+// cannot spell the Unix path, in UTF-8 with its mark. (Copies not written
+// for a day go at the next start: see the host command's tests.)
 TEST_F(UnixPlayerStart, PlaylistCopiesLiveInTheRuntimeFolderForADay) {
   sys.environment["XDG_RUNTIME_DIR"] = "/run/user/1000";
   sys.environment["WINECONFIGDIR"] = "\\??\\Z:\\home\\guest\\\xD0\x92\xD0\xB8\xD0\xBD\xD0\xBE";
-  sys.AddFolder("z:\\run\\user\\1000");
-  const std::string copies = "z:\\run\\user\\1000\\modrik\\";
-  const std::uint64_t hour = 36000000000ull;
-  sys.AddFile(copies + "list-0000000000000000\\old.m3u", "x");
-  sys.AddFile(copies + "list-1111111111111111\\recent.m3u", "x");
-  sys.writeTimes[fake::FakePlatform::Key(copies + "list-0000000000000000\\old.m3u")] = sys.now - 25 * hour;
-  sys.writeTimes[fake::FakePlatform::Key(copies + "list-1111111111111111\\recent.m3u")] = sys.now - 23 * hour;
+  const std::string copies = "\\\\?\\unix\\run\\user\\1000\\modrik\\";
   sys.AddFile("C:\\b.m3u", "C:\\caf\xE9.mkv\r\n");
   sys.commandLine = "modrik.exe C:\\b.m3u";
   modrik::MainRoutine();
@@ -408,28 +406,28 @@ TEST_F(UnixPlayerStart, PlaylistCopiesLiveInTheRuntimeFolderForADay) {
   ASSERT_EQ(line.rfind(head, 0), 0u) << line;
   EXPECT_EQ(sys.FileBytes(copies + "list-" + line.substr(head.size(), 16) + "\\b.m3u"),
             "\xEF\xBB\xBF/home/guest/\xD0\x92\xD0\xB8\xD0\xBD\xD0\xBE/drive_c/caf\xC3\xA9.mkv\r\n");
-  EXPECT_FALSE(sys.HasFile(copies + "list-0000000000000000\\old.m3u"));
-  EXPECT_FALSE(sys.FolderExists(copies + "list-0000000000000000"));
-  EXPECT_TRUE(sys.HasFile(copies + "list-1111111111111111\\recent.m3u"));
 }
 
-// The drive map stays empty when the prefix has no drive links but c: and
-// z:, so each translation may list them again; the player's arguments share
-// one listing however many files there are.
+// A start lists the drive links once at most, also when the prefix has no
+// drive links but c: and z: (the drive map then stays empty), however many
+// files there are.
 TEST_F(UnixPlayerStart, ManyFilesCostNoMoreListingsThanOne) {
-  sys.onStart = [this](const std::string& line) {
+  std::size_t count = 0;
+  sys.onStart = [this, &count](const std::string& line) {
     if (line.find("/bin/sh") != std::string::npos &&
-        sys.FileBytes("z:\\home\\guest\\dues.sh").find("dosdevices/ ") != std::string::npos)
+        sys.FileBytes("z:\\home\\guest\\dues.sh").find("dosdevices/ ") != std::string::npos) {
       sys.AddFile("z:\\home\\guest\\dues.log", "z:\0/\0"s);
+      ++count;
+    }
+    if (line.find("/bin/sh") != std::string::npos)
+      fake::AnswerPrivateFolder(sys, sys.FileBytes("z:\\home\\guest\\dues.sh"), "z:\\home\\guest\\dues.log");
     return true;
   };
-  auto listings = [this](const std::string& tail) {
-    sys.processes.clear();
+  auto listings = [this, &count](const std::string& tail) {
+    count = 0;
+    fake::ResetProgramState();  // each start a process of its own
     sys.commandLine = "modrik.exe " + tail;
     modrik::MainRoutine();
-    std::size_t count = 0;
-    for (const fake::ProcessCall& call : sys.processes)
-      count += call.commandLine.find("/bin/sh") != std::string::npos ? 1 : 0;
     return count;
   };
   std::string many;
@@ -437,6 +435,7 @@ TEST_F(UnixPlayerStart, ManyFilesCostNoMoreListingsThanOne) {
   listings("");  // the first start registers the program; the others are alike
   const std::size_t one = listings("\"E:\\clip.mkv\"");
   EXPECT_EQ(listings(many), one);
+  EXPECT_EQ(one, 1u);
   EXPECT_NE(HostCommand(sys).find("'/home/guest/.wine/dosdevices/e:/clip 99.mkv'"), std::string::npos);
 }
 
@@ -473,8 +472,8 @@ TEST_F(UnixPlayerStart, SeveralFilesAreEachTranslated) {
 // says which path was looked at.
 TEST_F(UnixPlayerStart, MissingPlayerOnTheHostIsReported) {
   for (bool folder : {false, true}) {
-    sys.files.erase(fake::FakePlatform::Key("z:\\usr\\bin\\vlc"));
-    if (folder) sys.AddFolder("z:\\usr\\bin\\vlc");
+    sys.files.erase(fake::FakePlatform::Key("\\\\?\\unix\\usr\\bin\\vlc"));
+    if (folder) sys.AddFolder("\\\\?\\unix\\usr\\bin\\vlc");
     sys.messages.clear();
     sys.commandLine = "modrik.exe D:\\a.mkv";
     modrik::MainRoutine();
@@ -489,7 +488,7 @@ TEST_F(UnixPlayerStart, MissingPlayerOnTheHostIsReported) {
 // did not reach the player says why.
 TEST_F(UnixPlayerStart, ExitCodeIsThePlayersStatusOrWhyItDidNotPlay) {
   sys.commandLine = "modrik.exe D:\\a.mkv";
-  const std::string start = "z:\\home\\guest\\.cache\\modrik\\0000000000005eed\\";
+  const std::string start = "\\\\?\\unix\\home\\guest\\.cache\\modrik\\0000000000005eed\\";
   for (const auto& [status, code] : std::vector<std::pair<std::string, int>>{
            {"0\n", 0}, {"3\n", 3}, {"143\n", 143}, {"255\n", 255}}) {
     playerStatus = status;
@@ -501,7 +500,7 @@ TEST_F(UnixPlayerStart, ExitCodeIsThePlayersStatusOrWhyItDidNotPlay) {
   }
   // A host command that never makes the start's files is given up on.
   sys.files.clear();
-  sys.AddFile("z:\\usr\\bin\\vlc", "ELF");
+  sys.AddFile("\\\\?\\unix\\usr\\bin\\vlc", "ELF");
   Settings(sys, "/usr/bin/vlc");
   playerStatus = "";
   sys.onStart = nullptr;
@@ -516,10 +515,20 @@ TEST_F(UnixPlayerStart, ExitCodeIsThePlayersStatusOrWhyItDidNotPlay) {
   sys.readOnlyFolders["z:\\home\\guest"] = true;
   EXPECT_EQ(modrik::MainRoutine(), modrik::kExitScriptNotWritten);
   EXPECT_TRUE(sys.processes.empty());
+  // No place for the private folder is the user's own: nothing is started.
+  sys.readOnlyFolders.clear();
+  modrik::PrivateFolder.reset();
+  sys.onStart = [this](const std::string&) {
+    sys.AddFile("z:\\home\\guest\\dues.log", "1000\nmissing\nmissing\n1001 700 directory\nmissing\n");
+    return true;
+  };
+  EXPECT_EQ(modrik::MainRoutine(), modrik::kExitNotStarted);
+  EXPECT_EQ(sys.FileBytes("z:\\home\\guest\\dues.sh").find("/usr/bin/vlc"), std::string::npos);
+  EXPECT_EQ(sys.traces.back(), "the native player is not started: it needs the private folder");
 }
 
 TEST_F(UnixPlayerStart, CallersStreamIsForwardedOnlyWhenThePlayerReadsStandardInput) {
-  const std::string in = "z:\\home\\guest\\.cache\\modrik\\0000000000005eed\\in";
+  const std::string in = "\\\\?\\unix\\home\\guest\\.cache\\modrik\\0000000000005eed\\in";
   sys.AddFile(in, "");  // the host's FIFO
   for (const char* tail : {"-", "--demux=ts fd://0", "D:\\a.mkv"}) {
     for (bool stream : {false, true}) {

@@ -14,6 +14,8 @@ void ResetProgramState() {
   modrik::CachedWineVersion.clear();
   modrik::DriveMap.clear();
   modrik::DriveLinks.clear();
+  modrik::DriveMapLoaded = false;
+  modrik::PrivateFolder.reset();
   modrik::GroupsSeen = 0;
   modrik::WantedGroup = 0;
   modrik::LargestWidth = 0;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "fake_platform.h"
+#include "winebridge/winebridge.h"
 
 namespace fake {
 
@@ -16,11 +17,21 @@ inline void PlayNativeStart(FakePlatform& sys, const std::string& script, const 
   const std::size_t at = script.find("\nP=");
   const std::size_t from = script.find(" d='", at);
   if (at == std::string::npos || from == std::string::npos) return;
-  std::string folder = "z:" + script.substr(from + 4, script.find('\'', from + 4) - from - 4) + "/";
-  for (char& c : folder)
-    if (c == '/') c = '\\';
+  const std::string folder = modrik::WineUnixName(script.substr(from + 4, script.find('\'', from + 4) - from - 4)) + "\\";
   sys.AddFile(folder + "live", "");
   if (!status.empty()) sys.AddFile(folder + "status", status);
+}
+
+// The host's part in the private folder's capture, when the script is that
+// command: the runtime folder it names (if any) and ~/.cache are the user's
+// own, and modrik's folder is made in each. The answer goes into `log`.
+inline void AnswerPrivateFolder(FakePlatform& sys, const std::string& script, const std::string& log) {
+  const std::size_t from = script.find("\nset -- '");
+  if (from == std::string::npos || script.find(" id -u\n") == std::string::npos) return;
+  const std::string runtime = script.substr(from + 9, script.find('\'', from + 9) - from - 9);
+  const std::string own = "1000 700 directory\n";
+  sys.AddFile(log, "1000\n" + (runtime.empty() ? "missing\nmissing\n" : own + own) + own + own);
+  sys.AddFolder(modrik::WineUnixName((runtime.empty() ? "/home/guest/.cache" : runtime) + "/modrik"));
 }
 
 class FakeHost : public FakePlatform {
@@ -47,6 +58,7 @@ class FakeHost : public FakePlatform {
         std::string script = FileBytes(kScript);
         scriptsRun.push_back(script);
         PlayNativeStart(*this, script, playerStatus);
+        AnswerPrivateFolder(*this, script, kLog);
         if (script == "#!/bin/bash\n" + command + " > ~/dues.log\n") {
           pending_ = true;
           if (appearsAfterPause == 0) Deliver();

@@ -21,13 +21,15 @@
 
 namespace {
 
-// Records its start; "play" plays until it is ended (recording TERM).
+// Records its start; "play" plays until it is ended (recording TERM),
+// "stubborn" plays on after TERM; "x" ends at once.
 const char kPlayer[] =
     "#!/bin/sh\n"
     "d=$(dirname \"$0\")\n"
     "echo \"$@\" > \"$d/argv\"\n"
     "trap 'kill $! 2>/dev/null; echo TERM > \"$d/ended\"; exit 143' TERM\n"
-    "[ \"$1\" != play ] || { sleep 30 & wait $!; }\n";
+    "[ \"$1\" != stubborn ] || trap '' TERM\n"
+    "[ \"$1\" = x ] || { sleep 30 >/dev/null 2>&1 & wait $!; }\n";
 
 bool Eventually(const std::function<bool()>& done, int boundMs) {
   for (int waited = 0; !done(); waited += 10) {
@@ -42,8 +44,9 @@ bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 class HostCommand : public ::testing::Test {
  protected:
   void SetUp() override {
-    sys.environment["XDG_RUNTIME_DIR"] = folder.path() + "/run";
+    start.folder = folder.path() + "/run/modrik";
     mkdir((folder.path() + "/run").c_str(), 0700);
+    mkdir(start.folder.c_str(), 0700);
     player = folder.path() + "/player";
     WriteAll(player, kPlayer);
     chmod(player.c_str(), 0755);
@@ -56,15 +59,17 @@ class HostCommand : public ::testing::Test {
     }
   }
 
-  std::string Start() const { return folder.path() + "/run/modrik/" + start.name; }
+  std::string Start() const { return start.folder + "/" + start.name; }
 
-  // Runs the host command as the runner's dues.sh, in a process group of its own.
-  void Run(const std::vector<std::string>& args) {
+  // Runs the host command as the runner's dues.sh, in a process group of
+  // its own; `parent` stands for modrik's process on the host.
+  void Run(const std::vector<std::string>& args, pid_t parent = 0) {
     const std::string script = folder.path() + "/dues.sh";
     WriteAll(script, modrik::UnixScriptText(modrik::NativePlayerCommand(player, args, start)));
     shell = fork();
     if (shell == 0) {
       setpgid(0, 0);
+      if (parent != 0) setenv("MODRIK_PARENT", std::to_string(parent).c_str(), 1);
       execl("/bin/sh", "sh", script.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -100,23 +105,63 @@ TEST_F(HostCommand, PlayerEndsWhenModrikNeverTakesHold) {
   EXPECT_FALSE(Exists(Start()));
 }
 
+// modrik's process ends before it could take hold (it is known to the host
+// command, so no bound is waited out): the player gets TERM at once. One
+// that plays on gets KILL 5 s later.
+TEST_F(HostCommand, PlayerEndsWithModriksProcess) {
+  for (const char* act : {"play", "stubborn"}) {
+    SCOPED_TRACE(act);
+    const pid_t modrik = fork();
+    if (modrik == 0) {
+      pause();
+      _exit(0);
+    }
+    unlink((folder.path() + "/argv").c_str());
+    Run({act}, modrik);
+    ASSERT_TRUE(Eventually([&] { return Exists(folder.path() + "/argv"); }, 5000));
+    kill(modrik, SIGKILL);
+    waitpid(modrik, nullptr, 0);
+    const auto ended = std::chrono::steady_clock::now();
+    if (std::string(act) == "play") {
+      EXPECT_TRUE(Eventually([&] { return ReadAll(folder.path() + "/ended") == "TERM\n"; }, 1000));
+      EXPECT_TRUE(ShellEnds(2000));
+    } else {
+      EXPECT_TRUE(ShellEnds(7000));
+      EXPECT_GE(std::chrono::steady_clock::now() - ended, std::chrono::milliseconds(4900));
+    }
+    EXPECT_FALSE(Exists(Start()));
+  }
+}
+
 // The folders of earlier starts whose host command is gone are removed;
-// those in use (their lock held), and any without a lock, stay.
+// those in use (their lock held), and any without a lock, stay. Playlists'
+// copies not written for a day go, with their folder once empty. A link
+// is never followed: whatever it leads to stays as it was.
 TEST_F(HostCommand, LeftoversOfEndedStartsAreRemoved) {
-  const std::string privateFolder = folder.path() + "/run/modrik/";
-  mkdir(privateFolder.c_str(), 0700);
-  for (const char* name : {"gone", "busy", "unlocked"}) mkdir((privateFolder + name).c_str(), 0700);
-  WriteAll(privateFolder + "gone/lock", "");
-  WriteAll(privateFolder + "gone/status", "0\n");
-  WriteAll(privateFolder + "busy/lock", "");
-  const int busy = open((privateFolder + "busy/lock").c_str(), O_RDONLY);
+  const std::string in = start.folder + "/", keep = folder.path() + "/keep/";
+  mkdir(keep.c_str(), 0700);
+  for (const char* name : {"gone", "busy", "unlocked", "lock-linked", "list-0", "list-1", "list-3"})
+    mkdir((in + name).c_str(), 0700);
+  for (const std::string& file : {in + "gone/lock", in + "busy/lock", in + "list-0/old.m3u", in + "list-1/new.m3u",
+                                  keep + "lock", keep + "file"})
+    WriteAll(file, "kept");
+  for (const auto& [target, link] : std::vector<std::pair<std::string, std::string>>{
+           {keep, "linked"}, {keep + "lock", "lock-linked/lock"}, {keep, "list-2"}, {keep + "file", "list-3/old.m3u"}})
+    ASSERT_EQ(symlink(target.c_str(), (in + link).c_str()), 0);
+  // Two days old (a link's own time), folders last.
+  for (const char* old : {"list-0/old.m3u", "list-3/old.m3u", "list-2", "list-0", "list-1", "list-3", "../../keep/file"}) {
+    const timespec times[2] = {{time(nullptr) - 2 * 86400, 0}, {time(nullptr) - 2 * 86400, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (in + old).c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << old;
+  }
+  const int busy = open((in + "busy/lock").c_str(), O_RDONLY);
   ASSERT_EQ(flock(busy, LOCK_EX), 0);
   Run({"x"});
   close(TakeHold());
   EXPECT_TRUE(ShellEnds(3000));
-  EXPECT_FALSE(Exists(privateFolder + "gone"));
-  EXPECT_TRUE(Exists(privateFolder + "busy/lock"));
-  EXPECT_TRUE(Exists(privateFolder + "unlocked"));
+  for (const char* gone : {"gone", "list-0", "list-3"}) EXPECT_FALSE(Exists(in + gone)) << gone;
+  for (const char* stays : {"busy/lock", "unlocked", "lock-linked/lock", "list-1/new.m3u", "linked/file", "list-2/file"})
+    EXPECT_TRUE(Exists(in + stays)) << stays;
+  EXPECT_EQ(ReadAll(keep + "lock") + ReadAll(keep + "file"), "keptkept");
   close(busy);
 }
 

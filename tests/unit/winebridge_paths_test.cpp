@@ -81,15 +81,16 @@ TEST(DriveMap, LoadsFromTheHostListingOnce) {
   EXPECT_EQ(host.scriptsRun.size(), 1u);
 }
 
-TEST(DriveMap, ListingWithoutEntriesIsTriedAgainOnEveryTranslation) {
+TEST(DriveMap, ListingWithoutEntriesIsNotRepeated) {
   FakeHost host;
   host.command = kListingCommand;
   host.output = "c:\0../drive_c\0"s;
 
   EXPECT_EQ(modrik::WindowsToUnixPath("z:\\usr"), "/usr");
   EXPECT_EQ(modrik::WindowsToUnixPath("c:\\x"), "/home/guest/.wine/drive_c/x");
+  EXPECT_EQ(modrik::DeviceLinkTarget('d'), "");
   EXPECT_TRUE(modrik::DriveMap.empty());
-  EXPECT_EQ(host.scriptsRun.size(), 2u);
+  EXPECT_EQ(host.scriptsRun.size(), 1u);
 
   // Reloading replaces the map, it does not add to it.
   modrik::DriveMap = {"q:/old"};
@@ -214,44 +215,44 @@ TEST(WineLocations, PrefixAndHomeAreTheOnesWineRunsWith) {
   const std::string listing = " -maxdepth 1 -type l -printf '%f\\0%l\\0'";
   const std::string pfx3 = "/home/guest/Games/pfx3/dosdevices/h:";
   struct Row {
-    std::string home, prefix, dataHome, chmod, capture, driveC, script, entry;
+    std::string home, prefix, dataHome, hostScript, capture, driveC, script, entry;
     std::string winePrefix;                    // WINEPREFIX, when the user set it
     std::map<std::string, std::string> wine;   // where Wine finds an NT path
   } rows[] = {
       {"\\??\\Z:\\home\\guest", "\\??\\Z:\\home\\guest\\.wine", "",
-       "/bin/chmod +x /home/guest/dues.sh", "find ~/.wine/dosdevices/" + listing + " > ~/dues.log",
+       "/home/guest/dues.sh", "find ~/.wine/dosdevices/" + listing + " > ~/dues.log",
        "/home/guest/.wine/drive_c/a", "z:\\home\\guest\\dues.sh",
        "z:\\home\\guest\\.local\\share\\applications\\wine-modrik.desktop", "", {}},
-      {"", "", "", "/bin/chmod +x /home/guest/dues.sh", "find ~/.wine/dosdevices/" + listing + " > ~/dues.log",
+      {"", "", "", "/home/guest/dues.sh", "find ~/.wine/dosdevices/" + listing + " > ~/dues.log",
        "/home/guest/.wine/drive_c/a", "z:\\home\\guest\\dues.sh",
        "z:\\home\\guest\\.local\\share\\applications\\wine-modrik.desktop", "", {}},
       {"\\??\\Z:\\home\\guest", "\\??\\Z:\\home\\guest\\Games\\It's on\\pfx", "",
-       "/bin/chmod +x /home/guest/dues.sh",
+       "/home/guest/dues.sh",
        "find '/home/guest/Games/It'\\''s on/pfx/dosdevices/'" + listing + " > '/home/guest/dues.log'",
        "/home/guest/Games/It's on/pfx/drive_c/a", "z:\\home\\guest\\dues.sh",
        "z:\\home\\guest\\.local\\share\\applications\\wine-modrik.desktop", "", {}},
-      {"\\??\\Z:\\root", "\\??\\Z:\\root\\.wine", "", "/bin/chmod +x /root/dues.sh",
+      {"\\??\\Z:\\root", "\\??\\Z:\\root\\.wine", "", "/root/dues.sh",
        "find '/root/.wine/dosdevices/'" + listing + " > '/root/dues.log'", "/root/.wine/drive_c/a",
        "z:\\root\\dues.sh", "z:\\root\\.local\\share\\applications\\wine-modrik.desktop", "", {}},
       {"\\??\\Z:\\home\\jos\xC3\xA9 \"s\"", "\\??\\Z:\\home\\jos\xC3\xA9 \"s\"\\.wine", "/data/x y/",
-       "/bin/chmod +x \"/home/jos\xC3\xA9 \\\"s\\\"/dues.sh\"",
+       "/home/jos\xC3\xA9 \"s\"/dues.sh",
        "find '/home/jos\xC3\xA9 \"s\"/.wine/dosdevices/'" + listing + " > '/home/jos\xC3\xA9 \"s\"/dues.log'",
        "/home/jos\xC3\xA9 \"s\"/.wine/drive_c/a", "z:\\home\\jos\xC3\xA9 \"s\"\\dues.sh",
        "z:\\data\\x y\\applications\\wine-modrik.desktop", "", {}},
       {"\\??\\unix\\home\\guest", "\\??\\unix\\home\\guest\\pfx", "relative/ignored",
-       "/bin/chmod +x /home/guest/dues.sh",
+       "/home/guest/dues.sh",
        "find '/home/guest/pfx/dosdevices/'" + listing + " > '/home/guest/dues.log'", "/home/guest/pfx/drive_c/a",
        "\\\\?\\unix\\home\\guest\\dues.sh",
        "\\\\?\\unix\\home\\guest\\.local\\share\\applications\\wine-modrik.desktop", "", {}},
       // A second prefix with h: mapping the home: the prefix is WINEPREFIX,
       // the home H:\ (where Wine finds it on the host).
-      {"\\??\\H:\\", "\\??\\H:\\Games\\pfx3", "", "/bin/chmod +x " + pfx3 + "/dues.sh",
+      {"\\??\\H:\\", "\\??\\H:\\Games\\pfx3", "", pfx3 + "/dues.sh",
        "find '/home/guest/Games/pfx3/dosdevices/'" + listing + " > '" + pfx3 + "/dues.log'",
        "/home/guest/Games/pfx3/drive_c/a", "H:\\dues.sh",
        "H:\\.local\\share\\applications\\wine-modrik.desktop", "/home/guest/Games/pfx3/",
        {{"\\??\\h:", pfx3 + "/"}}},
       // Where Wine finds nothing, the usual places (and the trace says so).
-      {"\\??\\H:\\", "\\??\\H:\\.wine", "", "/bin/chmod +x /home/guest/dues.sh",
+      {"\\??\\H:\\", "\\??\\H:\\.wine", "", "/home/guest/dues.sh",
        "find ~/.wine/dosdevices/" + listing + " > ~/dues.log", "/home/guest/.wine/drive_c/a",
        "z:\\home\\guest\\dues.sh", "z:\\home\\guest\\.local\\share\\applications\\wine-modrik.desktop", "", {}},
   };
@@ -266,7 +267,8 @@ TEST(WineLocations, PrefixAndHomeAreTheOnesWineRunsWith) {
     host.AddFolder(row.script.substr(0, row.script.rfind('\\')));
     EXPECT_EQ(modrik::WindowsToUnixPath("C:\\a"), row.driveC);
     ASSERT_FALSE(host.processes.empty());
-    EXPECT_EQ(host.processes[0].commandLine, "start /unix " + row.chmod);
+    ASSERT_EQ(host.processes[0].argv.size(), 8u);
+    EXPECT_EQ(host.processes[0].argv[4], row.hostScript);
     EXPECT_EQ(host.FileBytes(row.script), "#!/bin/bash\n" + row.capture + "\n");
     EXPECT_EQ(modrik::DesktopEntryPath("C:\\Apps\\modrik.exe"), row.entry);
     EXPECT_EQ(std::count(host.traces.begin(), host.traces.end(),
@@ -284,7 +286,7 @@ TEST(UnixToWindowsPath, PrefixesDriveZAndTurnsSlashes) {
 
 TEST(UnixPathExists, FilesAndFoldersExistWildcardsNever) {
   FakeHost host;
-  host.AddFile("z:\\usr\\bin\\vlc", "player");
+  host.AddFile("\\\\?\\unix\\usr\\bin\\vlc", "player");
   EXPECT_EQ(modrik::UnixPathExists("/usr/bin/vlc"), -1);
   EXPECT_EQ(modrik::UnixPathExists("/usr/bin"), -1);
   EXPECT_EQ(modrik::UnixPathExists("/usr/bin/mpv"), 0);
@@ -292,6 +294,46 @@ TEST(UnixPathExists, FilesAndFoldersExistWildcardsNever) {
   EXPECT_EQ(modrik::UnixPathExists("/usr/bin/vl?"), 0);
   EXPECT_EQ(modrik::UnixPathExists("/usr/bin/*"), 0);
   EXPECT_TRUE(host.attributeQueries.empty());
+}
+
+// The private folder: $XDG_RUNTIME_DIR/modrik, else ~/.cache/modrik, each
+// only as the host shows it: the user's own folder, no link, no access for
+// others (~/.cache: no writing). The host tells the user's id, then of the
+// runtime folder, its modrik, ~/.cache and its modrik.
+TEST(ChoosePrivateFolder, OnlyAPlaceOfTheUsersOwnIsUsed) {
+  const std::string run = "/run/user/1000", cache = "/home/guest/.cache", ok = "1000 700 directory\n";
+  const std::string no = "missing\n", inCache = cache + "/modrik", inRun = run + "/modrik";
+  const std::string other = " belongs to user 1001, not 1000", open = ": others may use it";
+  const struct {
+    std::string runtime, facts, chosen, refused;  // refused: the place and why
+  } rows[] = {
+      {run, ok + ok + ok + ok, inRun, ""},
+      {"", no + no + ok + ok, inCache, ""},
+      {"run/user", no + no + ok + ok, inCache, "runtime folder run/user is no absolute path"},
+      {run, no + no + ok + ok, inCache, "runtime folder " + run + " is missing"},
+      {run, "1000 777 symbolic link\n" + no + ok + ok, inCache, "runtime folder " + run + " is a link"},
+      {run, "1001 700 directory\n" + no + ok + ok, inCache, "runtime folder " + run + other},
+      {run, "1000 1777 directory\n1001 777 directory\n" + ok + ok, inCache,
+       "runtime folder " + run + " has mode 1777" + open},
+      {run, ok + "1000 777 symbolic link\n" + ok + ok, inCache, "runtime folder " + inRun + " is a link"},
+      {run, ok + "1001 700 directory\n" + ok + ok, inCache, "runtime folder " + inRun + other},
+      {run, ok + "1000 701 directory\n" + ok + ok, inCache, "runtime folder " + inRun + " has mode 0701" + open},
+      {"", no + no + "1000 755 directory\n" + ok, inCache, ""},
+      {"", no + no + "1000 775 directory\n" + ok, "", "cache folder " + cache + " has mode 0775" + open},
+      {"", no + no + ok + "1000 600 fifo\n", "", "cache folder " + inCache + " is no folder (fifo)"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.facts);
+    std::vector<std::string> refusals;
+    EXPECT_EQ(modrik::ChoosePrivateFolder(row.runtime, cache, "1000\n" + row.facts, &refusals), row.chosen);
+    EXPECT_EQ(refusals.empty() ? "" : refusals[0], row.refused.empty() ? "" : "the " + row.refused + ": not used");
+  }
+  // No answer from the host, or not the user's id first: no folder.
+  for (const std::string& facts : {std::string(), "x\n" + ok + ok + ok + ok}) {
+    std::vector<std::string> refusals;
+    EXPECT_EQ(modrik::ChoosePrivateFolder(run, cache, facts, &refusals), "");
+    EXPECT_EQ(refusals, std::vector<std::string>{"the host did not tell what stands in " + run + " and " + cache});
+  }
 }
 
 }  // namespace

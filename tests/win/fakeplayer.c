@@ -1,7 +1,8 @@
 /* fakeplayer.exe: a stand-in for a Windows media player.
  *
  * Appends one record to the file beside itself named after its own path
- * plus ".rec" (fakeplayer.exe.rec), then exits with code 0. A record is a
+ * plus ".rec" (fakeplayer.exe.rec), then plays MDK_PLAY_MS milliseconds
+ * when that variable is set, then exits with code 0. A record is a
  * run of fields (see fields.h):
  *   rec       its process id (starts the record)
  *   cmdline   GetCommandLineA, exactly
@@ -43,5 +44,9 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR args, int show) {
   if (u > 0 && u < sizeof user) mdk_out_field(&o, "username", user, u);
   else if (u == 0 && GetLastError() != ERROR_ENVVAR_NOT_FOUND) mdk_out_text(&o, "username", "");
   mdk_out_text(&o, "end", "");
-  return mdk_out_append_w(&o, rec) ? 0 : 1;
+  if (!mdk_out_append_w(&o, rec)) return 1;
+  char play[32];
+  DWORD p = GetEnvironmentVariableA("MDK_PLAY_MS", play, sizeof play);
+  if (p > 0 && p < sizeof play) Sleep((DWORD)atol(play));
+  return 0;
 }

@@ -1,16 +1,36 @@
 # The host side of one start of the native player, run by /bin/sh after
 # the lines modrik writes before it:
-#   P       the private folder
-#   d       this start's folder in it
+#   P       the private folder (made and checked by modrik: the user's own)
+#   d       this start's folder in it, made here: a fresh one, or no start
 #   hold    seconds modrik has to take hold of the start
 #   stream  "1" when the player reads modrik's stream from the FIFO "in"
+#   cwd     the folder the player works in
 #   "$@"    the player and its arguments
-# The player runs in the background with the start's FIFOs closed; a
-# watcher waits (bounded) for modrik's byte on "live", then for modrik to
-# let go of it, and tells the main shell (USR1), which ends the player if it
-# still plays. The player's status is written whole (a move) before anything
-# is removed, and the folder is removed only once modrik has let go of it.
-[ -d "$P" ] || mkdir -p -m 700 "$P"
+# and MODRIK_PARENT in the environment: modrik's process on the host, when
+# this program is a child of it.
+# The player runs in the background with the start's FIFOs closed, in the
+# host session's environment (without Wine's variables and Windows' own).
+# A watcher waits for modrik's byte on "live" (while modrik's process lives,
+# when it is known, else within the bound), then for modrik to let go of
+# it, and tells the main shell (USR1), which ends the player if it still
+# plays: TERM, and KILL 5 s later if it is still there. The player's status
+# is written whole (a move) before anything is removed, and the folder is
+# removed only once modrik has let go of it.
+# Housekeeping follows no link: a link in the private folder is left as it
+# is, and nothing behind it is touched.
+m=$MODRIK_PARENT
+unset MODRIK_PARENT
+for v in $(env | sed -n 's/^\(WINE[A-Za-z0-9_]*\)=.*/\1/p'); do unset "$v"; done
+if [ -n "${PATHEXT+set}" ]; then
+  # Started as a Windows program is: without Windows' own variables.
+  for v in PATHEXT HOMEDRIVE HOMEPATH ALLUSERSPROFILE APPDATA LOCALAPPDATA PUBLIC \
+      USERPROFILE ProgramData ProgramFiles ProgramW6432 CommonProgramFiles \
+      CommonProgramW6432 SystemDrive SystemRoot windir ComSpec COMPUTERNAME USERDOMAIN \
+      OS NUMBER_OF_PROCESSORS PROCESSOR_ARCHITECTURE PROCESSOR_IDENTIFIER \
+      PROCESSOR_LEVEL PROCESSOR_REVISION; do unset "$v"; done
+  case $TEMP in /*) ;; *) unset TEMP ;; esac
+  case $TMP in /*) ;; *) unset TMP ;; esac
+fi
 if [ -n "$stream" ]; then
   mkdir -m 700 "$d" && mkfifo "$d/live.new" "$d/in" || exit 126
   exec 3<>"$d/live.new" 5<>"$d/in"
@@ -20,21 +40,51 @@ else
   exec 3<>"$d/live.new"
   input=/dev/null
 fi
-trap '[ -z "$p" ] || kill -TERM "$p" 2>/dev/null' USR1 HUP INT TERM
+trap '[ -z "$p" ] || { kill -TERM "$p" 2>/dev/null; kill_later; }' USR1 HUP INT TERM
+# KILL for the player 5 s after its TERM, unless the main shell ends this
+# first ($k) because the player has ended.
+kill_later() {
+  (sleep 5 </dev/null >/dev/null 2>&1 &
+   t=$!
+   trap 'kill "$t" 2>/dev/null; exit 0' TERM
+   wait "$t" && kill -KILL "$p" 2>/dev/null) &
+  k=$!
+}
+cd "$cwd" 2>/dev/null || cd 2>/dev/null
 "$@" <"$input" 3>&- 5>&- &
 p=$!
-(if timeout "$hold" head -c1 <&3 >/dev/null 2>&1; then exec 4<"$d/live" 3>&- 5>&-;
-   cat <&4 >/dev/null 2>&1; fi; kill -USR1 $$ 2>/dev/null) &
+# modrik's byte on "live": while modrik's process lives, else within the bound.
+held() {
+  [ -n "$m" ] || { timeout "$hold" head -c1 <&3 >/dev/null 2>&1; return; }
+  head -c1 <&3 >/dev/null 2>&1 &
+  b=$!
+  while kill -0 "$b" 2>/dev/null; do
+    kill -0 "$m" 2>/dev/null || { kill "$b" 2>/dev/null; return 1; }
+    sleep 0.05
+  done
+  wait "$b"
+}
+(if held; then exec 4<"$d/live" 3>&- 5>&-; cat <&4 >/dev/null 2>&1; fi
+ kill -USR1 $$ 2>/dev/null) &
 w=$!
 exec 3>&- 5>&-
 mv "$d/live.new" "$d/live"
 exec 9>"$d/lock.new" && flock 9 && mv "$d/lock.new" "$d/lock"
+# The folders of earlier starts whose host command is gone (their lock free).
 for l in "$P"/*/lock; do
-  [ ! -e "$l" ] || [ "$l" = "$d/lock" ] || flock -n "$l" rm -rf "${l%/lock}"
+  f=${l%/lock}
+  if [ "$f" != "$d" ] && [ ! -L "$f" ] && [ -f "$l" ] && [ ! -L "$l" ]; then
+    flock -n "$l" rm -rf "$f"
+  fi
 done
+# Playlists' copies not written for a day, in copy folders not written to
+# for a day, and those folders once empty.
+(cd "$P" && find . -mindepth 1 -maxdepth 1 -name 'list-*' -type d -mmin +1440 \
+   -exec find {} -mindepth 1 -maxdepth 1 ! -type d -mmin +1440 -delete \; -exec rmdir {} \;) 2>/dev/null
 wait "$p"; s=$?
 if kill -0 "$p" 2>/dev/null; then wait "$p"; s=$?; fi
 p=
+[ -z "$k" ] || kill "$k" 2>/dev/null
 echo "$s" > "$d/status.new" && mv "$d/status.new" "$d/status"
 wait "$w"; while [ $? -gt 128 ] && kill -0 "$w" 2>/dev/null; do wait "$w"; done
 rm -rf "$d"

@@ -1,0 +1,35 @@
+# Runs the host command that modrik wrote into dues.sh ($1). modrik starts
+# this program and waits for its end, holding dues.sh until then: so this
+# program marks the script executable and reads it whole first, and only
+# then runs it.
+#   $2  "start": the command runs on in the background, and this program
+#       ends as soon as it has read the script.
+#       "capture": this program ends with the command, which is ended
+#       itself when it runs longer than 3 s; the status is the command's.
+#   $3  "child" when this program is a child of modrik's process on the
+#       host: the command then learns that process as MODRIK_PARENT.
+#   $4  when modrik cannot wait for this program, the file in which it
+#       leaves its status; empty otherwise.
+chmod +x "$1" 2>/dev/null &
+# Read with the shell's own read, which costs no process.
+c=
+s=126
+if [ -r "$1" ]; then
+  while IFS= read -r l || [ -n "$l" ]; do
+    c="$c$l
+"
+  done <"$1"
+  s=0
+fi
+if [ "$s" != 0 ]; then
+  :
+elif [ "$2" = capture ]; then
+  timeout -k 1 3 /bin/sh -c "$c" "$1" </dev/null
+  s=$?
+elif [ "$3" = child ]; then
+  MODRIK_PARENT=$PPID /bin/sh -c "$c" "$1" </dev/null &
+else
+  /bin/sh -c "$c" "$1" </dev/null &
+fi
+[ -z "$4" ] || { echo "$s" >"$4.new" && mv -f "$4.new" "$4"; }
+exit "$s"
