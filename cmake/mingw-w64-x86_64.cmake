@@ -1,7 +1,10 @@
-# Cross-build for 64-bit Windows with mingw-w64.
+# Cross-build for 64-bit Windows with mingw-w64 (mingw-w64-i686.cmake sets
+# the 32-bit toolchain's names first, then reads this file).
+if(NOT DEFINED TOOLCHAIN_PREFIX)
+  set(CMAKE_SYSTEM_PROCESSOR x86_64)
+  set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)
+endif()
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)
 set(CMAKE_C_COMPILER ${TOOLCHAIN_PREFIX}-gcc)
 set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++)
 set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)

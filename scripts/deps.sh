@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing modrik needs, when it is missing:
-# the host compiler and GoogleTest, the mingw-w64 cross compiler, Wine,
+# the host compiler, GoogleTest and CLI11, the mingw-w64 cross compilers for
+# x86-64 and i686, Wine with wine32 (the i386 architecture), CPack's helpers,
 # a virtual X display, D-Bus with GVfs, GLib's Python bindings, and the real
 # player and ffmpeg (for the test that plays a real video with it), and
 # debootstrap for the Debian 13 root of the Wine 10 tests; the YAML and JSON
@@ -16,6 +17,10 @@ have_cmd cmake || need+=(cmake)
 have_cmd g++ || need+=(g++)
 have_cmd x86_64-w64-mingw32-g++ || need+=(g++-mingw-w64-x86-64)
 have_cmd x86_64-w64-mingw32-windres || need+=(mingw-w64-tools binutils-mingw-w64-x86-64)
+have_cmd i686-w64-mingw32-g++ || need+=(g++-mingw-w64-i686)
+have_cmd i686-w64-mingw32-windres || need+=(binutils-mingw-w64-i686)
+have_cmd dpkg-shlibdeps || need+=(dpkg-dev)
+have_cmd git || need+=(git)
 have_cmd wine || need+=(wine64 wine)
 have_cmd xvfb-run || need+=(xvfb)
 have_cmd xauth || need+=(xauth)
@@ -29,7 +34,7 @@ have_cmd pgrep || need+=(procps)
 have_cmd debootstrap || need+=(debootstrap)
 have_cmd unshare || need+=(util-linux)
 have_cmd ip || need+=(iproute2)
-for pkg in libgtest-dev libgmock-dev libyaml-cpp-dev nlohmann-json3-dev bubblewrap flatpak flatpak-xdg-utils python3-dbus gvfs gvfs-daemons python3-gi gir1.2-glib-2.0; do
+for pkg in libgtest-dev libgmock-dev libcli11-dev libyaml-cpp-dev nlohmann-json3-dev bubblewrap flatpak flatpak-xdg-utils python3-dbus gvfs gvfs-daemons python3-gi gir1.2-glib-2.0; do
   have_pkg "$pkg" || need+=("$pkg")
 done
 
@@ -41,3 +46,23 @@ if [ "${#need[@]}" -gt 0 ]; then
   $SUDO apt-get update -q
   $SUDO apt-get install -y -q "${need[@]}"
 fi
+
+# 32-bit Wine, as Debian users install it. Where the archive cannot give it
+# (its i386 packages not matching the installed ones), the 32-bit cases run
+# in the Debian roots of scripts/wine10.sh, which have it, and skip here.
+if [ "$(dpkg --print-architecture)" = amd64 ] && ! have_pkg wine32:i386; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+    $SUDO apt-get update -q >/dev/null 2>&1 || true
+  fi
+  if apt-get -s install -q wine32:i386 >/dev/null 2>&1; then
+    echo "Installing: wine32:i386"
+    $SUDO apt-get install -y -q wine32:i386
+  else
+    echo "deps.sh: wine32 cannot be installed here; 32-bit Wine runs in the Debian roots only" >&2
+  fi
+fi
+

@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
-# Builds modrik (the Windows program and the host tests) and runs every test:
-# the unit tests of its rules on Linux, then the end-to-end tests that drive
-# the real modrik.exe under Wine, once under each Wine that users run: the
-# host's Wine 8.0 (Debian 12) and Wine 10.0 of Debian 13, in a root that
-# scripts/wine10.sh makes when it is missing and keeps. Each run ends with a
-# line of its own, naming its Wine.
+# Builds modrik (the Windows program for x86-64 and i686, the host command
+# and the host tests) and runs every test: the unit tests of its rules on
+# Linux, then the end-to-end tests that drive the real modrik.exe under Wine,
+# once under each Wine that users run: the host's Wine 8.0 (Debian 12) and
+# Wine 10.0 of Debian 13 with wine32, in a root that scripts/wine10.sh makes
+# when it is missing and keeps. Then the packages: scripts/package.sh makes
+# them twice and checks that the bytes are the same, and in a clean Debian 12
+# root with wine32 (also made by scripts/wine10.sh and kept) the .deb is
+# installed, its `modrik install` and the real player's case run from the
+# installed files in a 64-bit and in a 32-bit prefix, and it is purged again.
+# Each run ends with a line of its own, naming its Wine.
 #
-#   scripts/test.sh [--wine 8|10]... [CTEST ARGS]
+#   scripts/test.sh [--wine 8|10|package]... [CTEST ARGS]
 #
 # -L unit runs only the unit tests, -L e2e only the Wine tests; --wine picks
-# the Wines (default: both). Other arguments go to every ctest run.
+# the runs (default: all three). Other arguments go to every ctest run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,9 +29,9 @@ while [ $# -gt 0 ]; do
     *) args+=("$1"); shift ;;
   esac
 done
-[ "${#wines[@]}" -gt 0 ] || wines=(8 10)
+[ "${#wines[@]}" -gt 0 ] || wines=(8 10 package)
 for w in "${wines[@]}"; do
-  case "$w" in 8|10) ;; *) echo "test.sh: no Wine $w here (8 or 10)" >&2; exit 2 ;; esac
+  case "$w" in 8|10|package) ;; *) echo "test.sh: no Wine $w here (8, 10 or package)" >&2; exit 2 ;; esac
 done
 run_unit=1; run_e2e=1
 case "$label" in
@@ -37,16 +42,24 @@ case "$label" in
 esac
 want_wine10=0
 [ "$run_e2e" = 1 ] && [[ " ${wines[*]} " == *" 10 "* ]] && want_wine10=1
+want_package=0
+[ "$run_e2e" = 1 ] && [[ " ${wines[*]} " == *" package "* ]] && want_package=1
 
 scripts/deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build build -j2
 
-# Debian 13's root is made (or checked) while the other tests run.
+# Debian 13's and Debian 12's roots are made (or checked) while the other
+# tests run.
 setup_pid=""
 if [ "$want_wine10" = 1 ]; then
   scripts/wine10.sh setup > build/wine10-setup.log 2>&1 &
   setup_pid=$!
+fi
+setup12_pid=""
+if [ "$want_package" = 1 ]; then
+  MODRIK_DEBIAN=12 scripts/wine10.sh setup > build/debian12-setup.log 2>&1 &
+  setup12_pid=$!
 fi
 
 summary=()
@@ -88,6 +101,37 @@ if [ "$want_wine10" = 1 ]; then
   else
     cat build/wine10-setup.log >&2
     summary+=("Wine 10.0 (Debian 13): not run, its root could not be made (build/wine10-setup.log)")
+    status=1
+  fi
+fi
+
+if [ "$want_package" = 1 ]; then
+  echo "==== packages ===="
+  if scripts/package.sh --check 2>&1 | tee build/package.log; then
+    summary+=("packages: $(ls dist | grep -v SHA256SUMS | tr '\n' ' ')made twice, identical bytes")
+  else
+    summary+=("packages: two builds differ, or the build failed (build/package.log)")
+    status=1
+  fi
+  if [ -f dist/modrik_*.deb ] && wait "$setup12_pid"; then
+    # In the clean root: the package installed; its `modrik install` with
+    # a 64-bit and a 32-bit caller (or the 32-bit prefix's) by name and by
+    # association, and the real player from its files, in a 64-bit and in a
+    # 32-bit prefix; the package purged again.
+    ctest_pass package "Wine 8.0 with wine32 (Debian 12), the .deb installed" \
+      env MODRIK_DEBIAN=12 MODRIK_E2E_HOSTCMD=/usr/bin/modrik scripts/wine10.sh run sh -c '
+        apt-get install -y -q ./dist/modrik_*.deb > build/package-install.log 2>&1 || { cat build/package-install.log; exit 1; }
+        cd build; rc=0
+        cases="Install\\.Associates|RealPlayer\\.InstalledBy"
+        MODRIK_E2E_EXE=/usr/share/modrik/x86_64/modrik.exe xvfb-run -a dbus-run-session -- \
+          ctest --output-on-failure -L e2e -R "$cases" "$@" || rc=1
+        MODRIK_E2E_ARCH=win32 MODRIK_E2E_EXE=/usr/share/modrik/i686/modrik.exe xvfb-run -a dbus-run-session -- \
+          ctest --output-on-failure -L e2e -R "$cases" "$@" || rc=1
+        apt-get purge -y -q modrik > /dev/null 2>&1 || rc=1
+        exit $rc' ctest "${args[@]}"
+  else
+    cat build/debian12-setup.log >&2 || true
+    summary+=("Debian 12 with wine32: not run, no package or no root (build/debian12-setup.log)")
     status=1
   fi
 fi

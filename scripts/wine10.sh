@@ -1,27 +1,37 @@
 #!/usr/bin/env bash
 # Wine 10.0, as Debian 13 ships it, next to the host's Wine: a Debian 13
 # root made with debootstrap (kept between runs), in which the tests run
-# with this source tree at the same path.
+# with this source tree at the same path. Wine is installed as Debian users
+# install it, 64-bit and 32-bit (wine32 from the i386 architecture).
+# With MODRIK_DEBIAN=12 the same is done for Debian 12 and its Wine 8: a clean
+# root in which the package is installed and 32-bit Wine runs even where the
+# host has no wine32.
 #
 #   scripts/wine10.sh setup         make the root when it is missing (as root)
 #   scripts/wine10.sh run CMD...    run CMD inside it, in the source tree
 #   scripts/wine10.sh version       print its Wine's version
 #
-# The root lives in $MODRIK_WINE10_ROOT (default /var/cache/modrik/debian13-wine10).
+# The root lives in $MODRIK_WINE10_ROOT (default /var/cache/modrik/debian13-wine10),
+# the Debian 12 one in $MODRIK_DEBIAN12_ROOT (default /var/cache/modrik/debian12-wine8).
 # Every mount is made in a mount namespace of its own, which ends with the
 # command: an interrupted run leaves no mount behind on the host, and the
 # processes still running in the root when the command ends are ended too.
 set -euo pipefail
 
 SRC=$(cd "$(dirname "$0")/.." && pwd)
-ROOT=${MODRIK_WINE10_ROOT:-/var/cache/modrik/debian13-wine10}
-SUITE=trixie
+if [ "${MODRIK_DEBIAN:-13}" = 12 ]; then
+  ROOT=${MODRIK_DEBIAN12_ROOT:-/var/cache/modrik/debian12-wine8}
+  SUITE=bookworm
+else
+  ROOT=${MODRIK_WINE10_ROOT:-/var/cache/modrik/debian13-wine10}
+  SUITE=trixie
+fi
 # What the tests use inside the root: Wine, a virtual display, D-Bus with
 # GVfs and gio, GLib's Python bindings, the real player, ffmpeg, useradd,
-# pgrep, ctest to run the tests as on the host, and the tools that imitate
-# sandboxes.
+# pgrep, ctest to run the tests as on the host, 32-bit Wine, and the tools
+# that imitate sandboxes.
 PACKAGES="wine wine64 xvfb xauth dbus dbus-user-session gvfs gvfs-daemons libglib2.0-bin
-python3-gi gir1.2-glib-2.0 vlc ffmpeg passwd procps cmake
+python3-gi gir1.2-glib-2.0 vlc ffmpeg passwd procps cmake wine32:i386
 bubblewrap flatpak flatpak-xdg-utils python3-dbus"
 STAMP="$ROOT/.modrik-packages"
 
@@ -56,7 +66,8 @@ in_root() {
     exec chroot "$root" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
       HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" DEBIAN_FRONTEND=noninteractive CI="${CI:-}" \
       MODRIK_E2E_USER="${MODRIK_E2E_USER:-}" MDK_E2E_VERBOSE="${MDK_E2E_VERBOSE:-}" \
-      MODRIK_E2E_EXE="${MODRIK_E2E_EXE:-}" \
+      MODRIK_E2E_EXE="${MODRIK_E2E_EXE:-}" MODRIK_E2E_ARCH="${MODRIK_E2E_ARCH:-}" \
+      MODRIK_E2E_HOSTCMD="${MODRIK_E2E_HOSTCMD:-}" \
       /bin/sh -c "cd \"\$0\" && exec \"\$@\"" "$src" "$@"
   ' in-root "$root" "$SRC" "${NSFILE:-}" "$@"
 }
@@ -82,7 +93,7 @@ end_processes() {
 }
 
 setup() {
-  [ "$(id -u)" -eq 0 ] || die "making the Debian 13 root needs root"
+  [ "$(id -u)" -eq 0 ] || die "making the Debian $SUITE root needs root"
   if [ -f "$STAMP" ] && [ "$(cat "$STAMP")" = "$PACKAGES" ]; then return 0; fi
   command -v debootstrap >/dev/null || die "debootstrap is missing (scripts/deps.sh installs it)"
   if [ ! -x "$ROOT/usr/bin/apt-get" ]; then
@@ -97,7 +108,7 @@ setup() {
   fi
   echo "wine10.sh: installing Wine 10 and the test tools into $ROOT"
   # shellcheck disable=SC2086
-  in_root "$ROOT" /bin/sh -c 'apt-get update -q && apt-get install -y -q --no-install-recommends "$@"' \
+  in_root "$ROOT" /bin/sh -c 'dpkg --add-architecture i386 && apt-get update -q && apt-get install -y -q --no-install-recommends "$@"' \
     apt $PACKAGES >> "$ROOT.log" 2>&1 ||
     { tail -n 20 "$ROOT.log" >&2; die "installing the packages failed (whole log: $ROOT.log)"; }
   echo "$PACKAGES" > "$STAMP"
@@ -107,7 +118,7 @@ case "${1:-}" in
   setup) setup ;;
   run)
     shift
-    [ -f "$STAMP" ] || die "no Debian 13 root at $ROOT: run scripts/wine10.sh setup"
+    [ -f "$STAMP" ] || die "no Debian $SUITE root at $ROOT: run scripts/wine10.sh setup"
     NSFILE=$(mktemp)
     trap end_processes EXIT
     trap 'exit 130' INT TERM HUP

@@ -79,13 +79,21 @@ void CloseDescriptorsExcept(int keep) {
 
 // ---- build products -----------------------------------------------------------------
 
-std::string WinBuildDir() { return MODRIK_WIN_DIR_PATH; }
+bool Win32Prefix() {
+  const char* arch = std::getenv("MODRIK_E2E_ARCH");
+  return arch && std::string(arch) == "win32";
+}
+std::string WinBuildDir() { return Win32Prefix() ? MODRIK_WIN32_DIR_PATH : MODRIK_WIN_DIR_PATH; }
 std::string ModrikExe() {
   const char* other = std::getenv("MODRIK_E2E_EXE");
   return other && *other ? std::string(other) : WinBuildDir() + "/modrik.exe";
 }
 std::string ToolExe(const std::string& name) {
-  return std::string(MODRIK_TOOLS_DIR_PATH) + "/" + name + ".exe";
+  return WinBuildDir() + "/tests/win/" + name + ".exe";
+}
+std::string HostCommand() {
+  const char* other = std::getenv("MODRIK_E2E_HOSTCMD");
+  return other && *other ? std::string(other) : MODRIK_HOSTCMD_PATH;
 }
 
 // ---- files ----------------------------------------------------------------------------
@@ -349,6 +357,12 @@ RunResult Wine::RunWine(const std::string& program, const std::vector<std::strin
   return RunProcess(argv, Environment(envOverrides), log, timeoutMs, cwd);
 }
 
+bool Wine::Runs32Bit() {
+  if (runs32_ < 0) runs32_ = RunWine("C:\\windows\\syswow64\\cmd.exe", {"/c", "exit", "7"}, 60000).exitCode == 7 ||
+                             Win32Prefix();
+  return runs32_ == 1;
+}
+
 std::string Wine::Version() {
   if (version_.empty()) {
     // "wine-10.0 (Debian 10.0~repack-6)" (the last line: Wine may warn first).
@@ -368,8 +382,12 @@ bool Wine::CreatePrefix() {
   // stop 3 s after the last Wine process) is not used.
   MakeDirs(prefix_);
   RemoveTree(home_ + "/.mdk-e2e-display");
-  if (!EnsureServer()) return false;
-  RunResult boot = RunTool({"wineboot", "-i"}, 180000);
+  // A wineserver makes a new prefix of its own architecture: a 32-bit prefix
+  // is made by the server that wineboot starts, before the persistent one.
+  if (!Win32Prefix() && !EnsureServer()) return false;
+  RunResult boot = RunProcess({"wineboot", "-i"}, Environment({Win32Prefix() ? "WINEARCH=win32" : "WINEARCH=win64"}),
+                              LogDir() + "/wineboot", 180000);
+  if (Win32Prefix() && (RunTool({"wineserver", "-w"}, 60000).exitCode != 0 || !EnsureServer())) return false;
   if (!boot.started || boot.timedOut) {
     std::fprintf(stderr, "e2e: wineboot -i failed (timed out: %d)\n%s", boot.timedOut, boot.err.c_str());
     return false;

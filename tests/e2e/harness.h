@@ -17,13 +17,21 @@ namespace e2e {
 
 // ---- build products ---------------------------------------------------------
 
-// The Windows build folder (holds modrik.exe).
+// True when the run is for a 32-bit prefix (MODRIK_E2E_ARCH=win32 in the
+// environment): the prefix is made with WINEARCH=win32, and modrik.exe and
+// the test tools are the i686 builds.
+bool Win32Prefix();
+// The Windows build folder (holds modrik.exe): build/win, or build/win32
+// for a 32-bit prefix.
 std::string WinBuildDir();
 // modrik.exe as built (may not exist yet), or the host path given in the
 // environment variable MODRIK_E2E_EXE (to try another build of the program).
 std::string ModrikExe();
 // A Windows test tool by name, e.g. ToolExe("mdkdrive") -> .../tests/win/mdkdrive.exe.
 std::string ToolExe(const std::string& name);
+// The host command `modrik` as built (build/bin/modrik), or the one named in
+// the environment variable MODRIK_E2E_HOSTCMD (an installed package's).
+std::string HostCommand();
 
 // ---- files (host paths, exact bytes) ------------------------------------------
 
@@ -107,6 +115,9 @@ class Wine {
   // The Wine version as Wine reports it to programs ("8.0", "10.0"), from
   // `wine --version`.
   std::string Version();
+  // True when the prefix runs 32-bit programs (wine32 is installed, or the
+  // prefix is a 32-bit one).
+  bool Runs32Bit();
 
   // The environment for every Wine command: ours with USER, LOGNAME, HOME,
   // WINEPREFIX, LANG, WINEDEBUG and WINEDLLOVERRIDES set for the test user,
@@ -141,6 +152,7 @@ class Wine {
 
   std::string user_, home_, prefix_, version_;
   int lockFd_ = -1;
+  int runs32_ = -1;
   int logId_ = 0;
 };
 

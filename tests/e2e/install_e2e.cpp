@@ -2,6 +2,8 @@
 // it: scripts/install.sh and scripts/uninstall.sh against the test prefix.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -24,7 +26,8 @@ class Install : public ::testing::Test {
     // as there before the install, and be kept by the uninstall.
     for (const char* f : {"applications/wine-vlc.desktop", "icons/vlc.ico", "icons/vlc.png"})
       RemoveTree(wine_.Home() + "/.local/share/" + f);
-    wine_.RunWine("reg", {"delete", "HKLM\\SOFTWARE\\VideoLAN\\VLC", "/f"}, 30000);
+    for (const char* view : {"/reg:64", "/reg:32"})
+      wine_.RunWine("reg", {"delete", "HKLM\\SOFTWARE\\VideoLAN\\VLC", "/f", view}, 30000);
     player_ = dir_.MakeNativePlayer("bin/vlc");
   }
 
@@ -33,26 +36,28 @@ class Install : public ::testing::Test {
     RemoveTree(folder_);
   }
 
+  // scripts/NAME with these arguments, or the installed host command's
+  // install or uninstall when MODRIK_E2E_HOSTCMD names one.
   RunResult Script(const std::string& name, const std::vector<std::string>& args) {
+    // The install refuses a prefix whose Windows programs run: the test's
+    // own wineserver ends first.
+    wine_.RunTool({"wineserver", "-k"}, 30000);
     std::vector<std::string> argv = {"bash", std::string(MODRIK_SOURCE_DIR_PATH) + "/scripts/" + name};
+    if (std::getenv("MODRIK_E2E_HOSTCMD"))
+      argv = {HostCommand(), name == "install.sh" ? "install" : "uninstall"};
     argv.insert(argv.end(), args.begin(), args.end());
     return RunProcess(argv, wine_.Environment(), wine_.LogDir() + "/install-" + name, 120000);
   }
 
   RunResult Uninstall() { return Script("uninstall.sh", {}); }
 
-  // The registry key's values as `reg query` prints them, or "" when absent.
+  // The registry key's values as `reg query` prints them (in a 64-bit prefix
+  // the 64-bit view), or "" when absent.
   std::string QueryKey() {
-    RunResult r = wine_.RunWine("reg", {"query", "HKLM\\SOFTWARE\\VideoLAN\\VLC"}, 30000);
+    std::vector<std::string> args = {"query", "HKLM\\SOFTWARE\\VideoLAN\\VLC"};
+    if (!Win32Prefix()) args.push_back("/reg:64");
+    RunResult r = wine_.RunWine("reg", args, 30000);
     return r.exitCode == 0 ? r.out : std::string();
-  }
-
-  // The bytes `regedit /E` writes for a key, or "absent".
-  std::string Export(const std::string& key) {
-    const std::string file = dir_.Host("export.reg");
-    RemoveTree(file);
-    wine_.RunWine("regedit", {"/E", wine_.WindowsPath(file), key}, 60000);
-    return ReadFile(file).value_or("absent");
   }
 
   Wine& wine_ = Wine::Get();
@@ -112,8 +117,9 @@ TEST_F(Install, RefusesToReplaceARealPlayerUnlessForcedAndRestoresIt) {
   const std::string real = "MZ a real player executable";
   WriteFile(folder_ + "/vlc.exe", real);
   WriteFile(folder_ + "/modrik.ini", "[modrik]\r\nvlcpath=C:\\old\\vlc.exe\r\n");
-  wine_.RunWine("reg", {"add", "HKLM\\SOFTWARE\\VideoLAN\\VLC", "/v", "Version", "/d", "3.0.20", "/f"},
-                30000);
+  std::vector<std::string> add = {"add", "HKLM\\SOFTWARE\\VideoLAN\\VLC", "/v", "Version", "/d", "3.0.20", "/f"};
+  if (!Win32Prefix()) add.push_back("/reg:64");
+  wine_.RunWine("reg", add, 30000);
 
   RunResult r = Script("install.sh", {"--exe", ModrikExe(), "--player", player_});
   EXPECT_EQ(r.exitCode, 3);
@@ -147,15 +153,56 @@ TEST_F(Install, WithoutANativePlayerLeavesDetectionToTheFirstStart) {
   EXPECT_FALSE(Exists(folder_ + "/modrik.ini"));
 }
 
+// Each caller the prefix runs finds the player in its own registry view and
+// its own %ProgramFiles%, and starts it by name and by association: in a
+// 64-bit prefix a 64-bit and (with wine32) a 32-bit caller, in a 32-bit
+// prefix a 32-bit one. Uninstall leaves every view as it was.
 TEST_F(Install, AssociatesMediaTypesAndUninstallLeavesTheRegistryAsItWas) {
+  struct Caller {
+    std::string name;
+    std::vector<std::string> wine;  // the loader that runs it
+    std::string system;             // its system folder
+    std::string view;               // its registry view as `reg` spells it
+  };
+  std::vector<Caller> callers;
+  if (Win32Prefix()) {
+    callers.push_back({"32-bit prefix", {"wine"}, "C:\\windows\\system32\\", ""});
+  } else {
+    // Debian's `wine` is the 32-bit loader once wine32 is installed.
+    const std::string wine64 = Exists("/usr/lib/wine/wine64") ? "/usr/lib/wine/wine64" : "wine";
+    callers.push_back({"64-bit", {wine64}, "", "/reg:64"});
+    if (wine_.Runs32Bit()) callers.push_back({"32-bit", {"wine"}, "C:\\windows\\syswow64\\", "/reg:32"});
+  }
+  for (const Caller& c : callers) std::printf("caller: %s\n", c.name.c_str());
+  auto callerRun = [&](const Caller& c, const std::string& program, std::vector<std::string> args) {
+    std::vector<std::string> argv = c.wine;
+    argv.push_back(c.system + program);
+    argv.insert(argv.end(), args.begin(), args.end());
+    static int n = 0;
+    return RunProcess(argv, wine_.Environment(), wine_.LogDir() + "/caller-" + std::to_string(++n), 60000);
+  };
   const std::vector<std::string> keys = {
       "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes", "HKEY_LOCAL_MACHINE\\SOFTWARE\\VideoLAN",
       "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths"};
   // An association that was there before: replaced, then put back.
-  wine_.RunWine("reg", {"add", "HKCR\\.mkv", "/ve", "/d", "mkvfile", "/f"}, 30000);
-  wine_.RunWine("reg", {"add", "HKCR\\.mkv\\ShellNew", "/v", "NullFile", "/d", "", "/f"}, 30000);
-  std::vector<std::string> before;
-  for (const auto& k : keys) before.push_back(Export(k));
+  for (const Caller& c : callers) {
+    callerRun(c, "reg.exe", {"add", "HKCR\\.mkv", "/ve", "/d", "mkvfile", "/f"});
+    callerRun(c, "reg.exe", {"add", "HKCR\\.mkv\\ShellNew", "/v", "NullFile", "/d", "", "/f"});
+  }
+  auto exportAll = [&] {
+    std::vector<std::string> all;
+    for (const Caller& c : callers)
+      for (const auto& k : keys) {
+        const std::string file = dir_.Host("export.reg");
+        RemoveTree(file);
+        std::vector<std::string> args = {"export", k, wine_.WindowsPath(file), "/y"};
+        if (!c.view.empty()) args.push_back(c.view);
+        callerRun(c, "reg.exe", args);
+        all.push_back(ReadFile(file).value_or("absent"));
+      }
+    return all;
+  };
+  const std::vector<std::string> before = exportAll();
   ASSERT_GT(before[0].size(), 100000u);
 
   RunResult r = Script("install.sh", {"--associate", "--exe", ModrikExe(), "--player", player_});
@@ -165,20 +212,40 @@ TEST_F(Install, AssociatesMediaTypesAndUninstallLeavesTheRegistryAsItWas) {
   WriteFile(dir_.Host(audio), "x");
   const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
   const std::string rel = "/mdk-e2e/Install." + name + "/";
-  // By name through App Paths, then by type through the associations.
-  wine_.RunWine("start", {"vlc.exe", dir_.Win(video)}, 30000);
-  ASSERT_EQ(WaitForNativePlayer(player_ + ".rec", 30000, 1).size(), 1u);
-  wine_.RunWine("start", {dir_.Win(video)}, 30000);
-  ASSERT_EQ(WaitForNativePlayer(player_ + ".rec", 30000, 2).size(), 2u);
-  wine_.RunWine("start", {dir_.Win(audio)}, 30000);
-  std::vector<NativePlayerRecord> rec = WaitForNativePlayer(player_ + ".rec", 30000, 3);
-  ASSERT_EQ(rec.size(), 3u);
-  EXPECT_EQ(rec[0].args, std::vector<std::string>{wine_.Prefix() + "/dosdevices/c:" + rel + video});
-  EXPECT_EQ(rec[1].args, (std::vector<std::string>{"--started-from-file", wine_.DriveC() + rel + video}));
-  EXPECT_EQ(rec[2].args, (std::vector<std::string>{"--started-from-file", wine_.DriveC() + rel + audio}));
+  size_t seen = 0;
+  for (const Caller& c : callers) {
+    SCOPED_TRACE(c.name + " caller");
+    // Its %ProgramFiles%, where its view's InstallDir points and the
+    // stand-in is.
+    RunResult env = callerRun(c, "cmd.exe", {"/c", "echo", "%ProgramFiles%"});
+    const std::string programFiles = env.out.substr(0, env.out.find_first_of("\r\n"));
+    ASSERT_EQ(programFiles, c.name == "32-bit" ? "C:\\Program Files (x86)" : "C:\\Program Files") << env.err;
+    std::vector<std::string> query = {"query", "HKLM\\SOFTWARE\\VideoLAN\\VLC", "/v", "InstallDir"};
+    if (!c.view.empty()) query.push_back(c.view);
+    EXPECT_NE(callerRun(c, "reg.exe", query).out.find("REG_SZ    " + programFiles + "\\VideoLAN\\VLC"),
+              std::string::npos);
+    std::string hostFolder = wine_.DriveC() + programFiles.substr(2) + "/VideoLAN/VLC";
+    for (char& ch : hostFolder)
+      if (ch == '\\') ch = '/';
+    EXPECT_TRUE(ReadFile(hostFolder + "/modrik.ini").has_value()) << hostFolder;
+    // By name through App Paths, then by type through the associations.
+    callerRun(c, "start.exe", {"vlc.exe", dir_.Win(video)});
+    ASSERT_EQ(WaitForNativePlayer(player_ + ".rec", 30000, seen + 1).size(), seen + 1);
+    callerRun(c, "start.exe", {dir_.Win(video)});
+    ASSERT_EQ(WaitForNativePlayer(player_ + ".rec", 30000, seen + 2).size(), seen + 2);
+    callerRun(c, "start.exe", {dir_.Win(audio)});
+    std::vector<NativePlayerRecord> rec = WaitForNativePlayer(player_ + ".rec", 30000, seen + 3);
+    ASSERT_EQ(rec.size(), seen + 3);
+    EXPECT_EQ(rec[seen].args, std::vector<std::string>{wine_.Prefix() + "/dosdevices/c:" + rel + video});
+    EXPECT_EQ(rec[seen + 1].args, (std::vector<std::string>{"--started-from-file", wine_.DriveC() + rel + video}));
+    EXPECT_EQ(rec[seen + 2].args, (std::vector<std::string>{"--started-from-file", wine_.DriveC() + rel + audio}));
+    seen += 3;
+  }
 
   r = Uninstall();
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-  for (size_t i = 0; i < keys.size(); i++) EXPECT_TRUE(Export(keys[i]) == before[i]) << keys[i];
-  wine_.RunWine("reg", {"delete", "HKCR\\.mkv", "/f"}, 30000);
+  const std::vector<std::string> after = exportAll();
+  for (size_t i = 0; i < after.size(); i++)
+    EXPECT_TRUE(after[i] == before[i]) << callers[i / keys.size()].name << " view: " << keys[i % keys.size()];
+  for (const Caller& c : callers) callerRun(c, "reg.exe", {"delete", "HKCR\\.mkv", "/f"});
 }

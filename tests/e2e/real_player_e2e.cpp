@@ -32,7 +32,8 @@ const std::string kVideo = "\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC & \xC3\xA9t
 // open in three looks in a row; prints the last look and, when the player
 // never held it, the output of Wine and the player. Then ends every vlc of
 // the user by PID, prints modrik's exit code (the player's) and stops the
-// prefix's wineserver. `real.sh wait`: mdkdrive.exe runs the job
+// prefix's wineserver; MDK_EXE names another modrik.exe to start. `real.sh
+// install CMD...` runs CMD (the host command) as the user. `real.sh wait`: mdkdrive.exe runs the job
 // C:\modrik\wait.job (result wait.res) while every vlc of the user is looked
 // for every 50 ms; prints "vlc FIRST LAST", the Unix times in ms it was seen.
 const char kScript[] = R"sh(#!/bin/sh
@@ -53,9 +54,12 @@ if [ "$1" = wait ]; then
   echo "vlc ${first:-0} ${last:-0}"
   timeout 60 wineserver -k; timeout 60 wineserver -w; exit 0
 fi
+if [ "$1" = install ]; then
+  shift; exec "$@"
+fi
 video=$2; shift 2
 cd "$HOME/.wine/drive_c/media" || exit 2
-timeout 90 wine 'C:\modrik\modrik.exe' "$@" > "$HOME/mdk-real/wine.log" 2>&1 &
+timeout 90 wine "${MDK_EXE:-C:\modrik\modrik.exe}" "$@" > "$HOME/mdk-real/wine.log" 2>&1 &
 modrik=$!
 cd "$HOME" || exit 2
 i=0; held=0
@@ -80,19 +84,22 @@ exit 0
 
 class RealPlayer : public ::testing::Test {
  protected:
-  static std::string User() { return Wine::Get().User() + "vlc"; }
+  // A user of its own for a 32-bit prefix.
+  static std::string User() { return Wine::Get().User() + (Win32Prefix() ? "vlc32" : "vlc"); }
   static std::string Home() { return "/home/" + User(); }
   static std::string DriveC() { return Home() + "/.wine/drive_c"; }
 
   // Runs argv as root, or (asUser) the script as the user, bounded.
-  static RunResult Run(std::vector<std::string> argv, int timeoutMs, bool asUser = false) {
+  static RunResult Run(std::vector<std::string> argv, int timeoutMs, bool asUser = false,
+                       const std::string& exe = "") {
     static int n = 0;
     if (asUser) {
       const std::string u = User(), h = Home();
       std::vector<std::string> pre = {
           "runuser", "-u", u, "--", "env", "-i", "PATH=/usr/local/bin:/usr/bin:/bin", "HOME=" + h,
           "USER=" + u, "LOGNAME=" + u, "LANG=C.UTF-8", "WINEPREFIX=" + h + "/.wine", "WINEDEBUG=-all",
-          "WINEDLLOVERRIDES=mscoree,mshtml=", "xvfb-run", "-a", "dbus-run-session", "--", "sh",
+          "WINEDLLOVERRIDES=mscoree,mshtml=", Win32Prefix() ? "WINEARCH=win32" : "WINEARCH=win64",
+          "MDK_EXE=" + exe, "xvfb-run", "-a", "dbus-run-session", "--", "sh",
           h + "/mdk-real/real.sh"};
       argv.insert(argv.begin(), pre.begin(), pre.end());
     }
@@ -150,13 +157,13 @@ class RealPlayer : public ::testing::Test {
   // video open (by default the one in C:\media). `look` receives the last
   // look (the player's arguments, "arg ...", and open files, "fd ...").
   void ExpectPlayerHoldsTheVideo(const std::vector<std::string>& args, std::string* look = nullptr,
-                                 std::string host = "") {
+                                 std::string host = "", const std::string& exe = "") {
     char real[PATH_MAX];
     if (host.empty()) host = DriveC() + "/media/" + kVideo;
     ASSERT_NE(realpath(host.c_str(), real), nullptr) << host;
     std::vector<std::string> argv = {"play", real};
     argv.insert(argv.end(), args.begin(), args.end());
-    RunResult r = Run(argv, 300000, true);
+    RunResult r = Run(argv, 300000, true, exe);
     ASSERT_FALSE(r.timedOut) << r.out << r.err;
     if (look != nullptr) *look = r.out;
     std::istringstream lines(r.out);
@@ -172,6 +179,22 @@ class RealPlayer : public ::testing::Test {
 };
 
 TEST_F(RealPlayer, FileArgumentReachesThePlayer) { ExpectPlayerHoldsTheVideo({"C:\\media\\" + kVideo}); }
+
+// Installed by the host command (the package's, when MODRIK_E2E_HOSTCMD
+// names it) as the player's executable, modrik plays the video in the real
+// player; uninstall takes it away again.
+TEST_F(RealPlayer, InstalledByTheHostCommandPlays) {
+  const std::string prefix = Home() + "/.wine";
+  RunResult r = Run({"install", HostCommand(), "install", "--prefix", prefix, "--player", "/usr/bin/vlc"}, 120000, true);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  ExpectPlayerHoldsTheVideo({"C:\\media\\" + kVideo}, nullptr, "", "C:\\Program Files\\VideoLAN\\VLC\\vlc.exe");
+  r = Run({"install", HostCommand(), "list", "--prefix", prefix}, 60000, true);
+  EXPECT_EQ(r.out, prefix + " (wine): " + (Win32Prefix() ? "win32" : "win64") + ", modrik " MODRIK_VERSION_TEXT
+                       ", current\n") << r.err;
+  r = Run({"install", HostCommand(), "uninstall", "--prefix", prefix}, 120000, true);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_FALSE(Exists(DriveC() + "/Program Files/VideoLAN/VLC/vlc.exe"));
+}
 
 // A caller that waits for the player's executable (mdkdrive.exe) waits as
 // long as the player plays a 4-second clip, within half a second.

@@ -1,0 +1,105 @@
+// The host command `modrik`: installs modrik.exe into Wine prefixes as the
+// media player's stand-in, undoes that, and lists what is installed where.
+// It runs on the Linux host and reaches a prefix's registry through that
+// prefix's own Wine (`reg import` / `reg export`).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace hostcmd {
+
+// ---- targets: the prefixes to work on -------------------------------------
+
+// One prefix with the Wine that runs it and the front-end that made it
+// known ("wine": given on the command line or by the environment).
+struct Target {
+  std::string prefix;    // host path
+  std::string wine;      // the `wine` program that runs it
+  std::string frontend;  // "wine"
+};
+
+// What the command line says about targets.
+struct TargetOptions {
+  std::string prefix;  // --prefix, "" when not given
+  std::string wine;    // --wine, "" when not given
+};
+
+// The targets named by the options and the environment: the prefix
+// defaults to $WINEPREFIX, else ~/.wine; the Wine to $WINE, else "wine".
+// Sources of prefixes found elsewhere add their targets to this list.
+std::vector<Target> WineTargets(const TargetOptions& options);
+
+// ---- prefixes ---------------------------------------------------------------
+
+// "win64", "win32", another `#arch=` value, or "" when the prefix has no
+// readable system.reg.
+std::string PrefixArch(const std::string& prefix);
+// The build folder name of an architecture ("x86_64", "i686"), "" for none.
+std::string BuildArchOf(const std::string& prefixArch);
+// True when a wineserver of this user serves the prefix now.
+bool ServerRunning(const std::string& prefix);
+// "" when files can be created in the folder, else why not (strerror).
+std::string WriteError(const std::string& folder);
+
+// ---- processes --------------------------------------------------------------
+
+// Runs argv (argv[0] looked up on PATH) with the environment plus `env`
+// ("NAME=VALUE" entries), standard input from /dev/null and both outputs to
+// the file `log` (appended). Returns the exit status, -1 when it could not
+// run, ended by a signal or was killed after timeoutSeconds (0: no bound).
+int Run(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+        const std::string& log, int timeoutSeconds = 0);
+// The full path of a program found on PATH, "" when none.
+std::string FindOnPath(const std::string& name);
+// The lowercase hex SHA-256 of a file (by `sha256sum`), "" when unreadable.
+std::string Sha256(const std::string& path);
+
+// ---- registry files ---------------------------------------------------------
+
+// A text as a quoted .reg string value.
+std::string RegString(const std::string& text);
+// The UTF-8 lines of a .reg file as `reg export` writes it (UTF-16LE with a
+// byte-order mark, CR LF), without line ends.
+std::vector<std::string> RegFileLines(const std::string& bytes);
+// A .reg file body (UTF-8, LF) as `reg import` reads it: UTF-16LE, byte-order
+// mark, version header, CR LF.
+std::string RegFileBytes(const std::string& body);
+
+// What an install must keep of the registry before it writes `wanted` keys.
+struct SavedKeys {
+  std::vector<std::string> listed;  // keys uninstall deletes
+  std::string sections;             // sections uninstall imports again
+};
+// From an export of `root` (its lines), the keys to list for `wanted`:
+// each wanted key, or its highest missing ancestor below `root`, unless
+// it (or an ancestor) is in `done` already (listed by an earlier install);
+// and the exported sections of each listed key and its subkeys.
+SavedKeys SaveKeys(const std::vector<std::string>& exportLines, const std::string& root,
+                   const std::vector<std::string>& wanted, const std::vector<std::string>& done);
+
+// ---- installing ---------------------------------------------------------------
+
+struct InstallOptions {
+  bool associate = false;
+  bool force = false;
+  std::optional<std::string> player;  // --player; nullopt: vlc found on PATH
+  std::string exe;                    // --exe: the build to install, "" for the shipped ones
+  int waitSeconds = 10;               // for a running wineserver to end
+};
+
+// The shipped build of modrik.exe for a build architecture ("x86_64",
+// "i686"), next to this program: "" when there is none.
+std::string ShippedExe(const std::string& buildArch);
+// True when the file is a build of modrik.exe.
+bool IsModrik(const std::string& path);
+
+// Each prints what it does on standard output and why it refuses on
+// standard error, and returns the exit status.
+int Install(const Target& target, const InstallOptions& options);
+int Uninstall(const Target& target, int waitSeconds);
+// One line per target: prefix, architecture, installed version, current.
+int List(const std::vector<Target>& targets);
+
+}  // namespace hostcmd

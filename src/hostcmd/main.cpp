@@ -1,0 +1,65 @@
+// modrik: installs modrik.exe into Wine prefixes as the media player's
+// executable, so that Windows programs open media in the native player.
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+#include "hostcmd.h"
+
+int main(int argc, char** argv) {
+  using namespace hostcmd;
+  CLI::App app{"modrik " MODRIK_VERSION
+               ": installs modrik.exe into Wine prefixes as the media player's executable (vlc.exe); "
+               "Windows programs that start the player then open media in the native player of this host.",
+               "modrik"};
+  app.set_version_flag("--version", "modrik " MODRIK_VERSION);
+  app.require_subcommand(1);
+  app.footer(
+      "The prefix defaults to $WINEPREFIX, else ~/.wine; the Wine to $WINE, else wine.\n"
+      "A 64-bit prefix gets the 64-bit build in C:\\Program Files\\VideoLAN\\VLC and the 32-bit build in\n"
+      "C:\\Program Files (x86)\\VideoLAN\\VLC, each in its own registry view; a 32-bit prefix gets the\n"
+      "32-bit build. Whatever the install replaces is kept and put back by uninstall.");
+
+  TargetOptions where;
+  InstallOptions options;
+  std::string player;
+  auto addTarget = [&](CLI::App* cmd) {
+    cmd->add_option("--prefix", where.prefix, "the Wine prefix (default: $WINEPREFIX, else ~/.wine)");
+    cmd->add_option("--wine", where.wine, "the wine program that runs the prefix (default: $WINE, else wine)");
+  };
+
+  CLI::App* install = app.add_subcommand("install", "install modrik.exe into a prefix as the player");
+  addTarget(install);
+  install->add_flag("--associate", options.associate, "make it the open handler of audio and video files");
+  install->add_flag("--force", options.force,
+                    "replace a player executable that is not modrik (kept, and restored by uninstall)");
+  CLI::Option* playerOption =
+      install->add_option("--player", player, "the native player for modrik.ini (default: vlc found on PATH)");
+  install->add_option("--exe", options.exe, "the modrik.exe to install for the prefix's own architecture "
+                                            "(default: the build shipped with this command)");
+  install->add_option("--wait", options.waitSeconds,
+                      "seconds to wait for running Windows programs of the prefix to end (default: 10)")
+      ->check(CLI::NonNegativeNumber);
+
+  CLI::App* uninstall = app.add_subcommand("uninstall", "put back what the install replaced");
+  addTarget(uninstall);
+  uninstall->add_option("--wait", options.waitSeconds,
+                        "seconds to wait for running Windows programs of the prefix to end (default: 10)")
+      ->check(CLI::NonNegativeNumber);
+
+  CLI::App* list = app.add_subcommand("list", "each prefix: its architecture, the version installed, "
+                                              "and whether it is current");
+  addTarget(list);
+
+  CLI11_PARSE(app, argc, argv);
+  if (playerOption->count() > 0) options.player = player;
+
+  std::vector<Target> targets = WineTargets(where);
+  if (list->parsed()) return List(targets);
+  int status = 0;
+  for (const Target& t : targets) {
+    int s = install->parsed() ? Install(t, options) : Uninstall(t, options.waitSeconds);
+    if (s != 0 && status == 0) status = s;
+  }
+  return status;
+}

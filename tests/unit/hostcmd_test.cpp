@@ -1,0 +1,216 @@
+// The host command: what an install keeps of the registry, the .reg files it
+// hands to Wine, and its refusals (run as a program against folders that are
+// no usable prefix: it must say why and change nothing, before any Wine runs).
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "hostcmd.h"
+
+namespace fs = std::filesystem;
+using namespace hostcmd;
+
+namespace {
+
+const std::string kSw = "HKEY_LOCAL_MACHINE\\SOFTWARE";
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+TEST(ModrikCommandRegistry, SaveKeysListsWhatTheInstallCreatesAndKeepsWhatItReplaces) {
+  const std::vector<std::string> exported = Lines(
+      "Windows Registry Editor Version 5.00\n\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes]\n\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.mkv]\n@=\"mkvfile\"\n\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.mkv\\ShellNew]\n\"NullFile\"=\"\"\n\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.mkvx]\n@=\"other\"\n\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node]\n\n");
+  const struct {
+    const char* name;
+    std::vector<std::string> wanted, done, listed;
+    std::string sections;
+  } rows[] = {
+      {"a missing key: its highest missing ancestor",
+       {kSw + "\\Wow6432Node\\VideoLAN\\VLC"}, {}, {kSw + "\\Wow6432Node\\VideoLAN"}, ""},
+      {"a key that is there: itself, with its subkeys' sections",
+       {kSw + "\\Classes\\.MKV"}, {}, {kSw + "\\Classes\\.MKV"},
+       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.mkv]\n@=\"mkvfile\"\n\n"
+       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.mkv\\ShellNew]\n\"NullFile\"=\"\"\n\n"},
+      {"listed by an earlier install, or below such a key: left as saved",
+       {kSw + "\\Classes\\.mkv", kSw + "\\VideoLAN\\VLC\\x"}, {kSw + "\\classes\\.mkv", kSw + "\\VideoLAN"}, {}, ""},
+      {"two keys below one missing ancestor: it is listed once",
+       {kSw + "\\VideoLAN\\VLC", kSw + "\\VideoLAN\\Other"}, {}, {kSw + "\\VideoLAN"}, ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    SavedKeys saved = SaveKeys(exported, kSw, row.wanted, row.done);
+    EXPECT_EQ(saved.listed, row.listed);
+    EXPECT_EQ(saved.sections, row.sections);
+  }
+}
+
+TEST(ModrikCommandRegistry, RegFilesAreUtf16WithMarkHeaderAndCrLf) {
+  const std::string body = "[K\\\xC3\xA9t\xC3\xA9]\n@=" + RegString("C:\\a \"b\"") + "\n";
+  EXPECT_EQ(RegString("C:\\a \"b\""), "\"C:\\\\a \\\"b\\\"\"");
+  const std::string bytes = RegFileBytes(body);
+  ASSERT_GE(bytes.size(), 4u);
+  EXPECT_EQ(bytes.substr(0, 4), std::string("\xff\xfeW\0", 4));
+  EXPECT_NE(bytes.find(std::string("\xe9\0t\0\xe9\0]\0\r\0\n\0", 12)), std::string::npos);
+  EXPECT_EQ(RegFileLines(bytes), (std::vector<std::string>{"Windows Registry Editor Version 5.00", "",
+                                                           "[K\\\xC3\xA9t\xC3\xA9]", "@=\"C:\\\\a \\\"b\\\"\""}));
+}
+
+// A folder holding what a prefix's folder would, for the refusals.
+class ModrikCommandRefusal : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("mdk-hostcmd-" + std::to_string(getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "pfx" / "drive_c");
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  void SystemReg(const std::string& arch) {
+    std::ofstream(dir_ / "pfx" / "system.reg") << "WINE REGISTRY Version 2\n;; All keys relative to "
+                                                  "REGISTRY\\\\Machine\n\n#arch=" << arch << "\n\n[Software]\n";
+  }
+  // Every path and size below the folder: what "nothing changed" compares.
+  std::string Listing() {
+    std::string out;
+    for (const auto& e : fs::recursive_directory_iterator(dir_))
+      out += e.path().string() + (e.is_regular_file() ? " " + std::to_string(e.file_size()) : "") + "\n";
+    return out;
+  }
+  // Runs the host command; its exit status, and its standard error in *err.
+  int Command(const std::vector<std::string>& args, std::string* err) {
+    const std::string errFile = (dir_ / "err").string();
+    pid_t pid = fork();
+    if (pid == 0) {
+      int fd = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(fd, 2);
+      int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      std::vector<char*> argv = {const_cast<char*>(MODRIK_HOSTCMD_PATH)};
+      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      // A Wine that would leave a mark: nothing may run it.
+      setenv("WINE", (dir_ / "no-wine").c_str(), 1);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    std::ifstream in(errFile);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    *err = ss.str();
+    fs::remove(errFile);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(ModrikCommandRefusal, BadPrefixesAreRefusedWithAClearMessageAndNothingChanges) {
+  const std::string pfx = (dir_ / "pfx").string();
+  const struct {
+    const char* name;
+    std::string arch;  // "" for no system.reg
+    int status, uninstallStatus;
+    std::string message;
+  } rows[] = {
+      {"no prefix", "", 1, 1, "modrik: " + pfx + " is no Wine prefix (it has no system.reg); nothing changed.\n"},
+      {"an architecture without a build", "arm64", 1, 0,
+       "modrik: " + pfx + " is a prefix for \"arm64\", for which modrik.exe has no build (it has builds "
+       "for win64 and win32 prefixes); nothing changed.\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    fs::remove(dir_ / "pfx" / "system.reg");
+    if (!row.arch.empty()) SystemReg(row.arch);
+    const std::string before = Listing();
+    std::string err;
+    EXPECT_EQ(Command({"install", "--prefix", pfx, "--player", "/usr/bin/vlc"}, &err), row.status);
+    EXPECT_EQ(err, row.message);
+    // Not installed there: nothing to undo, or no prefix to undo it in.
+    EXPECT_EQ(Command({"uninstall", "--prefix", pfx}, &err), row.uninstallStatus) << err;
+    EXPECT_EQ(Listing(), before);
+  }
+}
+
+// A wineserver serving the prefix: the command waits for it (bounded here
+// by --wait 1), then refuses.
+TEST_F(ModrikCommandRefusal, ARunningWineserverIsWaitedForThenRefused) {
+  SystemReg("win64");
+  struct stat st;
+  ASSERT_EQ(stat((dir_ / "pfx").c_str(), &st), 0);
+  // Where Wine puts it: a folder of the user's own, /tmp/wine-XXXXXX.
+  char parent[] = "/tmp/wine-XXXXXX";
+  ASSERT_NE(mkdtemp(parent), nullptr);
+  char server[128];
+  std::snprintf(server, sizeof server, "%s/server-%llx-%llx", parent,
+                static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino));
+  fs::create_directories(server);
+  int fd = open((std::string(server) + "/lock").c_str(), O_RDWR | O_CREAT, 0600);
+  ASSERT_GE(fd, 0);
+  struct flock fl = {};
+  fl.l_type = F_WRLCK;
+  ASSERT_EQ(fcntl(fd, F_SETLK, &fl), 0);
+  const std::string before = Listing(), pfx = (dir_ / "pfx").string();
+  std::string err;
+  EXPECT_EQ(Command({"install", "--prefix", pfx, "--wait", "1"}, &err), 4);
+  EXPECT_EQ(err, "modrik: the wineserver of " + pfx + " is still running: close its Windows programs (or run "
+                 "`WINEPREFIX=" + pfx + " wineserver -k`) and try again; nothing changed.\n");
+  EXPECT_EQ(Listing(), before);
+  close(fd);
+  fs::remove_all(parent);
+}
+
+TEST_F(ModrikCommandRefusal, AReadOnlyPrefixIsRefused) {
+  SystemReg("win32");
+  const std::string pfx = (dir_ / "pfx").string();
+  if (mount(pfx.c_str(), pfx.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+      mount(nullptr, pfx.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+    GTEST_SKIP() << "a read-only bind mount needs root";
+  const std::string before = Listing();
+  std::string err;
+  EXPECT_EQ(Command({"install", "--prefix", pfx}, &err), 1);
+  EXPECT_EQ(err, "modrik: cannot write to " + pfx + " (Read-only file system); nothing changed.\n");
+  EXPECT_EQ(Listing(), before);
+  umount(pfx.c_str());
+}
+
+TEST(ModrikCommandPrefix, ArchitectureComesFromSystemReg) {
+  const fs::path dir = fs::temp_directory_path() / ("mdk-arch-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const struct {
+    std::string header, arch, build;
+  } rows[] = {
+      {"WINE REGISTRY Version 2\n;; c\n\n#arch=win64\n\n[Software]\n", "win64", "x86_64"},
+      {"WINE REGISTRY Version 2\r\n;; c\r\n\r\n#arch=win32\r\n\r\n", "win32", "i686"},
+      {"WINE REGISTRY Version 2\n;; an old prefix: 32-bit\n\n[Software]\n#arch=win64\n", "win32", "i686"},
+      {"WINE REGISTRY Version 2\n#arch=arm64\n", "arm64", ""},
+  };
+  for (const auto& row : rows) {
+    std::ofstream(dir / "system.reg") << row.header;
+    EXPECT_EQ(PrefixArch(dir.string()), row.arch) << row.header;
+    EXPECT_EQ(BuildArchOf(row.arch), row.build);
+  }
+  fs::remove_all(dir);
+  EXPECT_EQ(PrefixArch(dir.string()), "");
+}
+
+}  // namespace
