@@ -145,7 +145,9 @@ Sandbox::Sandbox(const SandboxKind& kind, const std::string& testDir, const std:
   if (!runtime_.empty()) {
     // Where every sandbox sees it.
     base = "/var/tmp/mdk-sandbox-" + wine.User() + "/base-" + std::to_string(std::hash<std::string>()(runtime_));
-    if (!Exists(base + "/.ready")) {
+    // Made again when the runtime's packages change (its Wine may then not start an older prefix).
+    const std::string packages = ReadFile(runtime_ + "/.modrik-packages").value_or("");
+    if (ReadFile(base + "/.ready") != packages) {
       RemoveTree(base);
       const std::string settings = dir_ + "/settings.reg";
       WriteFile(settings, "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n\"Managed\"=\"N\"\r\n");
@@ -153,7 +155,7 @@ Sandbox::Sandbox(const SandboxKind& kind, const std::string& testDir, const std:
       // In one sandbox: a Flatpak's /tmp, where the wineserver listens, is its own.
       RunProcess(Command({"sh", "-c", "wineboot -i && wine regedit /S \"$1\"; wineserver -w", "sh", "Z:" + settings}),
                  wine.Environment(env), dir_ + "/base", 300000);
-      if (!Exists(base + "/system.reg") || !WriteFile(base + "/.ready", "")) {
+      if (!Exists(base + "/system.reg") || !WriteFile(base + "/.ready", packages)) {
         error_ = "the runtime's Wine made no prefix";
         return;
       }
