@@ -4,7 +4,9 @@
 # x86-64 and i686, Wine with wine32 (the i386 architecture), CPack's helpers,
 # a virtual X display, D-Bus with GVfs, GLib's Python bindings, and the real
 # player and ffmpeg (for the test that plays a real video with it), and
-# debootstrap for the Debian 13 root of the Wine 10 tests.
+# debootstrap for the Debian 13 root of the Wine 10 tests; the YAML and JSON
+# readers of the front-ends' files; bubblewrap, Flatpak's session helper,
+# flatpak-xdg-utils and python3-dbus for the tests that imitate sandboxes.
 set -euo pipefail
 
 need=()
@@ -32,7 +34,7 @@ have_cmd pgrep || need+=(procps)
 have_cmd debootstrap || need+=(debootstrap)
 have_cmd unshare || need+=(util-linux)
 have_cmd ip || need+=(iproute2)
-for pkg in libgtest-dev libgmock-dev libcli11-dev gvfs gvfs-daemons python3-gi gir1.2-glib-2.0; do
+for pkg in libgtest-dev libgmock-dev libcli11-dev libyaml-cpp-dev nlohmann-json3-dev bubblewrap flatpak flatpak-xdg-utils python3-dbus gvfs gvfs-daemons python3-gi gir1.2-glib-2.0; do
   have_pkg "$pkg" || need+=("$pkg")
 done
 

@@ -28,9 +28,11 @@ else
 fi
 # What the tests use inside the root: Wine, a virtual display, D-Bus with
 # GVfs and gio, GLib's Python bindings, the real player, ffmpeg, useradd,
-# pgrep, ctest to run the tests as on the host, and 32-bit Wine.
+# pgrep, ctest to run the tests as on the host, 32-bit Wine, and the tools
+# that imitate sandboxes.
 PACKAGES="wine wine64 xvfb xauth dbus dbus-user-session gvfs gvfs-daemons libglib2.0-bin
-python3-gi gir1.2-glib-2.0 vlc ffmpeg passwd procps cmake wine32:i386"
+python3-gi gir1.2-glib-2.0 vlc ffmpeg passwd procps cmake wine32:i386
+bubblewrap flatpak flatpak-xdg-utils python3-dbus"
 STAMP="$ROOT/.modrik-packages"
 
 die() { echo "wine10.sh: $*" >&2; exit 1; }

@@ -4,6 +4,7 @@
 #include "desktop/desktop.h"
 #include "launcher/launcher.h"
 #include "platform/platform.h"
+#include "sandbox/sandbox.h"
 #include "winebridge/winebridge.h"
 
 namespace modrik {
@@ -17,7 +18,9 @@ const char kSettingsFileName[] = "modrik.ini";
 const char kHiddenSwitch[] = "/hidden";
 const char kShellVerb[] = "open";
 
-bool IsUnixPlayer() { return !PlayerPath.empty() && PlayerPath[0] == '/'; }
+// A player on the host: a Unix path, or (in a sandbox that offers only
+// that) the desktop's opener.
+bool IsUnixPlayer() { return (!PlayerPath.empty() && PlayerPath[0] == '/') || PlayerPath == kDesktopOpener; }
 
 // Starts a Windows player through the shell and waits for it; returns its
 // exit code.
@@ -46,8 +49,11 @@ int StartPlayer() {
     return RunWindowsPlayer("", platform::kSwShowMinNoActive);
   }
 
-  if (UnderWine && IsUnixPlayer())
-    return RunUnixPlayer(PlayerPath, UnixPlayerArguments(tail, sys.CurrentDirectory()));
+  if (UnderWine && IsUnixPlayer()) {
+    std::vector<std::string> args = UnixPlayerArguments(tail, sys.CurrentDirectory());
+    if (PlayerPath == kDesktopOpener) return OpenWithDesktopOpener(args);
+    return RunUnixPlayer(PlayerPath, args);
+  }
 
   return RunWindowsPlayer(tail, platform::kSwShow);
 }
@@ -77,6 +83,7 @@ int MainRoutine() {
               UnixHomeFolder());
   else
     sys.Trace("not under Wine");
+  if (UnderWine) CurrentSandbox(UnixHomeFolder());
   sys.Trace("settings file " + SettingsPath);
 
   if (!PathExists(SettingsPath)) {
@@ -91,7 +98,7 @@ int MainRoutine() {
 
   bool found;
   if (UnderWine && IsUnixPlayer()) {
-    found = UnixFileExists(PlayerPath);  // a folder is no player
+    found = HostPlayerExists(PlayerPath);
   } else {
     found = PathExists(PlayerPath) && !PlayerPath.empty();
   }

@@ -2,6 +2,7 @@
 #include "launcher/launcher.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
+#include "sandbox/sandbox.h"
 #include "winebridge/winebridge.h"
 
 namespace modrik {
@@ -51,7 +52,18 @@ std::string ReadRegistryString(std::uint32_t root, const std::string& subkey,
 
 void DetectPlayer() {
   if (UnderWine) {
-    PlayerPath = PlayerFromWhereis(RunUnixCommandCapture("whereis vlc"));
+    // Inside a sandbox, the host is asked through its channel; a sandbox
+    // that offers only the desktop's opener has no player path to detect.
+    const Sandbox& sandbox = CurrentSandbox(UnixHomeFolder());
+    if (sandbox.channel == HostChannel::kPortal) {
+      PlayerPath = kDesktopOpener;
+      platform::Sys().Trace("files open with the desktop's opener: " + PlayerPath);
+      return;
+    }
+    const std::string command =
+        sandbox.channel == HostChannel::kDirect ? "whereis vlc" : HostCommandLine(HostCommand(sandbox, {"whereis", "vlc"}));
+    PlayerPath = PlayerFromWhereis(RunUnixCommandCapture(command));
+    if (sandbox.channel != HostChannel::kDirect) return;
     if (PlayerPath.find_first_not_of(" \t\r\n") != std::string::npos) return;
     // Players installed as a Flatpak (system-wide, then for this user) or
     // as a Snap, which whereis does not see.

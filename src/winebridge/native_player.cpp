@@ -18,6 +18,7 @@
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "sandbox/sandbox.h"
 #include "winebridge/host/host_scripts.h"
 #include "winebridge/winebridge.h"
 
@@ -98,7 +99,32 @@ int WaitForPlayer(const std::string& folder, const NativeStart& start) {
   }
 }
 
+// The player's arguments as the host sees them: a path the sandbox alone
+// sees is left out, and the trace says why.
+std::vector<std::string> HostArguments(const Sandbox& sandbox, const std::vector<std::string>& args) {
+  std::vector<std::string> host;
+  for (const std::string& arg : args) {
+    if (arg.empty() || arg[0] != '/') {
+      host.push_back(arg);
+      continue;
+    }
+    std::string why;
+    const std::string path = HostPathOf(sandbox, arg, &why);
+    if (path.empty()) {
+      platform::Sys().Trace("left out " + arg + ": " + why);
+    } else {
+      host.push_back(path);
+    }
+  }
+  return host;
+}
+
 }  // namespace
+
+std::string HostCommandLine(const std::vector<std::string>& words) {
+  if (words.empty()) return std::string();
+  return UnixCommandLine(words[0], std::vector<std::string>(words.begin() + 1, words.end()));
+}
 
 std::string NativePlayerCommand(const std::string& playerPath, const std::vector<std::string>& args,
                                 const NativeStart& start) {
@@ -107,11 +133,42 @@ std::string NativePlayerCommand(const std::string& playerPath, const std::vector
   return "P=" + ShellQuote(start.folder) + " d=" + ShellQuote(start.folder + "/" + start.name) +
          " cwd=" + ShellQuote(start.workingFolder) + " hold=" + std::to_string(start.holdSeconds) +
          " stream=" + (start.stream ? "1" : "") +
-         "\nset -- " + UnixCommandLine(playerPath, args) + "\n" + host::native_player_sh;
+         "\nset -- " + HostCommandLine(HostCommand(CurrentSandbox(UnixHomeFolder()), [&] {
+           std::vector<std::string> argv = {playerPath};
+           argv.insert(argv.end(), args.begin(), args.end());
+           return argv;
+         }())) + "\n" + host::native_player_sh;
 }
 
-int RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>& args) {
+bool HostPlayerExists(const std::string& playerPath) {
+  const Sandbox& sandbox = CurrentSandbox(UnixHomeFolder());
+  if (sandbox.channel == HostChannel::kDirect) return UnixFileExists(playerPath);  // a folder is no player
+  if (sandbox.channel == HostChannel::kPortal) return true;  // the desktop's opener needs no player
+  const std::string answer = RunUnixCommandCapture(
+      HostCommandLine(HostCommand(sandbox, {"sh", "-c", "test -f \"$1\" && echo found", "sh", playerPath})));
+  return answer == "found\n";
+}
+
+int OpenWithDesktopOpener(const std::vector<std::string>& args) {
   auto& sys = platform::Sys();
+  const OpenerPlan plan = PlanOpener(CurrentSandbox(UnixHomeFolder()), args);
+  for (const std::string& line : plan.traces) sys.Trace(line);
+  if (plan.command.empty()) return 0;
+  // The sandbox's own xdg-open hands the file to the portal as a descriptor:
+  // the sandbox's path is the one it needs.
+  switch (RunUnixCommand(HostCommandLine(plan.command))) {
+    case HostRun::kScriptNotWritten: return kExitScriptNotWritten;
+    case HostRun::kNotStarted: return kExitNotStarted;
+    case HostRun::kStarted: return 0;
+  }
+  return 0;
+}
+
+int RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>& sandboxArgs) {
+  auto& sys = platform::Sys();
+  const Sandbox& sandbox = CurrentSandbox(UnixHomeFolder());
+  if (sandbox.channel == HostChannel::kPortal) return OpenWithDesktopOpener(sandboxArgs);
+  const std::vector<std::string> args = HostArguments(sandbox, sandboxArgs);
   NativeStart start;
   start.folder = UnixPrivateFolder();
   if (start.folder.empty()) {
@@ -123,6 +180,9 @@ int RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>&
   // The caller's working folder, where the host has it; else the home.
   start.workingFolder = sys.WineUnixFileName(sys.CurrentDirectory());
   if (start.workingFolder.empty()) start.workingFolder = UnixHomeFolder();
+  // Through a channel, the host starts the player in the folder the
+  // sandbox's side works in: one the host has at the same path.
+  start.workingFolder = HostWorkingFolder(sandbox, start.workingFolder);
   sys.Trace("native player, " + std::to_string(args.size()) +
             " argument(s): " + UnixCommandLine(playerPath, args) + "; start " + start.name +
             (start.stream ? ", reading this process's standard input" : ""));

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "platform/platform.h"
+#include "sandbox/sandbox.h"
 #include "winebridge/host/host_scripts.h"
 #include "winebridge/winebridge.h"
 
@@ -115,7 +116,10 @@ std::string PrivateFolderCommand(const std::string& runtime, const std::string& 
 std::string UnixPrivateFolder() {
   auto& sys = platform::Sys();
   if (PrivateFolder) return *PrivateFolder;
-  const std::string runtime = RuntimeVariable(), cache = UnixHomeFolder() + "/.cache";
+  // Inside a Flatpak, the places that the host sees at the same path.
+  const PrivatePlaces places =
+      SharedPrivatePlaces(CurrentSandbox(UnixHomeFolder()), {RuntimeVariable(), UnixHomeFolder() + "/.cache"});
+  const std::string runtime = places.runtime, cache = places.cache;
   std::vector<std::string> refusals;
   PrivateFolder = ChoosePrivateFolder(
       runtime, cache, RunUnixCommandCapture(PrivateFolderCommand(runtime, cache)), &refusals);

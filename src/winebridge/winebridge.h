@@ -125,8 +125,18 @@ struct NativeStart {
 std::string NativePlayerCommand(const std::string& playerPath, const std::vector<std::string>& args,
                                 const NativeStart& start);
 // Starts a native player on the host with exactly these arguments and waits
-// for its end; returns its status, or one of the codes above.
+// for its end; returns its status, or one of the codes above. Inside a
+// sandbox, through its channel: the arguments are then the sandbox's paths,
+// given to the host as it sees them.
 int RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>& args);
+// Opens the first file or address among the arguments with the desktop's
+// opener (a sandbox's portal), tracing what is lost; does not wait.
+int OpenWithDesktopOpener(const std::vector<std::string>& args);
+// A host command line from its words, each quoted.
+std::string HostCommandLine(const std::vector<std::string>& words);
+// True when the player at this host path is there, asked through the
+// sandbox's channel (directly on a plain host).
+bool HostPlayerExists(const std::string& playerPath);
 
 // ---- drive map and path translation ----
 extern std::vector<std::string> DriveMap;

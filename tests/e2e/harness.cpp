@@ -348,8 +348,10 @@ RunResult Wine::RunTool(const std::vector<std::string>& argv, int timeoutMs) {
 
 RunResult Wine::RunWine(const std::string& program, const std::vector<std::string>& args,
                         int timeoutMs, const std::string& cwd,
-                        const std::vector<std::string>& envOverrides) {
-  std::vector<std::string> argv{"wine", program};
+                        const std::vector<std::string>& envOverrides,
+                        const std::vector<std::string>& inside) {
+  std::vector<std::string> argv = inside;
+  argv.insert(argv.end(), {"wine", program});
   argv.insert(argv.end(), args.begin(), args.end());
   std::string log = LogDir() + "/" + std::to_string(getpid()) + "-" + std::to_string(NextLogId());
   return RunProcess(argv, Environment(envOverrides), log, timeoutMs, cwd);
@@ -528,9 +530,10 @@ DriveResult DriveOnce(const TestFolder& folder, const std::string& commandLine,
   DriveResult d;
   auto t0 = Clock::now();
   RunResult r = wine.RunWine(ToolExe("mdkdrive"), {folder.Win(base + ".job"), folder.Win(base + ".res")},
-                             options.timeoutMs + 30000, "", options.hostEnv);
+                             options.timeoutMs + 30000, "", options.hostEnv, options.inside);
   if (std::getenv("MDK_E2E_VERBOSE"))
     std::fprintf(stderr, "e2e: drive %s: %ld ms\n", base.c_str(), ElapsedMs(t0));
+  d.wineErr = r.err;
   auto bytes = ReadFile(folder.Host(base + ".res"));
   if (!bytes) {
     d.raw = "no result; mdkdrive exit " + std::to_string(r.exitCode) +

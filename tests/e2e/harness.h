@@ -127,9 +127,11 @@ class Wine {
   // Runs `wine program args...` (program: host or Windows path) with output to
   // files, waiting at most timeoutMs. cwd: host folder to start in (Wine makes
   // it the Windows current folder), empty for the test's own.
+  // inside: the command the wine command runs under (a sandbox), if any.
   RunResult RunWine(const std::string& program, const std::vector<std::string>& args,
                     int timeoutMs, const std::string& cwd = "",
-                    const std::vector<std::string>& envOverrides = {});
+                    const std::vector<std::string>& envOverrides = {},
+                    const std::vector<std::string>& inside = {});
   // Runs a Wine tool such as "wineserver" or "wineboot" with the test user's
   // environment, waiting at most timeoutMs.
   RunResult RunTool(const std::vector<std::string>& argv, int timeoutMs);
@@ -231,6 +233,7 @@ struct DriveOptions {
   std::string stdinFile;             // host file fed to the program's standard input (a pipe)
   std::string terminateWhen;         // host path: the program is terminated once it exists,
   int terminateAfterMs = 0;          //   this much later
+  std::vector<std::string> inside;   // the command Wine runs under (a sandbox), if any
 };
 
 // The outcome of driving a program.
@@ -245,6 +248,7 @@ struct DriveResult {
   long long endAt = 0;     // Unix time in ms of its end
   long long terminatedAt = 0;  // Unix time in ms of TerminateProcess, 0 if not
   std::string raw;         // the result file's bytes, for failure messages
+  std::string wineErr;     // Wine's standard error (with WINEDEBUG=+debugstr: the trace)
 };
 
 // Starts the exact Windows command line with mdkdrive.exe under Wine, answers

@@ -1,0 +1,92 @@
+// The Wine prefixes that the game front-ends keep, found on the host the way
+// each front-end itself finds them: Lutris game configs, Bottles' bottles,
+// Steam's Proton prefixes and Heroic's game settings, in their native,
+// Flatpak and (for Steam) Snap data folders. Host-side code of the `modrik`
+// command; nothing here runs inside Wine.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace modrik::frontends {
+
+namespace fs = std::filesystem;
+
+// Where a front-end's files are looked for. From the environment by
+// default; tests give a fixture tree instead.
+struct Home {
+  fs::path home;        // $HOME
+  fs::path configHome;  // $XDG_CONFIG_HOME, else ~/.config
+  fs::path dataHome;    // $XDG_DATA_HOME, else ~/.local/share
+  static Home FromEnvironment();
+};
+
+// One prefix of a front-end, and the Wine that runs it.
+struct Prefix {
+  std::string frontend;  // "lutris", "bottles", "steam", "heroic"
+  std::string id;        // the slug, bottle name, app id or app name
+  std::string name;      // the front-end's own title, when it has one
+  std::string install;   // "native", "flatpak" or "snap": which copy of the front-end
+  std::string flatpakApp;  // the Flatpak's id when the front-end is one
+  fs::path path;         // the prefix: the folder that holds system.reg
+  std::string wine;      // the Wine program that runs it ("wine" for the system's)
+  // Empty when the prefix can be worked on; else why not, for the user.
+  std::string notReady;
+};
+
+// The command that runs Wine in the prefix with `args`, WINEPREFIX set:
+// directly on the host, or inside the front-end's Flatpak when its Wine
+// lives there.
+std::vector<std::string> WineCommand(const Prefix& prefix, const std::vector<std::string>& args);
+
+// Every prefix of one front-end, in a stable order.
+std::vector<Prefix> FindLutris(const Home& home);
+std::vector<Prefix> FindBottles(const Home& home);
+std::vector<Prefix> FindSteam(const Home& home);
+std::vector<Prefix> FindHeroic(const Home& home);
+
+// The front-ends by name, in the order `--all` and `list` use.
+const std::vector<std::string>& FrontendNames();
+std::vector<Prefix> FindPrefixes(const Home& home, const std::string& frontend);
+std::vector<Prefix> FindAllPrefixes(const Home& home);
+
+// The prefixes of `frontend` whose id (or title) is `id`: more than one when
+// several copies of the front-end (native and Flatpak) have it.
+std::vector<Prefix> FindPrefix(const Home& home, const std::string& frontend, const std::string& id);
+
+// What `--lutris SLUG`, `--bottle NAME`, `--steam APPID`, `--heroic APP`
+// (each as often as wanted) and `--all` ask for.
+struct Selection {
+  std::vector<std::pair<std::string, std::string>> wanted;  // front-end, id
+  bool all = false;
+};
+// The prefixes selected, in the order asked (all of them for `all`), each
+// once; a name that matches nothing adds a message to *errors.
+std::vector<Prefix> SelectPrefixes(const Home& home, const Selection& selection, std::vector<std::string>* errors);
+// The user's words for a front-end's prefix: "Lutris game quake".
+std::string Describe(const Prefix& prefix);
+
+// ---- readers shared by the front-ends --------------------------------------
+
+// Valve's KeyValues text (libraryfolders.vdf, appmanifest_*.acf): a tree of
+// quoted keys, each with a quoted value or a braced block.
+struct KeyValues {
+  std::string key;
+  std::string value;
+  std::vector<KeyValues> children;
+  bool block = false;
+  // The first child whose key matches, ignoring case as Steam does.
+  const KeyValues* Find(const std::string& childKey) const;
+  std::string Get(const std::string& childKey) const;
+};
+
+// Parses a whole file's text. Returns nothing and sets `error` (line and
+// cause) when the text is no KeyValues.
+std::optional<KeyValues> ParseKeyValues(const std::string& text, std::string* error = nullptr);
+
+// A whole file's bytes, or nothing when it cannot be read.
+std::optional<std::string> ReadText(const fs::path& file);
+
+}  // namespace modrik::frontends

@@ -1,0 +1,90 @@
+// Lutris: one YAML file per game, <config>/games/<slug>-<time>.yml, where
+// <config> is ~/.config/lutris, or ~/.local/share/lutris once the former is
+// gone. A Wine game's file names its prefix (game.prefix) and its Wine
+// (wine.version: a runner in <data>/runners/wine/<version>/bin/wine, or
+// "system"); without one, the Wine runner's own wine.yml names it. The
+// Flatpak keeps the same tree under ~/.var/app/net.lutris.Lutris.
+#include <yaml-cpp/yaml.h>
+
+#include <cctype>
+#include <initializer_list>
+
+#include "frontends/source.h"
+
+namespace modrik::frontends {
+
+namespace {
+
+const char kFlatpakId[] = "net.lutris.Lutris";
+
+// The text at a path of mapping keys, empty when any step is absent or of
+// another kind. Indexing const nodes only: it never adds to the document.
+std::string ScalarAt(const YAML::Node& node, const char* const* key, const char* const* end) {
+  if (!node) return {};
+  if (key == end) return node.IsScalar() ? node.Scalar() : std::string();
+  if (!node.IsMap()) return {};
+  const YAML::Node child = node[*key];
+  return ScalarAt(child, key + 1, end);
+}
+
+std::string Scalar(const YAML::Node& root, std::initializer_list<const char*> keys) {
+  return ScalarAt(root, keys.begin(), keys.end());
+}
+
+std::optional<YAML::Node> LoadYaml(const fs::path& file) {
+  const std::optional<std::string> text = ReadText(file);
+  if (!text) return std::nullopt;
+  try {
+    return YAML::Load(*text);
+  } catch (const YAML::Exception&) {
+    return std::nullopt;  // a file that is no YAML is no game of ours
+  }
+}
+
+// The slug of a game file named <slug>-<digits>.yml.
+std::string SlugOfFile(const fs::path& file) {
+  const std::string stem = file.stem().string();
+  const size_t dash = stem.rfind('-');
+  if (dash == std::string::npos || dash == 0 || dash + 1 == stem.size()) return stem;
+  for (size_t i = dash + 1; i < stem.size(); ++i)
+    if (!std::isdigit(static_cast<unsigned char>(stem[i]))) return stem;
+  return stem.substr(0, dash);
+}
+
+void FindIn(const fs::path& configDir, const fs::path& dataDir, const std::string& install,
+            const std::string& flatpakApp, std::vector<Prefix>& found) {
+  std::string defaultVersion;
+  if (std::optional<YAML::Node> runner = LoadYaml(configDir / "runners/wine.yml"))
+    defaultVersion = Scalar(*runner, {"wine", "version"});
+  for (const fs::path& file : source::SortedEntries(configDir / "games")) {
+    if (file.extension() != ".yml") continue;
+    const std::optional<YAML::Node> config = LoadYaml(file);
+    if (!config || !config->IsMap()) continue;
+    const std::string prefixPath = Scalar(*config, {"game", "prefix"});
+    if (prefixPath.empty()) continue;  // not a Wine game, or one in the default ~/.wine
+    std::string slug = Scalar(*config, {"game_slug"});
+    if (slug.empty()) slug = SlugOfFile(file);
+    std::string version = Scalar(*config, {"wine", "version"});
+    if (version.empty()) version = defaultVersion;
+    const fs::path wine = version.empty() || version == "system" ? fs::path() : dataDir / "runners/wine" / version / "bin/wine";
+    source::Add({"lutris", slug, Scalar(*config, {"name"}), install, flatpakApp, prefixPath, "", ""}, wine, found);
+  }
+}
+
+// Lutris's own choice of its configuration folder.
+fs::path ConfigDir(const fs::path& configHome, const fs::path& dataHome) {
+  const fs::path config = configHome / "lutris";
+  return source::IsDirectory(config) ? config : dataHome / "lutris";
+}
+
+}  // namespace
+
+std::vector<Prefix> FindLutris(const Home& home) {
+  std::vector<Prefix> found;
+  FindIn(ConfigDir(home.configHome, home.dataHome), home.dataHome / "lutris", "native", "", found);
+  const fs::path flatpak = source::FlatpakHome(home, kFlatpakId);
+  FindIn(ConfigDir(flatpak / "config", flatpak / "data"), flatpak / "data/lutris", "flatpak", kFlatpakId, found);
+  return found;
+}
+
+}  // namespace modrik::frontends

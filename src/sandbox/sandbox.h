@@ -1,0 +1,99 @@
+// The sandbox that Wine may run in (a Flatpak, Steam's container, a Snap),
+// and the channel through which modrik reaches the host's player from
+// there. Inside a sandbox, the /bin/sh that Wine starts is the sandbox's:
+// the host's player is not there, so its host command goes through the
+// channel the sandbox offers.
+//
+// The decisions are plain functions of what the sandbox shows (its files
+// and variables), so that each can be checked on its own.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace modrik {
+
+enum class SandboxKind { kNone, kFlatpak, kSteamContainer, kSnap };
+
+enum class HostChannel {
+  kDirect,        // no sandbox: host commands run as they are
+  kFlatpakSpawn,  // flatpak-spawn --host (a Flatpak allowed to talk to org.freedesktop.Flatpak)
+  kLaunchClient,  // steam-runtime-launch-client --alongside-steam (Steam's launcher service)
+  kPortal,        // the desktop's opener, through the portal (the sandbox's xdg-open FILE)
+};
+
+// What a program inside can read about its sandbox.
+struct SandboxFacts {
+  bool hasFlatpakInfo = false;  // /.flatpak-info exists; from it:
+  std::string flatpakName;      //   [Application] name
+  std::string flatpakPolicy;    //   [Session Bus Policy] org.freedesktop.Flatpak
+  std::string filesystems;      //   [Context] filesystems
+  std::string persistent;       //   [Context] persistent
+  std::string containerManager;  // /run/host/container-manager, first line
+  std::map<std::string, std::string> variables;  // those of SandboxVariables() that are set
+  std::string home;              // the user's home, as this process sees it
+};
+
+// The variables that tell a sandbox apart.
+const std::vector<std::string>& SandboxVariables();
+
+struct Sandbox {
+  SandboxKind kind = SandboxKind::kNone;
+  HostChannel channel = HostChannel::kDirect;
+  std::string appId;    // the Flatpak's id, the Snap's name
+  std::string home;     // $HOME inside
+  std::string hostHome; // where the host sees the user's home
+  // Flatpak: the home is visible (filesystems=home or host); the folders of
+  // the home that the app keeps in ~/.var/app/<id> instead (persistent=).
+  bool homeVisible = true;
+  std::vector<std::string> persistent;
+  // Inside a Flatpak (also Steam's container inside Steam's Flatpak), and
+  // reaching the host through it from inside that container too.
+  bool inFlatpak = false;
+  bool alsoFlatpakSpawn = false;
+  std::string runtimeDir;  // $XDG_RUNTIME_DIR
+};
+
+// The value of `vlcpath` in modrik.ini that stands for the desktop's opener.
+extern const char kDesktopOpener[];
+
+// ---- decisions ----
+Sandbox DecideSandbox(const SandboxFacts& facts);
+// The command words that run `argv` on the host through the channel; argv
+// itself when there is no sandbox. Not for the portal, which runs no
+// command: empty then.
+std::vector<std::string> HostCommand(const Sandbox& sandbox, const std::vector<std::string>& argv);
+// Where the host sees a path that the sandbox names; empty, with *why set,
+// when the host cannot see it at all.
+std::string HostPathOf(const Sandbox& sandbox, const std::string& path, std::string* why);
+// The folder a host command started through the channel works in: `folder`
+// when the host has it at the same path, else the home (which both sides
+// share). A channel's host side fails in a folder that only the sandbox has.
+std::string HostWorkingFolder(const Sandbox& sandbox, const std::string& folder);
+// The places of modrik's private folder (the runtime folder, the cache
+// folder): inside a Flatpak, the app's own, which the host sees at the same
+// path ($XDG_RUNTIME_DIR/app/<id>, ~/.var/app/<id>/cache); else as given.
+struct PrivatePlaces {
+  std::string runtime, cache;
+};
+PrivatePlaces SharedPrivatePlaces(const Sandbox& sandbox, const PrivatePlaces& usual);
+
+// Opening with the desktop's opener: the command to run inside, and the
+// trace lines that say what is lost and how to get the full hand-off.
+struct OpenerPlan {
+  std::vector<std::string> command;  // {"xdg-open", target}; empty when there is nothing to open
+  std::vector<std::string> traces;
+};
+OpenerPlan PlanOpener(const Sandbox& sandbox, const std::vector<std::string>& playerArgs);
+
+// Names for the trace.
+std::string ChannelName(HostChannel channel);
+
+// ---- the sandbox of this process ----
+SandboxFacts ReadSandboxFacts(const std::string& home);
+// Decided once per process (on the first call, with the home then given),
+// and traced.
+const Sandbox& CurrentSandbox(const std::string& home);
+
+}  // namespace modrik

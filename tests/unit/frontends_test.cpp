@@ -1,0 +1,229 @@
+// The front-ends' prefixes, found in fixture trees laid out as each
+// front-end lays out its files; and the KeyValues reader under them.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+
+#include "frontends/frontends.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using modrik::frontends::Home;
+using modrik::frontends::Prefix;
+
+// "~" in a row stands for the fixture's home.
+std::string Expand(const std::string& text, const fs::path& home) {
+  std::string out;
+  for (char c : text) out += c == '~' ? home.string() : std::string(1, c);
+  return out;
+}
+
+struct Row {
+  const char* what;
+  std::map<std::string, std::string> files;  // path under the home -> content
+  const char* frontend;
+  const char* id;
+  const char* path;  // the prefix found
+  const char* wine;
+  const char* install;
+  const char* notReady;  // a part of the message, "" when ready
+  const char* name = "";
+};
+
+const char kProtonInfo[] = "9.0-100\n~/.local/share/Steam/steamapps/common/Proton 9.0/files/share/fonts/\n";
+
+const Row kRows[] = {
+    {"Lutris: the game's runner",
+     {{".config/lutris/games/quake-1690000000.yml",
+       "game:\n  exe: ~/Games/quake/drive_c/q.exe\n  prefix: ~/Games/quake\nwine:\n  version: lutris-8\nname: Quake\n"},
+      {".local/share/lutris/runners/wine/lutris-8/bin/wine", ""},
+      {"Games/quake/system.reg", ""}},
+     "lutris", "quake", "~/Games/quake", "~/.local/share/lutris/runners/wine/lutris-8/bin/wine", "native", "",
+     "Quake"},
+    {"Lutris Flatpak: config in its data folder, the Wine runner's default version",
+     {{".var/app/net.lutris.Lutris/data/lutris/games/doom-2-1700000000.yml", "game:\n  prefix: ~/Games/doom\n"},
+      {".var/app/net.lutris.Lutris/data/lutris/runners/wine.yml", "wine:\n  version: ge-9\n"},
+      {".var/app/net.lutris.Lutris/data/lutris/runners/wine/ge-9/bin/wine", ""},
+      {"Games/doom/system.reg", ""}},
+     "lutris", "doom-2", "~/Games/doom", "~/.var/app/net.lutris.Lutris/data/lutris/runners/wine/ge-9/bin/wine",
+     "flatpak", ""},
+    {"Lutris: the system's Wine, a prefix not made yet",
+     {{".config/lutris/games/gog-1.yml", "game_slug: thief\ngame:\n  prefix: ~/Games/thief\nwine:\n  version: system\n"}},
+     "lutris", "thief", "~/Games/thief", "wine", "native", "has not been made yet"},
+    {"Bottles: custom_bottles_path and a downloaded runner",
+     {{".local/share/bottles/data.yml", "custom_bottles_path: ~/B\n"},
+      {"B/Office/bottle.yml", "Name: Office\nArch: win64\nRunner: soda-7.0-9\nPath: Office\n"},
+      {"B/Office/system.reg", ""},
+      {".local/share/bottles/runners/soda-7.0-9/bin/wine", ""}},
+     "bottles", "Office", "~/B/Office", "~/.local/share/bottles/runners/soda-7.0-9/bin/wine", "native", ""},
+    {"Bottles Flatpak: the system's Wine runs inside the Flatpak",
+     {{".var/app/com.usebottles.bottles/data/bottles/bottles/Games/bottle.yml", "Name: Games\nRunner: sys-wine-9.0\n"},
+      {".var/app/com.usebottles.bottles/data/bottles/bottles/Games/system.reg", ""}},
+     "bottles", "Games", "~/.var/app/com.usebottles.bottles/data/bottles/bottles/Games", "wine", "flatpak", ""},
+    {"Bottles Flatpak: a Proton runner's files/ Wine, not installed",
+     {{".var/app/com.usebottles.bottles/data/bottles/bottles/P/bottle.yml", "Name: P\nRunner: Proton-GE-9\n"},
+      {".var/app/com.usebottles.bottles/data/bottles/bottles/P/system.reg", ""}},
+     "bottles", "P", "~/.var/app/com.usebottles.bottles/data/bottles/bottles/P",
+     "~/.var/app/com.usebottles.bottles/data/bottles/runners/Proton-GE-9/files/bin/wine", "flatpak", "is not installed"},
+    {"Steam: a second library from libraryfolders.vdf, the Proton of config_info",
+     {{".local/share/Steam/steamapps/libraryfolders.vdf",
+       "\"libraryfolders\"\n{\n\t\"0\"\n\t{\n\t\t\"path\"\t\t\"~/.local/share/Steam\"\n\t}\n"
+       "\t\"1\"\n\t{\n\t\t\"path\"\t\t\"~/lib2\"\n\t\t\"apps\" { \"620\" \"1\" }\n\t}\n}\n"},
+      {"lib2/steamapps/appmanifest_620.acf", "\"AppState\"\n{\n\t\"appid\"\t\"620\"\n\t\"name\"\t\"Portal 2\"\n}\n"},
+      {"lib2/steamapps/compatdata/620/config_info", kProtonInfo},
+      {"lib2/steamapps/compatdata/620/pfx/system.reg", ""},
+      {".local/share/Steam/steamapps/common/Proton 9.0/files/bin/wine", ""}},
+     "steam", "620", "~/lib2/steamapps/compatdata/620/pfx",
+     "~/.local/share/Steam/steamapps/common/Proton 9.0/files/bin/wine", "native", "", "Portal 2"},
+    {"Steam Snap: the old libraryfolders form, a game never started",
+     {{"snap/steam/common/.local/share/Steam/steamapps/libraryfolders.vdf",
+       "\"LibraryFolders\" { \"TimeNextStatsReport\" \"1\" \"1\" \"~/old\" }"},
+      {"old/steamapps/compatdata/70/version", "9.0-100\n"}},
+     "steam", "70", "~/old/steamapps/compatdata/70/pfx", "", "snap", "start the game once from Steam"},
+    {"Steam Flatpak: Proton's path as the Flatpak's home sees it",
+     {{".var/app/com.valvesoftware.Steam/.local/share/Steam/steamapps/compatdata/440/config_info", kProtonInfo},
+      {".var/app/com.valvesoftware.Steam/.local/share/Steam/steamapps/compatdata/440/pfx/system.reg", ""},
+      {".var/app/com.valvesoftware.Steam/.local/share/Steam/steamapps/common/Proton 9.0/files/bin/wine", ""}},
+     "steam", "440", "~/.var/app/com.valvesoftware.Steam/.local/share/Steam/steamapps/compatdata/440/pfx",
+     "~/.local/share/Steam/steamapps/common/Proton 9.0/files/bin/wine", "flatpak", ""},
+    {"Heroic: a Wine game",
+     {{".config/heroic/GamesConfig/Fortnite.json",
+       R"({"Fortnite": {"winePrefix": "~/Games/Heroic/Prefixes/F", "wineVersion": {"bin": "/usr/bin/wine", "type": "wine"}}, "version": "v0"})"},
+      {"Games/Heroic/Prefixes/F/system.reg", ""}},
+     "heroic", "Fortnite", "~/Games/Heroic/Prefixes/F", "/usr/bin/wine", "native", ""},
+    {"Heroic Flatpak: a Proton game's pfx and files/bin/wine",
+     {{".var/app/com.heroicgameslauncher.hgl/config/heroic/GamesConfig/abc.json",
+       R"({"abc": {"winePrefix": "~/P/abc", "wineVersion": {"bin": "~/GE/proton", "type": "proton"}}})"},
+      {"P/abc/pfx/system.reg", ""},
+      {"GE/files/bin/wine", ""}},
+     "heroic", "abc", "~/P/abc/pfx", "~/GE/files/bin/wine", "flatpak", ""},
+};
+
+class FrontendsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home_ = fs::temp_directory_path() / ("modrik-frontends-" + std::to_string(::getpid()));
+    fs::remove_all(home_);
+  }
+  void TearDown() override { fs::remove_all(home_); }
+  void Lay(const Row& row) {
+    for (const auto& [name, content] : row.files) {
+      const fs::path file = home_ / name;
+      fs::create_directories(file.parent_path());
+      std::ofstream(file) << Expand(content, home_);
+    }
+  }
+  Home MakeHome() const { return {home_, home_ / ".config", home_ / ".local/share"}; }
+  void ExpectRow(const Row& row, const std::vector<Prefix>& found) {
+    SCOPED_TRACE(row.what);
+    ASSERT_EQ(found.size(), 1u);
+    const Prefix& p = found[0];
+    EXPECT_EQ(p.frontend, row.frontend);
+    EXPECT_EQ(p.id, row.id);
+    EXPECT_EQ(p.path.string(), Expand(row.path, home_));
+    EXPECT_EQ(p.wine, Expand(row.wine, home_));
+    EXPECT_EQ(p.install, row.install);
+    EXPECT_EQ(p.name, row.name);
+    if (*row.notReady) {
+      EXPECT_NE(p.notReady.find(row.notReady), std::string::npos) << p.notReady;
+    } else {
+      EXPECT_EQ(p.notReady, "");
+    }
+  }
+  fs::path home_;
+};
+
+// Each layout alone gives its prefix and its Wine, and side by side with
+// all the others still once; `--all` finds them all.
+TEST_F(FrontendsTest, EachLayoutGivesItsPrefixAndWine) {
+  for (const Row& row : kRows) {
+    fs::remove_all(home_);
+    Lay(row);
+    EXPECT_EQ(modrik::frontends::FindAllPrefixes(MakeHome()).size(), 1u) << row.what;
+  }
+  for (const Row& row : kRows) Lay(row);
+  for (const Row& row : kRows) ExpectRow(row, modrik::frontends::FindPrefix(MakeHome(), row.frontend, row.id));
+  EXPECT_EQ(modrik::frontends::FindAllPrefixes(MakeHome()).size(), std::size(kRows));
+  // Lutris by its title as well as its slug.
+  EXPECT_EQ(modrik::frontends::FindPrefix(MakeHome(), "lutris", "Quake").size(), 1u);
+  EXPECT_TRUE(modrik::frontends::FindPrefix(MakeHome(), "steam", "999").empty());
+}
+
+// The command line's choice: by name, all of them, each once, and a name
+// that matches nothing said.
+TEST_F(FrontendsTest, Selection) {
+  for (const Row& row : kRows) Lay(row);
+  std::vector<std::string> errors;
+  const auto picked = modrik::frontends::SelectPrefixes(
+      MakeHome(), {{{"steam", "620"}, {"lutris", "Quake"}, {"lutris", "quake"}, {"bottles", "Nope"}}, false}, &errors);
+  ASSERT_EQ(picked.size(), 2u);
+  EXPECT_EQ(modrik::frontends::Describe(picked[0]), "Steam game 620 (Portal 2)");
+  EXPECT_EQ(modrik::frontends::Describe(picked[1]), "Lutris game quake (Quake)");
+  EXPECT_EQ(errors, std::vector<std::string>{"no Bottles bottle Nope found"});
+  errors.clear();
+  EXPECT_EQ(modrik::frontends::SelectPrefixes(MakeHome(), {{{"heroic", "abc"}}, true}, &errors).size(), std::size(kRows));
+  EXPECT_TRUE(errors.empty());
+}
+
+// Broken files are no prefixes, and nothing throws.
+TEST_F(FrontendsTest, BrokenFilesAreSkipped) {
+  Lay({"broken",
+       {{".config/lutris/games/x-1.yml", "game: [unclosed\n"},
+        {".config/lutris/runners/wine.yml", "- a list\n"},
+        {".local/share/bottles/bottles/B/bottle.yml", "just text"},
+        {".local/share/bottles/data.yml", "custom_bottles_path: ~/missing\n"},
+        {".local/share/Steam/steamapps/libraryfolders.vdf", "\"libraryfolders\" { \"0\" { \"path\" "},
+        {".config/heroic/GamesConfig/g.json", "{\"g\": "},
+        {".config/heroic/GamesConfig/h.json", "{\"h\": {\"winePrefix\": 7}}"}},
+       "", "", "", "", "", ""});
+  EXPECT_TRUE(modrik::frontends::FindAllPrefixes(MakeHome()).empty());
+}
+
+TEST(WineCommand, NativeAndFlatpak) {
+  Prefix native;
+  native.path = "/g/p";
+  native.wine = "/r/bin/wine";
+  EXPECT_EQ(modrik::frontends::WineCommand(native, {"regedit", "/S", "x.reg"}),
+            (std::vector<std::string>{"env", "WINEPREFIX=/g/p", "/r/bin/wine", "regedit", "/S", "x.reg"}));
+  Prefix flatpak = native;
+  flatpak.flatpakApp = "com.usebottles.bottles";
+  EXPECT_EQ(modrik::frontends::WineCommand(flatpak, {"wineboot"}),
+            (std::vector<std::string>{"flatpak", "run", "--env=WINEPREFIX=/g/p", "--command=/r/bin/wine",
+                                      "com.usebottles.bottles", "wineboot"}));
+}
+
+TEST(KeyValues, ReadsValvesText) {
+  const auto kv = modrik::frontends::ParseKeyValues(
+      "// comment\n\"Root\"\n{\n  \"a\\\"b\" \"x\\\\y\\n\" [$WIN32]\n  bare word\n  \"Sub\" { \"k\" \"v\" }\n}\n");
+  ASSERT_TRUE(kv);
+  const auto* root = kv->Find("root");  // keys ignore case
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(root->Get("A\"B"), "x\\y\n");
+  EXPECT_EQ(root->Get("bare"), "word");
+  EXPECT_EQ(root->Find("sub")->Get("K"), "v");
+  EXPECT_EQ(root->Get("Sub"), "");  // a block has no text value
+}
+
+TEST(KeyValues, RefusesBrokenText) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"\"a\" {\n \"b\" \"c\"\n", "line 3: a block is not closed"},
+      {"\"a\" \"b\n", "line 2: a quoted text is not closed"},
+      {"\"a\"", "line 1: the key \"a\" has no value"},
+      {"}", "line 1: a closing brace without its block"},
+      {"{ }", "line 1: a block without its key"},
+  };
+  for (const auto& [text, message] : cases) {
+    std::string error;
+    EXPECT_FALSE(modrik::frontends::ParseKeyValues(text, &error)) << text;
+    EXPECT_EQ(error, message) << text;
+  }
+  std::string deep;
+  for (int i = 0; i < 100; ++i) deep += "\"k\" {";
+  std::string error;
+  EXPECT_FALSE(modrik::frontends::ParseKeyValues(deep, &error));
+  EXPECT_EQ(error, "line 1: blocks nest too deep");
+}
+
+}  // namespace
