@@ -26,7 +26,9 @@ namespace modrik {
 
 namespace {
 
-constexpr unsigned kPauseMs = 250;
+// While the player plays, modrik looks for its recorded end this often, so
+// that the caller learns of the end within a small part of a second.
+constexpr unsigned kPauseMs = 50;
 // Until modrik has taken hold of the start, it looks for the files this
 // often: the host command makes them within milliseconds.
 constexpr unsigned kHoldPauseMs = 10;
