@@ -276,6 +276,10 @@ std::vector<std::string> Sandbox::BwrapArgs() const {
     const std::string own = home + "/.var/app/" + kind_.flatpakId;
     a.insert(a.end(), {"--tmpfs", home, "--bind", own, own, "--bind", testDir_, testDir_});
   }
+  // The tests' own programs, wherever the tree was checked out (a
+  // Flatpak's /tmp and home are its own).
+  a.insert(a.end(), {"--bind", MODRIK_SOURCE_DIR_PATH, MODRIK_SOURCE_DIR_PATH, "--bind", MODRIK_WIN_DIR_PATH,
+                     MODRIK_WIN_DIR_PATH});
   a.insert(a.end(), {"--tmpfs", hostOnly_});
   std::string busInside = bus_;
   if (flatpak) {
