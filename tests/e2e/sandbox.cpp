@@ -128,6 +128,9 @@ Sandbox::Sandbox(const SandboxKind& kind, const std::string& testDir, const std:
   RemoveTree(dir_);
   MakeDirs(dir_);
   MakeDirs(hostOnly_);
+  // Flatpak makes the app's own folders in the home on every run.
+  if (*kind.flatpakId)
+    for (const char* own : {"cache", "config", "data"}) MakeDirs(wine.Home() + "/.var/app/" + kind.flatpakId + "/" + own);
   std::string info = std::string("[Application]\nname=") + kind.flatpakId +
                      "\nruntime=runtime/org.freedesktop.Platform/x86_64/23.08\n\n[Context]\nshared=network;ipc;\n"
                      "sockets=x11;pulseaudio;\nfilesystems=" + (kind.home ? "home;" : "xdg-download;") + "\n";
