@@ -21,18 +21,6 @@ Home Home::FromEnvironment() {
   return h;
 }
 
-std::vector<std::string> WineCommand(const Prefix& prefix, const std::vector<std::string>& args) {
-  std::vector<std::string> argv;
-  const std::string winePrefix = "WINEPREFIX=" + prefix.path.string();
-  if (!prefix.flatpakApp.empty()) {
-    argv = {"flatpak", "run", "--env=" + winePrefix, "--command=" + prefix.wine, prefix.flatpakApp};
-  } else {
-    argv = {"env", winePrefix, prefix.wine};
-  }
-  argv.insert(argv.end(), args.begin(), args.end());
-  return argv;
-}
-
 const std::vector<std::string>& FrontendNames() {
   static const std::vector<std::string> names = {"lutris", "bottles", "steam", "heroic"};
   return names;

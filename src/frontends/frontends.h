@@ -31,15 +31,11 @@ struct Prefix {
   std::string install;   // "native", "flatpak" or "snap": which copy of the front-end
   std::string flatpakApp;  // the Flatpak's id when the front-end is one
   fs::path path;         // the prefix: the folder that holds system.reg
-  std::string wine;      // the Wine program that runs it ("wine" for the system's)
+  std::string wine;      // the Wine program that runs it ("wine" for the system's), as
+                         // the front-end sees it (inside its Flatpak for a Flatpak's)
   // Empty when the prefix can be worked on; else why not, for the user.
   std::string notReady;
 };
-
-// The command that runs Wine in the prefix with `args`, WINEPREFIX set:
-// directly on the host, or inside the front-end's Flatpak when its Wine
-// lives there.
-std::vector<std::string> WineCommand(const Prefix& prefix, const std::vector<std::string>& args);
 
 // Every prefix of one front-end, in a stable order.
 std::vector<Prefix> FindLutris(const Home& home);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "frontends/frontends.h"
+
 namespace hostcmd {
 
 // ---- targets: the prefixes to work on -------------------------------------
@@ -15,21 +17,44 @@ namespace hostcmd {
 // One prefix with the Wine that runs it and the front-end that made it
 // known ("wine": given on the command line or by the environment).
 struct Target {
-  std::string prefix;    // host path
-  std::string wine;      // the `wine` program that runs it
-  std::string frontend;  // "wine"
+  std::string prefix;      // host path
+  std::string wine;        // the `wine` program that runs it, as its runner sees it
+  std::string frontend;    // "wine", "lutris", "bottles", "steam", "heroic"
+  std::string flatpakApp;  // the Flatpak whose Wine runs it, "" for the host's
+  std::string title;       // the user's words for a front-end's prefix, "" for "wine"
+  std::string notReady;    // why it cannot be worked on, "" when it can
+  // What `list` and the messages call it: "wine", "Steam game 620 (Portal 2)".
+  std::string Name() const { return title.empty() ? frontend : title; }
 };
 
 // What the command line says about targets.
 struct TargetOptions {
   std::string prefix;  // --prefix, "" when not given
   std::string wine;    // --wine, "" when not given
+  modrik::frontends::Selection frontends;  // --lutris, --bottle, --steam, --heroic, --all
 };
 
 // The targets named by the options and the environment: the prefix
 // defaults to $WINEPREFIX, else ~/.wine; the Wine to $WINE, else "wine".
-// Sources of prefixes found elsewhere add their targets to this list.
 std::vector<Target> WineTargets(const TargetOptions& options);
+// A front-end's prefix as a target.
+Target FrontendTarget(const modrik::frontends::Prefix& prefix);
+// The targets of a command: the front-ends' prefixes asked for, with the
+// plain prefix when --prefix or --wine is given or no front-end is named;
+// `--all` adds the plain prefix only when it exists. `list` with no target
+// named lists them all. A front-end's name that matches nothing is an error
+// in *errors.
+std::vector<Target> SelectTargets(const TargetOptions& options, bool listing, std::vector<std::string>* errors);
+
+// How a Wine program of the target's runner is run: the argv, and the
+// variables to add to the environment (WINEPREFIX, and quiet defaults). A
+// Flatpak's Wine runs inside it, by `flatpak run --command`, its variables
+// as --env options.
+struct WineCommand {
+  std::vector<std::string> argv;
+  std::vector<std::string> env;
+};
+WineCommand WineCommandOf(const Target& target, const std::string& program, const std::vector<std::string>& args);
 
 // ---- prefixes ---------------------------------------------------------------
 
@@ -40,6 +65,9 @@ std::string PrefixArch(const std::string& prefix);
 std::string BuildArchOf(const std::string& prefixArch);
 // True when a wineserver of this user serves the prefix now.
 bool ServerRunning(const std::string& prefix);
+// True when the Flatpak app has a running instance (`flatpak ps`): its Wine
+// may serve a prefix from inside, where the host sees no wineserver.
+bool FlatpakRunning(const std::string& app);
 // "" when files can be created in the folder, else why not (strerror).
 std::string WriteError(const std::string& folder);
 
@@ -51,6 +79,8 @@ std::string WriteError(const std::string& folder);
 // run, ended by a signal or was killed after timeoutSeconds (0: no bound).
 int Run(const std::vector<std::string>& argv, const std::vector<std::string>& env,
         const std::string& log, int timeoutSeconds = 0);
+// What argv writes to its standard output and error, when it exits with 0.
+std::optional<std::string> Capture(const std::vector<std::string>& argv, int timeoutSeconds = 0);
 // The full path of a program found on PATH, "" when none.
 std::string FindOnPath(const std::string& name);
 // The lowercase hex SHA-256 of a file (by `sha256sum`), "" when unreadable.

@@ -32,6 +32,8 @@ namespace fs = std::filesystem;
 
 namespace hostcmd {
 
+using modrik::frontends::ReadText;
+
 namespace {
 
 const char kSoftware[] = "HKEY_LOCAL_MACHINE\\SOFTWARE";
@@ -72,14 +74,6 @@ std::vector<std::string> MediaTypes() {
   return types;
 }
 
-std::optional<std::string> ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 bool WriteAll(const std::string& path, const std::string& bytes, bool append = false) {
   std::ofstream out(path, std::ios::binary | (append ? std::ios::app : std::ios::trunc));
   out << bytes;
@@ -116,17 +110,7 @@ class PrefixWine {
  public:
   PrefixWine(const Target& t, const std::string& state) : t_(t), log_(state + "/wine.log") {}
 
-  std::vector<std::string> Env() const {
-    std::vector<std::string> env = {"WINEPREFIX=" + t_.prefix};
-    if (!std::getenv("WINEDEBUG")) env.push_back("WINEDEBUG=-all");
-    // A prefix that Wine updates on this start must not ask for Mono or Gecko.
-    if (!std::getenv("WINEDLLOVERRIDES")) env.push_back("WINEDLLOVERRIDES=mscoree,mshtml=");
-    return env;
-  }
-  int Wine(std::vector<std::string> args) {
-    args.insert(args.begin(), t_.wine);
-    return Run(args, Env(), log_);
-  }
+  int Wine(const std::vector<std::string>& args) { return Run(t_.wine, args); }
   // Waits until the prefix's wineserver ends (after our own Wine processes):
   // everything written is on disk then. A server that another program made
   // persistent meanwhile is not waited for long.
@@ -134,20 +118,19 @@ class PrefixWine {
     std::string server = "wineserver";
     if (t_.wine.find('/') != std::string::npos) {
       std::string beside = fs::path(t_.wine).parent_path().string() + "/wineserver";
-      if (access(beside.c_str(), X_OK) == 0) server = beside;
+      if (!t_.flatpakApp.empty() || access(beside.c_str(), X_OK) == 0) server = beside;
     }
-    Run({server, "-w"}, Env(), log_, 15);
-  }
-  // The Windows path of a host path, without asking Wine.
-  std::string WinPath(const std::string& host) const {
-    std::string p = Exists(t_.prefix + "/dosdevices/z:") ? "Z:" + host : "\\\\?\\unix" + host;
-    for (char& c : p)
-      if (c == '/') c = '\\';
-    return p;
+    const WineCommand c = WineCommandOf(t_, server, {"-w"});
+    hostcmd::Run(c.argv, c.env, log_, 15);
   }
   const std::string& Log() const { return log_; }
 
  private:
+  int Run(const std::string& program, const std::vector<std::string>& args) {
+    const WineCommand c = WineCommandOf(t_, program, args);
+    return hostcmd::Run(c.argv, c.env, log_);
+  }
+
   Target t_;
   std::string log_;
 };
@@ -159,12 +142,20 @@ class PrefixWine {
 // installed) deletes the keys of an import in its own view. A 32-bit `cmd`
 // starts the 64-bit one as C:\windows\sysnative\reg.exe; a 64-bit Wine has no
 // such folder, and its own `reg` is the 64-bit one. The .reg files live in a
-// folder of their own under /tmp, whose path has no blank for `cmd` to split.
+// folder of their own in the prefix's C:\windows\temp: every Wine that runs
+// the prefix sees it there, a Flatpak's too, and its path has no blank for
+// `cmd` to split.
 class Registry {
  public:
-  Registry(PrefixWine& wine, bool win64) : wine_(wine), win64_(win64) {
-    char dir[] = "/tmp/modrik-reg-XXXXXX";
-    if (mkdtemp(dir)) dir_ = dir;
+  Registry(PrefixWine& wine, const std::string& prefix, bool win64) : wine_(wine), win64_(win64) {
+    const std::string temp = prefix + "/drive_c/windows/temp";
+    std::error_code ec;
+    fs::create_directories(temp, ec);
+    std::string dir = temp + "/modrik-reg-XXXXXX";
+    if (mkdtemp(dir.data())) {
+      dir_ = dir;
+      dirWin_ = "C:\\windows\\temp\\" + fs::path(dir).filename().string();
+    }
   }
   ~Registry() {
     std::error_code ec;
@@ -176,8 +167,8 @@ class Registry {
     const std::string file = dir_ + "/export.reg";
     std::vector<std::string> lines;
     if (dir_.empty()) return lines;
-    Reg({"export", kSoftware, wine_.WinPath(file), "/y"}, [&] { return Exists(file); });
-    lines = RegFileLines(ReadAll(file).value_or(""));
+    Reg({"export", kSoftware, dirWin_ + "\\export.reg", "/y"}, [&] { return Exists(file); });
+    lines = RegFileLines(ReadText(file).value_or(""));
     return lines;
   }
 
@@ -185,7 +176,7 @@ class Registry {
   bool Import(const std::string& body) {
     const std::string file = dir_ + "/import.reg";
     if (dir_.empty() || !WriteAll(file, RegFileBytes(body))) return false;
-    return Reg({"import", wine_.WinPath(file)}, [] { return true; });
+    return Reg({"import", dirWin_ + "\\import.reg"}, [] { return true; });
   }
 
  private:
@@ -209,7 +200,7 @@ class Registry {
   PrefixWine& wine_;
   bool win64_;
   std::vector<std::string> tool_;
-  std::string dir_;
+  std::string dir_, dirWin_;
 };
 
 std::string DataHome() {
@@ -274,12 +265,26 @@ std::vector<std::string> WantedKeys(const Place& p, bool associate) {
 
 void Refuse(const std::string& text) { std::cerr << "modrik: " << text << "; nothing changed.\n"; }
 
+// A front-end's prefix that cannot be worked on yet (its Wine or the prefix
+// itself not there): refused, with the front-end's reason. Returns 0 or 5.
+int CheckReady(const Target& t) {
+  if (t.notReady.empty()) return 0;
+  Refuse(t.Name() + " is not ready: " + t.notReady);
+  return 5;
+}
+
 // The checks before anything is changed in a prefix: a prefix, not in use,
 // writable. Returns 0 or the exit status of the refusal.
 int CheckPrefix(const Target& t, int waitSeconds) {
   if (PrefixArch(t.prefix).empty()) {
     Refuse(t.prefix + " is no Wine prefix (it has no system.reg)");
     return 1;
+  }
+  // A Flatpak's Wine serves the prefix from inside, where the host sees no
+  // wineserver: while the Flatpak runs, the prefix may be in use.
+  if (!t.flatpakApp.empty() && FlatpakRunning(t.flatpakApp)) {
+    Refuse(t.Name() + " may be in use: the Flatpak " + t.flatpakApp + " is running; close it and try again");
+    return 4;
   }
   if (ServerRunning(t.prefix)) {
     std::cout << "modrik: Windows programs of " << t.prefix << " are running: waiting up to " << waitSeconds
@@ -309,7 +314,7 @@ void UpgradeState(const std::string& state) {
   if (!Exists(state + "/installed") || Exists(state + "/registry.keys")) return;
   WriteAll(state + "/registry.keys", std::string(kSoftware) + "\\VideoLAN\\VLC\n");
   std::string saved;
-  if (auto old = ReadAll(state + "/registry.reg")) {
+  if (auto old = ReadText(state + "/registry.reg")) {
     std::vector<std::string> lines = RegFileLines(*old);
     for (size_t i = 1; i < lines.size(); i++) saved += lines[i] + "\n";
     fs::remove(state + "/registry.reg");
@@ -318,6 +323,11 @@ void UpgradeState(const std::string& state) {
 }
 
 std::string StateOf(const Target& t) { return t.prefix + "/modrik-install"; }
+
+// Which front-end's prefix the lines that follow are about.
+void Announce(const Target& t) {
+  if (!t.title.empty()) std::cout << t.title << ": " << t.prefix << std::endl;
+}
 
 }  // namespace
 
@@ -332,12 +342,14 @@ std::string ShippedExe(const std::string& buildArch) {
 }
 
 bool IsModrik(const std::string& path) {
-  std::optional<std::string> bytes = ReadAll(path);
+  std::optional<std::string> bytes = ReadText(path);
   return bytes && bytes->find("modrik.ini") != std::string::npos &&
          bytes->find("DELREGKEY") != std::string::npos;
 }
 
 int Install(const Target& t, const InstallOptions& o) {
+  Announce(t);
+  if (int refused = CheckReady(t)) return refused;
   const std::string arch = PrefixArch(t.prefix);
   if (arch.empty()) {
     Refuse(t.prefix + " is no Wine prefix (it has no system.reg)");
@@ -383,7 +395,7 @@ int Install(const Target& t, const InstallOptions& o) {
   UpgradeState(state);
 
   PrefixWine wine(t, state);
-  Registry registry(wine, arch == "win64");
+  Registry registry(wine, t.prefix, arch == "win64");
   std::vector<std::string> wanted;
   for (const Place& p : places) {
     std::vector<std::string> keys = WantedKeys(p, o.associate);
@@ -470,6 +482,8 @@ int Install(const Target& t, const InstallOptions& o) {
 }
 
 int Uninstall(const Target& t, int waitSeconds) {
+  Announce(t);
+  if (int refused = CheckReady(t)) return refused;
   const std::string state = StateOf(t);
   if (PrefixArch(t.prefix).empty()) {
     Refuse(t.prefix + " is no Wine prefix (it has no system.reg)");
@@ -503,9 +517,9 @@ int Uninstall(const Target& t, int waitSeconds) {
   std::vector<std::string> keys = ReadLines(state + "/registry.keys");
   std::string body;
   for (const auto& k : keys) body += "[-" + k + "]\n\n";
-  body += ReadAll(state + "/registry.saved").value_or("");
+  body += ReadText(state + "/registry.saved").value_or("");
   PrefixWine wine(t, state);
-  Registry registry(wine, arch == "win64");
+  Registry registry(wine, t.prefix, arch == "win64");
   if (!registry.Import(body)) {
     std::cerr << "modrik: restoring the registry of " << t.prefix << " failed (see " << wine.Log()
               << "); run the uninstall again\n";
@@ -524,13 +538,17 @@ int Uninstall(const Target& t, int waitSeconds) {
 
 int List(const std::vector<Target>& targets) {
   for (const Target& t : targets) {
-    std::cout << t.prefix << " (" << t.frontend << "): ";
+    std::cout << t.prefix << " (" << t.Name() << "): ";
     const std::string arch = PrefixArch(t.prefix);
+    if (!t.notReady.empty()) {
+      std::cout << "not ready: " << t.notReady << "\n";
+      continue;
+    }
     if (arch.empty()) {
       std::cout << "no Wine prefix\n";
       continue;
     }
-    std::cout << arch;
+    std::cout << arch << (ServerRunning(t.prefix) ? ", in use" : "");
     const std::string state = StateOf(t);
     if (!Exists(state + "/installed")) {
       std::cout << ", modrik not installed\n";

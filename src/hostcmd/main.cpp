@@ -18,14 +18,45 @@ int main(int argc, char** argv) {
       "The prefix defaults to $WINEPREFIX, else ~/.wine; the Wine to $WINE, else wine.\n"
       "A 64-bit prefix gets the 64-bit build in C:\\Program Files\\VideoLAN\\VLC and the 32-bit build in\n"
       "C:\\Program Files (x86)\\VideoLAN\\VLC, each in its own registry view; a 32-bit prefix gets the\n"
-      "32-bit build. Whatever the install replaces is kept and put back by uninstall.");
+      "32-bit build. Whatever the install replaces is kept and put back by uninstall.\n"
+      "A front-end's prefix (--lutris, --bottle, --steam, --heroic, --all) is worked on with that prefix's\n"
+      "own Wine: the Lutris runner, the bottle's runner, the Proton that last ran the game. `modrik list`\n"
+      "with no prefix named lists every prefix found.");
 
   TargetOptions where;
   InstallOptions options;
   std::string player;
+  // --lutris SLUG etc., each as often as wanted, in the order given.
+  std::vector<std::pair<std::string, std::string>>& wanted = where.frontends.wanted;
   auto addTarget = [&](CLI::App* cmd) {
     cmd->add_option("--prefix", where.prefix, "the Wine prefix (default: $WINEPREFIX, else ~/.wine)");
     cmd->add_option("--wine", where.wine, "the wine program that runs the prefix (default: $WINE, else wine)");
+    const struct {
+      const char* option;
+      const char* frontend;
+      const char* value;
+      const char* help;
+    } frontends[] = {
+        {"--lutris", "lutris", "SLUG", "a Lutris game's prefix, by its slug or name (native or Flatpak Lutris)"},
+        {"--bottle", "bottles", "NAME", "a Bottles bottle, by its name (native or Flatpak Bottles)"},
+        {"--steam", "steam", "APPID", "a Steam game's Proton prefix (compatdata/APPID/pfx), by its app id, in every library"},
+        {"--heroic", "heroic", "APP", "a Heroic game's prefix, by its app name (native or Flatpak Heroic)"},
+    };
+    for (const auto& f : frontends) {
+      const std::string frontend = f.frontend;
+      cmd->add_option_function<std::vector<std::string>>(
+             f.option,
+             [&wanted, frontend](const std::vector<std::string>& ids) {
+               for (const std::string& id : ids) wanted.emplace_back(frontend, id);
+             },
+             f.help)
+          ->type_name(f.value)
+          ->expected(1)
+          ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+          ->trigger_on_parse();
+    }
+    cmd->add_flag("--all", where.frontends.all,
+                  "every prefix found: the plain one (when it exists) and those of Lutris, Bottles, Steam and Heroic");
   };
 
   CLI::App* install = app.add_subcommand("install", "install modrik.exe into a prefix as the player");
@@ -54,10 +85,20 @@ int main(int argc, char** argv) {
   CLI11_PARSE(app, argc, argv);
   if (playerOption->count() > 0) options.player = player;
 
-  std::vector<Target> targets = WineTargets(where);
+  std::vector<std::string> errors;
+  std::vector<Target> targets = SelectTargets(where, list->parsed(), &errors);
+  if (!errors.empty()) {
+    for (const std::string& e : errors) std::cerr << "modrik: " << e << "; nothing changed.\n";
+    return 1;
+  }
   if (list->parsed()) return List(targets);
   int status = 0;
   for (const Target& t : targets) {
+    // Under --all a prefix that is not ready is said and passed over.
+    if (where.frontends.all && !t.notReady.empty()) {
+      std::cout << t.Name() << ": " << t.notReady << "; passed over.\n";
+      continue;
+    }
     int s = install->parsed() ? Install(t, options) : Uninstall(t, options.waitSeconds);
     if (s != 0 && status == 0) status = s;
   }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 
 #include "hostcmd.h"
 
@@ -62,6 +63,14 @@ bool ServerRunning(const std::string& prefix) {
     globfree(&found);
   }
   return held;
+}
+
+bool FlatpakRunning(const std::string& app) {
+  if (FindOnPath("flatpak").empty()) return false;
+  std::istringstream lines(Capture({"flatpak", "ps", "--columns=application"}, 10).value_or(""));
+  for (std::string line; std::getline(lines, line);)
+    if (line == app) return true;
+  return false;
 }
 
 std::string WriteError(const std::string& folder) {

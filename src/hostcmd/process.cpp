@@ -70,20 +70,20 @@ std::string FindOnPath(const std::string& name) {
   return "";
 }
 
-std::string Sha256(const std::string& path) {
-  char out[] = "/tmp/modrik-sha256-XXXXXX";
+std::optional<std::string> Capture(const std::vector<std::string>& argv, int timeoutSeconds) {
+  char out[] = "/tmp/modrik-output-XXXXXX";
   int fd = mkstemp(out);
-  if (fd < 0) return "";
+  if (fd < 0) return std::nullopt;
   close(fd);
-  std::string sum;
-  if (Run({"sha256sum", "--", path}, {}, out) == 0) {
-    FILE* f = std::fopen(out, "r");
-    char buf[65] = {};
-    if (f && std::fread(buf, 1, 64, f) == 64) sum = buf;
-    if (f) std::fclose(f);
-  }
+  std::optional<std::string> text;
+  if (Run(argv, {}, out, timeoutSeconds) == 0) text = modrik::frontends::ReadText(out);
   unlink(out);
-  return sum;
+  return text;
+}
+
+std::string Sha256(const std::string& path) {
+  const std::string sum = Capture({"sha256sum", "--", path}).value_or("");
+  return sum.size() >= 64 ? sum.substr(0, 64) : "";
 }
 
 }  // namespace hostcmd

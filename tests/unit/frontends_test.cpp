@@ -181,19 +181,6 @@ TEST_F(FrontendsTest, BrokenFilesAreSkipped) {
   EXPECT_TRUE(modrik::frontends::FindAllPrefixes(MakeHome()).empty());
 }
 
-TEST(WineCommand, NativeAndFlatpak) {
-  Prefix native;
-  native.path = "/g/p";
-  native.wine = "/r/bin/wine";
-  EXPECT_EQ(modrik::frontends::WineCommand(native, {"regedit", "/S", "x.reg"}),
-            (std::vector<std::string>{"env", "WINEPREFIX=/g/p", "/r/bin/wine", "regedit", "/S", "x.reg"}));
-  Prefix flatpak = native;
-  flatpak.flatpakApp = "com.usebottles.bottles";
-  EXPECT_EQ(modrik::frontends::WineCommand(flatpak, {"wineboot"}),
-            (std::vector<std::string>{"flatpak", "run", "--env=WINEPREFIX=/g/p", "--command=/r/bin/wine",
-                                      "com.usebottles.bottles", "wineboot"}));
-}
-
 TEST(KeyValues, ReadsValvesText) {
   const auto kv = modrik::frontends::ParseKeyValues(
       "// comment\n\"Root\"\n{\n  \"a\\\"b\" \"x\\\\y\\n\" [$WIN32]\n  bare word\n  \"Sub\" { \"k\" \"v\" }\n}\n");

@@ -94,8 +94,9 @@ class ModrikCommandRefusal : public ::testing::Test {
       out += e.path().string() + (e.is_regular_file() ? " " + std::to_string(e.file_size()) : "") + "\n";
     return out;
   }
-  // Runs the host command; its exit status, and its standard error in *err.
-  int Command(const std::vector<std::string>& args, std::string* err) {
+  // Runs the host command (with `env` added); its exit status, and its
+  // standard error in *err.
+  int Command(const std::vector<std::string>& args, std::string* err, const std::vector<std::string>& env = {}) {
     const std::string errFile = (dir_ / "err").string();
     pid_t pid = fork();
     if (pid == 0) {
@@ -108,6 +109,7 @@ class ModrikCommandRefusal : public ::testing::Test {
       argv.push_back(nullptr);
       // A Wine that would leave a mark: nothing may run it.
       setenv("WINE", (dir_ / "no-wine").c_str(), 1);
+      for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
       execv(argv[0], argv.data());
       _exit(127);
     }
@@ -179,6 +181,37 @@ TEST_F(ModrikCommandRefusal, ARunningWineserverIsWaitedForThenRefused) {
   fs::remove_all(parent);
 }
 
+// A front-end's prefix that is not there yet, or not there at all.
+TEST_F(ModrikCommandRefusal, FrontEndPrefixesThatCannotBeWorkedOnAreRefused) {
+  const fs::path steam = dir_ / "home/.local/share/Steam/steamapps";
+  fs::create_directories(steam / "compatdata/70");
+  std::ofstream(steam / "compatdata/70/version") << "9.0-100\n";
+  const std::vector<std::string> env = {"HOME=" + (dir_ / "home").string(), "XDG_CONFIG_HOME=", "XDG_DATA_HOME=",
+                                        "WINEPREFIX="};
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string message;
+  } rows[] = {
+      {{"install", "--steam", "70"}, 5,
+       "modrik: Steam game 70 is not ready: Proton has not made this prefix yet: start the game once from Steam; "
+       "nothing changed.\n"},
+      {{"uninstall", "--steam", "70"}, 5,
+       "modrik: Steam game 70 is not ready: Proton has not made this prefix yet: start the game once from Steam; "
+       "nothing changed.\n"},
+      {{"install", "--all"}, 0, ""},  // said on standard output and passed over
+      {{"install", "--steam", "70", "--bottle", "Office", "--heroic", "x"}, 1,
+       "modrik: no Bottles bottle Office found; nothing changed.\nmodrik: no Heroic game x found; nothing changed.\n"},
+  };
+  const std::string before = Listing();
+  for (const auto& row : rows) {
+    std::string err;
+    EXPECT_EQ(Command(row.args, &err, env), row.status) << row.args[1];
+    EXPECT_EQ(err, row.message);
+    EXPECT_EQ(Listing(), before);
+  }
+}
+
 TEST_F(ModrikCommandRefusal, AReadOnlyPrefixIsRefused) {
   SystemReg("win32");
   const std::string pfx = (dir_ / "pfx").string();
@@ -191,6 +224,26 @@ TEST_F(ModrikCommandRefusal, AReadOnlyPrefixIsRefused) {
   EXPECT_EQ(err, "modrik: cannot write to " + pfx + " (Read-only file system); nothing changed.\n");
   EXPECT_EQ(Listing(), before);
   umount(pfx.c_str());
+}
+
+// A front-end's Wine runs where it lives: on the host with the variables
+// added, or inside its Flatpak with them as --env options.
+TEST(ModrikCommandTargets, WineRunsWhereItsRunnerLives) {
+  unsetenv("WINEDEBUG");
+  unsetenv("WINEDLLOVERRIDES");
+  Target t{"/g/p", "/r/bin/wine", "bottles", "", "Bottles bottle B", ""};
+  const std::vector<std::string> env = {"WINEPREFIX=/g/p", "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml="};
+  WineCommand c = WineCommandOf(t, t.wine, {"reg", "import", "C:\\x.reg"});
+  EXPECT_EQ(c.argv, (std::vector<std::string>{"/r/bin/wine", "reg", "import", "C:\\x.reg"}));
+  EXPECT_EQ(c.env, env);
+  t.flatpakApp = "com.usebottles.bottles";
+  c = WineCommandOf(t, "/r/bin/wineserver", {"-w"});
+  EXPECT_EQ(c.argv, (std::vector<std::string>{"flatpak", "run", "--env=" + env[0], "--env=" + env[1], "--env=" + env[2],
+                                              "--command=/r/bin/wineserver", "com.usebottles.bottles", "-w"}));
+  EXPECT_TRUE(c.env.empty());
+  setenv("WINEDEBUG", "+reg", 1);
+  EXPECT_EQ(WineCommandOf(t, "wine", {}).argv.size(), 6u);  // the caller's WINEDEBUG is kept
+  unsetenv("WINEDEBUG");
 }
 
 TEST(ModrikCommandPrefix, ArchitectureComesFromSystemReg) {
