@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -248,4 +249,133 @@ TEST_F(Install, AssociatesMediaTypesAndUninstallLeavesTheRegistryAsItWas) {
   for (size_t i = 0; i < after.size(); i++)
     EXPECT_TRUE(after[i] == before[i]) << callers[i / keys.size()].name << " view: " << keys[i % keys.size()];
   for (const Caller& c : callers) callerRun(c, "reg.exe", {"delete", "HKCR\\.mkv", "/f"});
+}
+
+// Each front-end's prefix, laid out as the front-end lays out its files and
+// run by its own Wine (a runner folder whose bin/wine is this host's Wine):
+// `modrik list` finds it, the install puts the player there through that
+// Wine, a Windows program of the prefix plays through it, and the uninstall
+// leaves the registry as it was. Steam's prefix is made by wineboot in
+// compatdata/<appid>/pfx; the others are linked copies of the test prefix.
+TEST_F(Install, IntoEachFrontEndsPrefixWithItsOwnWine) {
+  const std::string fe = wine_.Home() + "/.mdk-frontends", config = fe + "/config", data = fe + "/data";
+  auto runner = [&](const std::string& bin) {
+    MakeDirs(bin);
+    for (const char* tool : {"wine", "wineserver"}) {
+      const RunResult which = RunProcess({"sh", "-c", std::string("command -v ") + tool}, wine_.Environment(),
+                                         wine_.LogDir() + "/which", 10000);
+      symlink(which.out.substr(0, which.out.find('\n')).c_str(), (bin + "/" + tool).c_str());
+    }
+    return bin + "/wine";
+  };
+  auto env = [&](const std::string& prefix) {
+    return wine_.Environment({"WINEPREFIX=" + prefix, "XDG_CONFIG_HOME=" + config, "XDG_DATA_HOME=" + data});
+  };
+  int logs = 0;
+  auto run = [&](const std::vector<std::string>& argv, const std::string& prefix, int timeoutMs = 120000) {
+    return RunProcess(argv, env(prefix), wine_.LogDir() + "/frontend-" + std::to_string(++logs), timeoutMs);
+  };
+  auto linkedCopy = [&](const std::string& to) {
+    MakeDirs(to);
+    run({"sh", "-c", "cp -al \"$0\"/. \"$1\"/ && rm -rf \"$1\"/drive_c/mdk-e2e \"$1\"/modrik-install", wine_.Prefix(), to},
+        wine_.Prefix());
+  };
+  const std::string arch = Win32Prefix() ? "win32" : "win64";
+  struct Row {
+    std::string option, id;
+    std::string prefix;  // where the front-end keeps it
+    std::string wine;    // the Wine its runner names
+    std::string name;    // what the command calls it
+  };
+  RemoveTree(fe);
+  MakeDirs(fe);
+  std::vector<Row> rows;
+  {
+    const std::string pfx = fe + "/Games/e2e-game";
+    linkedCopy(pfx);
+    WriteFile(config + "/lutris/games/e2e-game-1700000000.yml",
+              "game:\n  exe: " + pfx + "/drive_c/game.exe\n  prefix: " + pfx + "\nwine:\n  version: e2e-runner\n"
+              "name: E2E Game\nrunner: wine\n");
+    rows.push_back({"--lutris", "e2e-game", pfx, runner(data + "/lutris/runners/wine/e2e-runner/bin"),
+                    "Lutris game e2e-game (E2E Game)"});
+  }
+  {
+    const std::string pfx = data + "/bottles/bottles/E2E-Bottle";
+    linkedCopy(pfx);
+    WriteFile(pfx + "/bottle.yml", "Name: E2E Bottle\nArch: " + arch + "\nRunner: e2e-runner\nPath: E2E-Bottle\n");
+    rows.push_back({"--bottle", "E2E Bottle", pfx, runner(data + "/bottles/runners/e2e-runner/bin"),
+                    "Bottles bottle E2E Bottle"});
+  }
+  {
+    const std::string library = fe + "/SteamLibrary", compat = library + "/steamapps/compatdata/4000";
+    const std::string wine = runner(fe + "/Proton - E2E/files/bin");
+    WriteFile(data + "/Steam/steamapps/libraryfolders.vdf",
+              "\"libraryfolders\"\n{\n\t\"0\"\n\t{\n\t\t\"path\"\t\t\"" + data + "/Steam\"\n\t}\n\t\"1\"\n\t{\n\t\t\"path\"\t\t\"" +
+                  library + "\"\n\t}\n}\n");
+    WriteFile(library + "/steamapps/appmanifest_4000.acf", "\"AppState\"\n{\n\t\"appid\"\t\"4000\"\n\t\"name\"\t\"E2E Mod\"\n}\n");
+    WriteFile(compat + "/config_info", "9.0-100\n" + fe + "/Proton - E2E/files/share/fonts/\n");
+    MakeDirs(compat + "/pfx");
+    std::vector<std::string> arch32;
+    if (Win32Prefix()) arch32 = {"WINEARCH=win32"};
+    RunResult made = RunProcess({wine, "wineboot", "-i"}, wine_.Environment({"WINEPREFIX=" + compat + "/pfx", arch32.empty() ? "WINEARCH=win64" : arch32[0]}),
+                                wine_.LogDir() + "/frontend-wineboot", 300000);
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    rows.push_back({"--steam", "4000", compat + "/pfx", wine, "Steam game 4000 (E2E Mod)"});
+  }
+  {
+    const std::string pfx = fe + "/Games/Heroic/Prefixes/e2egame";
+    linkedCopy(pfx);
+    const std::string wine = runner(fe + "/heroic-wine/bin");
+    WriteFile(config + "/heroic/GamesConfig/e2egame.json",
+              "{\"e2egame\": {\"winePrefix\": \"" + pfx + "\", \"wineVersion\": {\"bin\": \"" + wine +
+                  "\", \"name\": \"Wine - E2E\", \"type\": \"wine\"}}, \"version\": \"v0\"}");
+    rows.push_back({"--heroic", "e2egame", pfx, wine, "Heroic game e2egame"});
+  }
+  for (const Row& row : rows) run({"wineserver", "-k"}, row.prefix, 30000);
+
+  // Every one of them, beside the plain prefix.
+  RunResult listed = run({HostCommand(), "list"}, wine_.Prefix());
+  ASSERT_EQ(listed.exitCode, 0) << listed.err;
+  for (const Row& row : rows)
+    EXPECT_NE(listed.out.find(row.prefix + " (" + row.name + "): " + arch + ", modrik not installed\n"), std::string::npos)
+        << listed.out;
+  EXPECT_EQ(listed.out.rfind(wine_.Prefix() + " (wine): ", 0), 0u) << listed.out;
+
+  WriteFile(fe + "/media/clip one.mkv", "x");
+  size_t played = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.option + " " + row.id);
+    const std::string temp = row.prefix + "/drive_c/windows/temp";
+    auto exportRegistry = [&](const std::string& name) {
+      std::vector<std::string> args = {row.wine, "reg", "export", "HKLM\\SOFTWARE", "C:\\windows\\temp\\" + name, "/y"};
+      if (!Win32Prefix()) args.push_back("/reg:64");
+      run(args, row.prefix);
+      run({"wineserver", "-k"}, row.prefix, 30000);
+      const std::optional<std::string> bytes = ReadFile(temp + "/" + name);
+      RemoveTree(temp + "/" + name);
+      return bytes.value_or("none");
+    };
+    const std::string before = exportRegistry("before.reg");
+    ASSERT_GT(before.size(), 100000u);
+
+    RunResult r = run({HostCommand(), "install", row.option, row.id, "--exe", ModrikExe(), "--player", player_}, row.prefix);
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(r.out.rfind(row.name + ": " + row.prefix + "\n", 0), 0u) << r.out;
+    EXPECT_EQ(ReadFile(row.prefix + "/drive_c/Program Files/VideoLAN/VLC/vlc.exe"), ReadFile(ModrikExe()));
+
+    // A Windows program of the prefix, run by the front-end's Wine, starts the player.
+    run({row.wine, std::string(kFolderWin) + "\\vlc.exe", "Z:" + fe + "/media/clip one.mkv"}, row.prefix, 60000);
+    std::vector<NativePlayerRecord> records = WaitForNativePlayer(player_ + ".rec", 30000, played + 1);
+    ASSERT_EQ(records.size(), played + 1);
+    EXPECT_EQ(records[played].args, std::vector<std::string>{row.prefix + "/dosdevices/z:" + fe + "/media/clip one.mkv"});
+    played++;
+
+    run({"wineserver", "-k"}, row.prefix, 30000);
+    r = run({HostCommand(), "uninstall", row.option, row.id}, row.prefix);
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_FALSE(Exists(row.prefix + "/drive_c/Program Files/VideoLAN/VLC/vlc.exe"));
+    EXPECT_FALSE(Exists(row.prefix + "/modrik-install"));
+    EXPECT_TRUE(exportRegistry("after.reg") == before) << "the registry differs after the uninstall";
+  }
+  RemoveTree(fe);
 }
