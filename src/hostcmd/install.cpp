@@ -324,6 +324,14 @@ void UpgradeState(const std::string& state) {
 
 std::string StateOf(const Target& t) { return t.prefix + "/modrik-install"; }
 
+// The last lines of a log, on standard error.
+void ShowEnd(const std::string& log) {
+  std::vector<std::string> lines = ReadLines(log);
+  if (lines.empty()) return;
+  std::cerr << "modrik: the end of Wine's output:\n";
+  for (size_t i = lines.size() > 10 ? lines.size() - 10 : 0; i < lines.size(); i++) std::cerr << "  " << lines[i] << "\n";
+}
+
 // Which front-end's prefix the lines that follow are about.
 void Announce(const Target& t) {
   if (!t.title.empty()) std::cout << t.title << ": " << t.prefix << std::endl;
@@ -403,7 +411,9 @@ int Install(const Target& t, const InstallOptions& o) {
   }
   std::vector<std::string> exported = registry.Export();
   if (exported.empty()) {
-    Refuse("cannot read the registry of " + t.prefix + " (see " + wine.Log() + ")");
+    // The state folder goes with the refusal: what Wine said is shown here.
+    Refuse("cannot read the registry of " + t.prefix + " with " + t.wine);
+    ShowEnd(wine.Log());
     return giveUp(1);
   }
   SavedKeys saved = SaveKeys(exported, kSoftware, wanted, ReadLines(state + "/registry.keys"));

@@ -133,16 +133,28 @@ TEST_F(ModrikCommandRefusal, BadPrefixesAreRefusedWithAClearMessageAndNothingCha
     std::string arch;  // "" for no system.reg
     int status, uninstallStatus;
     std::string message;
+    std::string wine = "";  // the Wine program's script, "" for none at all
   } rows[] = {
       {"no prefix", "", 1, 1, "modrik: " + pfx + " is no Wine prefix (it has no system.reg); nothing changed.\n"},
       {"an architecture without a build", "arm64", 1, 0,
        "modrik: " + pfx + " is a prefix for \"arm64\", for which modrik.exe has no build (it has builds "
        "for win64 and win32 prefixes); nothing changed.\n"},
+      // A Wine that cannot run here (a Proton build without its runtime):
+      // what it said is shown, and the state folder goes again.
+      {"a Wine that fails", "win64", 1, 0,
+       "modrik: cannot read the registry of " + pfx + " with " + (dir_ / "no-wine").string() +
+           "; nothing changed.\nmodrik: the end of Wine's output:\n  no libsteam_api.so\n  no libsteam_api.so\n",
+       "#!/bin/sh\necho no libsteam_api.so >&2\nexit 1\n"},
   };
+  fs::create_directories(dir_ / "pfx/drive_c/windows/temp");
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     fs::remove(dir_ / "pfx" / "system.reg");
     if (!row.arch.empty()) SystemReg(row.arch);
+    if (!row.wine.empty()) {
+      std::ofstream(dir_ / "no-wine") << row.wine;
+      fs::permissions(dir_ / "no-wine", fs::perms::owner_all);
+    }
     const std::string before = Listing();
     std::string err;
     EXPECT_EQ(Command({"install", "--prefix", pfx, "--player", "/usr/bin/vlc"}, &err), row.status);
