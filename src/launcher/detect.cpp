@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 #include "platform/utf8.h"
 #include "sandbox/sandbox.h"
+#include "winebridge/host/host_scripts.h"
 #include "winebridge/winebridge.h"
 
 namespace modrik {
@@ -60,8 +61,11 @@ void DetectPlayer() {
       platform::Sys().Trace("files open with the desktop's opener: " + PlayerPath);
       return;
     }
-    const std::string command =
-        sandbox.channel == HostChannel::kDirect ? "whereis vlc" : HostCommandLine(HostCommand(sandbox, {"whereis", "vlc"}));
+    // Through a channel, one host command looks everywhere: each call
+    // through it costs a round trip.
+    const std::string command = sandbox.channel == HostChannel::kDirect
+                                    ? "whereis vlc"
+                                    : HostCommandLine(HostCommand(sandbox, {"sh", "-c", host::find_player_sh}));
     PlayerPath = PlayerFromWhereis(RunUnixCommandCapture(command));
     if (sandbox.channel != HostChannel::kDirect) return;
     if (PlayerPath.find_first_not_of(" \t\r\n") != std::string::npos) return;

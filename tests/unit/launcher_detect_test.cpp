@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "fake_platform.h"
+#include "host_shell.h"
 #include "winebridge_fake_host.h"
 #include "launcher/launcher.h"
+#include "winebridge/host/host_scripts.h"
 
 namespace {
 
@@ -85,6 +90,55 @@ TEST(DetectPlayer, UnderWinePlayersInstalledAsFlatpakOrSnap) {
     modrik::UnderWine = true;
     modrik::DetectPlayer();
     EXPECT_EQ(modrik::PlayerPath, row.found);
+  }
+}
+
+// Through a sandbox's channel the host's own shell looks in the same
+// places, in one command: whereis (a stand-in here), then the user's
+// Flatpak export in the data folder.
+TEST(DetectPlayer, ThroughAChannelTheHostLooksInTheSamePlaces) {
+  if (access("/var/lib/flatpak/exports/bin/org.videolan.VLC", F_OK) == 0 || access("/snap/bin/vlc", F_OK) == 0)
+    GTEST_SKIP() << "this host has the player as a system-wide Flatpak or Snap, which comes first";
+  struct Row {
+    std::string whereis, xdgDataHome;
+    bool userFlatpak;
+    std::string printed;  // "~" for the home
+  } rows[] = {
+      {"vlc: /usr/bin/vlc /usr/share/vlc", "", true, "vlc: /usr/bin/vlc /usr/share/vlc\n"},
+      {"vlc:", "", true, "vlc: ~/.local/share/flatpak/exports/bin/org.videolan.VLC\n"},
+      {"vlc:", "~/data", true, "vlc: ~/data/flatpak/exports/bin/org.videolan.VLC\n"},
+      {"vlc:", "relative", true, "vlc: ~/.local/share/flatpak/exports/bin/org.videolan.VLC\n"},
+      {"vlc:", "", false, "vlc:\n"},
+  };
+  for (const Row& row : rows) {
+    ScratchFolder home;
+    auto expand = [&](std::string text) {
+      for (size_t at; (at = text.find('~')) != std::string::npos;) text.replace(at, 1, home.path());
+      return text;
+    };
+    SCOPED_TRACE(expand(row.printed));
+    mkdir((home.path() + "/bin").c_str(), 0700);
+    WriteAll(home.path() + "/bin/whereis", "#!/bin/sh\necho '" + row.whereis + "'\n");
+    chmod((home.path() + "/bin/whereis").c_str(), 0700);
+    const std::string data = row.xdgDataHome.empty() || row.xdgDataHome[0] != '~' ? home.path() + "/.local/share"
+                                                                                   : expand(row.xdgDataHome);
+    if (row.userFlatpak) {
+      std::system(("mkdir -p '" + data + "/flatpak/exports/bin'").c_str());
+      WriteAll(data + "/flatpak/exports/bin/org.videolan.VLC", "#!/bin/sh\n");
+    }
+    const std::string out = home.path() + "/out";
+    pid_t pid = fork();
+    if (pid == 0) {
+      setenv("PATH", (home.path() + "/bin:/usr/bin:/bin").c_str(), 1);
+      setenv("HOME", home.path().c_str(), 1);
+      setenv("XDG_DATA_HOME", expand(row.xdgDataHome).c_str(), 1);
+      freopen(out.c_str(), "w", stdout);
+      execl("/bin/sh", "sh", "-c", modrik::host::find_player_sh, static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(ReadAll(out), expand(row.printed));
   }
 }
 
