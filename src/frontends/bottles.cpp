@@ -33,10 +33,7 @@ std::string Scalar(const YAML::Node& map, const char* key) {
 fs::path RunnerWine(const fs::path& runners, const std::string& runner) {
   if (runner.rfind("sys-", 0) == 0) return {};
   const fs::path dir = runner.front() == '/' ? fs::path(runner) : runners / runner;
-  if (runner.rfind("Proton", 0) == 0 || runner.rfind("proton", 0) == 0) {
-    const fs::path sub = source::IsDirectory(dir / "dist") ? dir / "dist" : dir / "files";
-    return sub / "bin/wine";
-  }
+  if (runner.rfind("Proton", 0) == 0 || runner.rfind("proton", 0) == 0) return source::ProtonFolderWine(dir);
   return dir / "bin/wine";
 }
 

@@ -80,6 +80,10 @@ namespace source {
 
 fs::path FlatpakHome(const Home& home, const std::string& appId) { return home.home / ".var/app" / appId; }
 
+fs::path ProtonFolderWine(const fs::path& proton) {
+  return (IsDirectory(proton / "dist") ? proton / "dist" : proton / "files") / "bin/wine";
+}
+
 bool IsFile(const fs::path& path) {
   std::error_code ec;
   return fs::is_regular_file(path, ec);

@@ -38,8 +38,7 @@ void FindIn(const fs::path& gamesConfig, const std::string& install, const std::
     fs::path path = winePrefix, wine = bin;
     if (Text(wineVersion, "type") == "proton") {
       path /= "pfx";
-      const fs::path base = fs::path(bin).parent_path();
-      wine = source::IsDirectory(base / "dist") ? base / "dist/bin/wine" : base / "files/bin/wine";
+      wine = source::ProtonFolderWine(fs::path(bin).parent_path());
     }
     source::Add({"heroic", app, "", install, flatpakApp, path, "", ""}, wine, found);
   }

@@ -16,6 +16,10 @@ void CheckReady(Prefix& prefix, const fs::path& wineHostPath);
 // it is ready and adds it to `found`.
 void Add(Prefix prefix, const fs::path& wine, std::vector<Prefix>& found);
 
+// The Wine of a Proton folder (the one holding the `proton` script):
+// dist/bin/wine in older builds, files/bin/wine in newer ones.
+fs::path ProtonFolderWine(const fs::path& proton);
+
 bool IsFile(const fs::path& path);
 bool IsDirectory(const fs::path& path);
 
