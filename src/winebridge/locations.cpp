@@ -117,8 +117,11 @@ std::string UnixDataFolder() {
 
 std::string WindowsDataFolder() {
   const std::string data = platform::Sys().EnvironmentVariable("XDG_DATA_HOME");
-  if (data.empty() || data[0] != '/') return WindowsHomeFolder() + ".local\\share\\";
-  return UnixToWindowsPath(UnixDataFolder()) + "\\";
+  const std::string home = WindowsHomeFolder();
+  if (data.empty() || data[0] != '/') return home + ".local\\share\\";
+  // Where the home is reached through another drive, drive Z may be
+  // missing: Wine's own Unix form reaches the folder in every prefix.
+  return (IsDriveZ(home) ? UnixToWindowsPath(UnixDataFolder()) : WineUnixName(UnixDataFolder())) + "\\";
 }
 
 std::string WineUnixName(const std::string& unixPath) {

@@ -251,6 +251,11 @@ TEST(WineLocations, PrefixAndHomeAreTheOnesWineRunsWith) {
        "/home/guest/Games/pfx3/drive_c/a", "H:\\dues.sh",
        "H:\\.local\\share\\applications\\wine-modrik.desktop", "/home/guest/Games/pfx3/",
        {{"\\??\\h:", pfx3 + "/"}}},
+      // ... and XDG_DATA_HOME set: reached without drive Z, which it may lack.
+      {"\\??\\H:\\", "\\??\\H:\\Games\\pfx3", "/data/x", pfx3 + "/dues.sh",
+       "find '/home/guest/Games/pfx3/dosdevices/'" + listing + " > '" + pfx3 + "/dues.log'",
+       "/home/guest/Games/pfx3/drive_c/a", "H:\\dues.sh", "\\\\?\\unix\\data\\x\\applications\\wine-modrik.desktop",
+       "/home/guest/Games/pfx3/", {{"\\??\\h:", pfx3 + "/"}}},
       // Where Wine finds nothing, the usual places (and the trace says so).
       {"\\??\\H:\\", "\\??\\H:\\.wine", "", "/home/guest/dues.sh",
        "find ~/.wine/dosdevices/" + listing + " > ~/dues.log", "/home/guest/.wine/drive_c/a",
