@@ -1,5 +1,6 @@
 // Locations as callers write them: Windows paths, names taken in a folder,
 // URLs, file: URLs of Windows paths and the addresses of disc drives.
+#include <algorithm>
 #include <cctype>
 
 #include "common/common.h"
@@ -71,15 +72,29 @@ std::string FileUrlOf(const std::string& unixPath) { return "file://" + PercentE
 WindowsFileUrl ParseWindowsFileUrl(const std::string& word) {
   WindowsFileUrl url;
   if (!StartsWithNoCase(word, "file://")) return url;
-  std::size_t at = 7;
-  if (StartsWithNoCase(word.substr(at), "localhost/")) at += 9;
+  const bool localhost = StartsWithNoCase(word.substr(7), "localhost/");
+  std::size_t at = localhost ? 16 : 7;
   if (at < word.size() && word[at] == '/') ++at;
-  if (!HasDriveLetter(word.substr(at))) return url;
+  // Else a share: file://server/share/..., or with four or five slashes.
+  const std::size_t slashes = word.find_first_not_of('/', 7) - 7;
+  const bool share =
+      !localhost && !HasDriveLetter(word.substr(at)) && (slashes == 0 || slashes == 2 || slashes == 3);
+  if (share) {
+    at = 7 + slashes;
+    const std::size_t server = word.find('/', at);
+    if (server == std::string::npos || server == at || server + 1 >= word.size() || word[server + 1] == '/') return url;
+  } else if (!HasDriveLetter(word.substr(at))) {
+    return url;
+  }
   // A query or fragment stays as the caller wrote it: no Windows file name
   // holds "?", and "#" starts the player's title and chapter.
   const std::size_t end = word.find_first_of("?#", at);
   url.path =
       PercentDecoded(word.substr(at, end == std::string::npos ? std::string::npos : end - at));
+  if (share) {
+    std::replace(url.path.begin(), url.path.end(), '/', '\\');
+    url.path = "\\\\" + url.path;
+  }
   if (end != std::string::npos) url.suffix = word.substr(end);
   return url;
 }

@@ -180,9 +180,12 @@ std::string Render(const StartArgs& start, const Arg& arg,
         out += path;
         break;
       }
-      case Piece::kFileUrl:
-        out += FileUrlOf(unixPaths[piece.index]);
+      case Piece::kFileUrl: {
+        // A share the host has not mounted is the player's smb: URL already.
+        const std::string& path = unixPaths[piece.index];
+        out += !path.empty() && path[0] != '/' ? path : FileUrlOf(path);
         break;
+      }
       case Piece::kDisc: {
         const std::string device = DeviceLinkTarget(piece.text[0]);
         out += device.empty() ? unixPaths[piece.index] : device;

@@ -315,9 +315,7 @@ TEST_F(Install, IntoEachFrontEndsPrefixWithItsOwnWine) {
     WriteFile(library + "/steamapps/appmanifest_4000.acf", "\"AppState\"\n{\n\t\"appid\"\t\"4000\"\n\t\"name\"\t\"E2E Mod\"\n}\n");
     WriteFile(compat + "/config_info", "9.0-100\n" + fe + "/Proton - E2E/files/share/fonts/\n");
     MakeDirs(compat + "/pfx");
-    std::vector<std::string> arch32;
-    if (Win32Prefix()) arch32 = {"WINEARCH=win32"};
-    RunResult made = RunProcess({wine, "wineboot", "-i"}, wine_.Environment({"WINEPREFIX=" + compat + "/pfx", arch32.empty() ? "WINEARCH=win64" : arch32[0]}),
+    RunResult made = RunProcess({wine, "wineboot", "-i"}, wine_.Environment({"WINEPREFIX=" + compat + "/pfx", "WINEARCH=" + arch}),
                                 wine_.LogDir() + "/frontend-wineboot", 300000);
     ASSERT_EQ(made.exitCode, 0) << made.err;
     rows.push_back({"--steam", "4000", compat + "/pfx", wine, "Steam game 4000 (E2E Mod)"});

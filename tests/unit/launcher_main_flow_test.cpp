@@ -287,6 +287,9 @@ TEST_F(UnixPlayerStart, EveryParameterReachesThePlayer) {
        "'file:///home/guest/.wine/drive_c/Media%20Folder/My%20Movie.mkv'"},
       {"-f file://localhost/D:/a%26b%20(%D0%A4).mkv#t=5 FILE:///e:/x.mkv",
        "'-f' 'file:///media/cdrom/a%26b%20%28%D0%A4%29.mkv#t=5' 'file:///home/guest/.wine/dosdevices/e%3A/x.mkv'"},
+      // ... and of shares, in both forms; a Unix path's stays as it is.
+      {"file://srv/films/a%20b.mkv#t=5 file:////srv/films/c.mkv file:///home/x.mkv file://srv",
+       "'smb://srv/films/a%20b.mkv#t=5' 'smb://srv/films/c.mkv' 'file:///home/x.mkv' 'file://srv'"},
       // Discs: the drive's device link, else its folder; other URLs as they are.
       {"--started-from-file dvd:///D:\\", "'--started-from-file' 'dvd:///dev/sr0'"},
       {"cdda:///D:/ dvd:///D:/#2 vcd:///D:\\MPEGAV bluray:///E:\\ vlc://quit",
