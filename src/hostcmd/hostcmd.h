@@ -122,6 +122,9 @@ struct InstallOptions {
 // The shipped build of modrik.exe for a build architecture ("x86_64",
 // "i686"), next to this program: "" when there is none.
 std::string ShippedExe(const std::string& buildArch);
+// The build architecture of a Windows program ("x86_64", "i686"), from its
+// PE header; "" for another or none.
+std::string BuildArchOfExe(const std::string& path);
 // True when the file is a build of modrik.exe.
 bool IsModrik(const std::string& path);
 

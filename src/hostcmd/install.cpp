@@ -349,6 +349,24 @@ std::string ShippedExe(const std::string& buildArch) {
   return "";
 }
 
+std::string BuildArchOfExe(const std::string& path) {
+  // The machine field of the PE header, which the DOS header points to.
+  const std::string bytes = ReadText(path).value_or("");
+  auto word = [&](size_t at, int size) {
+    unsigned long value = 0;
+    for (int i = size - 1; i >= 0; i--) value = value * 256 + static_cast<unsigned char>(bytes[at + i]);
+    return value;
+  };
+  if (bytes.size() < 0x40 || bytes.compare(0, 2, "MZ") != 0) return "";
+  const unsigned long pe = word(0x3c, 4);
+  if (pe + 6 > bytes.size() || bytes.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return "";
+  switch (word(pe + 4, 2)) {
+    case 0x8664: return "x86_64";
+    case 0x14c: return "i686";
+    default: return "";
+  }
+}
+
 bool IsModrik(const std::string& path) {
   std::optional<std::string> bytes = ReadText(path);
   return bytes && bytes->find("modrik.ini") != std::string::npos &&
@@ -379,6 +397,14 @@ int Install(const Target& t, const InstallOptions& o) {
     }
     if (!IsModrik(p.exe)) {
       Refuse(p.exe + " is not modrik.exe");
+      return 1;
+    }
+    // A build for the other architecture would not start there (a 32-bit
+    // prefix cannot run an x86-64 program).
+    const std::string built = BuildArchOfExe(p.exe);
+    if (built != p.buildArch) {
+      Refuse(p.exe + " is a build for " + (built.empty() ? "no known architecture" : built) + "; " + t.prefix +
+             " needs the " + p.buildArch + " build");
       return 1;
     }
   }

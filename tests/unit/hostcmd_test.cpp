@@ -128,12 +128,17 @@ class ModrikCommandRefusal : public ::testing::Test {
 
 TEST_F(ModrikCommandRefusal, BadPrefixesAreRefusedWithAClearMessageAndNothingChanges) {
   const std::string pfx = (dir_ / "pfx").string();
+  const std::string win64 = (fs::path(MODRIK_HOSTCMD_PATH).parent_path() / "../win/modrik.exe").lexically_normal();
+  EXPECT_EQ(BuildArchOfExe(win64), "x86_64");
+  EXPECT_EQ(BuildArchOfExe((fs::path(MODRIK_HOSTCMD_PATH).parent_path() / "../win32/modrik.exe").string()), "i686");
+  EXPECT_EQ(BuildArchOfExe(MODRIK_HOSTCMD_PATH), "");
   const struct {
     const char* name;
     std::string arch;  // "" for no system.reg
     int status, uninstallStatus;
     std::string message;
     std::string wine = "";  // the Wine program's script, "" for none at all
+    std::vector<std::string> exe = {};
   } rows[] = {
       {"no prefix", "", 1, 1, "modrik: " + pfx + " is no Wine prefix (it has no system.reg); nothing changed.\n"},
       {"an architecture without a build", "arm64", 1, 0,
@@ -145,6 +150,9 @@ TEST_F(ModrikCommandRefusal, BadPrefixesAreRefusedWithAClearMessageAndNothingCha
        "modrik: cannot read the registry of " + pfx + " with " + (dir_ / "no-wine").string() +
            "; nothing changed.\nmodrik: the end of Wine's output:\n  no libsteam_api.so\n  no libsteam_api.so\n",
        "#!/bin/sh\necho no libsteam_api.so >&2\nexit 1\n"},
+      {"the 64-bit build for a 32-bit prefix", "win32", 1, 0,
+       "modrik: " + win64 + " is a build for x86_64; " + pfx + " needs the i686 build; nothing changed.\n", "",
+       {"--exe", win64}},
   };
   fs::create_directories(dir_ / "pfx/drive_c/windows/temp");
   for (const auto& row : rows) {
@@ -157,7 +165,9 @@ TEST_F(ModrikCommandRefusal, BadPrefixesAreRefusedWithAClearMessageAndNothingCha
     }
     const std::string before = Listing();
     std::string err;
-    EXPECT_EQ(Command({"install", "--prefix", pfx, "--player", "/usr/bin/vlc"}, &err), row.status);
+    std::vector<std::string> args = {"install", "--prefix", pfx, "--player", "/usr/bin/vlc"};
+    args.insert(args.end(), row.exe.begin(), row.exe.end());
+    EXPECT_EQ(Command(args, &err), row.status);
     EXPECT_EQ(err, row.message);
     // Not installed there: nothing to undo, or no prefix to undo it in.
     EXPECT_EQ(Command({"uninstall", "--prefix", pfx}, &err), row.uninstallStatus) << err;
