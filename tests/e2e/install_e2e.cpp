@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <unistd.h>
 #include <string>
 #include <vector>
@@ -259,77 +260,68 @@ TEST_F(Install, AssociatesMediaTypesAndUninstallLeavesTheRegistryAsItWas) {
 // compatdata/<appid>/pfx; the others are linked copies of the test prefix.
 TEST_F(Install, IntoEachFrontEndsPrefixWithItsOwnWine) {
   const std::string fe = wine_.Home() + "/.mdk-frontends", config = fe + "/config", data = fe + "/data";
-  auto runner = [&](const std::string& bin) {
-    MakeDirs(bin);
-    for (const char* tool : {"wine", "wineserver"}) {
-      const RunResult which = RunProcess({"sh", "-c", std::string("command -v ") + tool}, wine_.Environment(),
-                                         wine_.LogDir() + "/which", 10000);
-      symlink(which.out.substr(0, which.out.find('\n')).c_str(), (bin + "/" + tool).c_str());
-    }
-    return bin + "/wine";
-  };
   auto env = [&](const std::string& prefix) {
-    return wine_.Environment({"WINEPREFIX=" + prefix, "XDG_CONFIG_HOME=" + config, "XDG_DATA_HOME=" + data});
+    return wine_.Environment({"WINEPREFIX=" + prefix, "XDG_CONFIG_HOME=" + config, "XDG_DATA_HOME=" + data,
+                              "WINEARCH=" + std::string(Win32Prefix() ? "win32" : "win64")});
   };
   int logs = 0;
   auto run = [&](const std::vector<std::string>& argv, const std::string& prefix, int timeoutMs = 120000) {
     return RunProcess(argv, env(prefix), wine_.LogDir() + "/frontend-" + std::to_string(++logs), timeoutMs);
   };
-  auto linkedCopy = [&](const std::string& to) {
-    MakeDirs(to);
-    run({"sh", "-c", "cp -al \"$0\"/. \"$1\"/ && rm -rf \"$1\"/drive_c/mdk-e2e \"$1\"/modrik-install", wine_.Prefix(), to},
-        wine_.Prefix());
-  };
   const std::string arch = Win32Prefix() ? "win32" : "win64";
+  // In the files, "PFX" stands for the prefix, "WINE" for the runner's bin/wine.
   struct Row {
-    std::string option, id;
-    std::string prefix;  // where the front-end keeps it
-    std::string wine;    // the Wine its runner names
-    std::string name;    // what the command calls it
+    std::string option, id, name;  // the command's option and id, and what it calls the prefix
+    std::string prefix, bin;       // where the front-end keeps the prefix, and its runner's bin/
+    std::map<std::string, std::string> files;
+  };
+  const std::string library = fe + "/SteamLibrary/steamapps", proton = fe + "/Proton - E2E/files";
+  std::vector<Row> rows = {
+      {"--lutris", "e2e-game", "Lutris game e2e-game (E2E Game)", fe + "/Games/e2e-game",
+       data + "/lutris/runners/wine/e2e-runner/bin",
+       {{config + "/lutris/games/e2e-game-1700000000.yml",
+         "game:\n  exe: PFX/drive_c/game.exe\n  prefix: PFX\nwine:\n  version: e2e-runner\nname: E2E Game\nrunner: wine\n"}}},
+      {"--bottle", "E2E Bottle", "Bottles bottle E2E Bottle", data + "/bottles/bottles/E2E-Bottle",
+       data + "/bottles/runners/e2e-runner/bin",
+       {{"PFX/bottle.yml", "Name: E2E Bottle\nArch: " + arch + "\nRunner: e2e-runner\nPath: E2E-Bottle\n"}}},
+      // Made by wineboot through Proton's Wine, as Proton makes it.
+      {"--steam", "4000", "Steam game 4000 (E2E Mod)", library + "/compatdata/4000/pfx", proton + "/bin",
+       {{data + "/Steam/steamapps/libraryfolders.vdf", "\"libraryfolders\"\n{\n\t\"0\"\n\t{\n\t\t\"path\"\t\t\"" + data +
+             "/Steam\"\n\t}\n\t\"1\"\n\t{\n\t\t\"path\"\t\t\"" + fe + "/SteamLibrary\"\n\t}\n}\n"},
+        {library + "/appmanifest_4000.acf", "\"AppState\"\n{\n\t\"appid\"\t\"4000\"\n\t\"name\"\t\"E2E Mod\"\n}\n"},
+        {library + "/compatdata/4000/config_info", "9.0-100\n" + proton + "/share/fonts/\n"}}},
+      {"--heroic", "e2egame", "Heroic game e2egame", fe + "/Games/Heroic/Prefixes/e2egame", fe + "/heroic-wine/bin",
+       {{config + "/heroic/GamesConfig/e2egame.json", "{\"e2egame\": {\"winePrefix\": \"PFX\", \"wineVersion\": {\"bin\": "
+                                                    "\"WINE\", \"name\": \"Wine - E2E\", \"type\": \"wine\"}}}"}}},
   };
   RemoveTree(fe);
-  MakeDirs(fe);
-  std::vector<Row> rows;
-  {
-    const std::string pfx = fe + "/Games/e2e-game";
-    linkedCopy(pfx);
-    WriteFile(config + "/lutris/games/e2e-game-1700000000.yml",
-              "game:\n  exe: " + pfx + "/drive_c/game.exe\n  prefix: " + pfx + "\nwine:\n  version: e2e-runner\n"
-              "name: E2E Game\nrunner: wine\n");
-    rows.push_back({"--lutris", "e2e-game", pfx, runner(data + "/lutris/runners/wine/e2e-runner/bin"),
-                    "Lutris game e2e-game (E2E Game)"});
+  for (Row& row : rows) {
+    // The runner: links to the Wine under test.
+    MakeDirs(row.bin);
+    for (const char* tool : {"wine", "wineserver"}) {
+      const std::string found = run({"sh", "-c", std::string("command -v ") + tool}, row.prefix).out;
+      symlink(found.substr(0, found.find('\n')).c_str(), (row.bin + "/" + tool).c_str());
+    }
+    MakeDirs(row.prefix);
+    if (row.option == "--steam") {
+      RunResult made = run({row.bin + "/wine", "wineboot", "-i"}, row.prefix, 300000);
+      ASSERT_EQ(made.exitCode, 0) << made.err;
+    } else {  // a linked copy of the test prefix
+      run({"sh", "-c", "cp -al \"$0\"/. \"$1\"/ && rm -rf \"$1\"/drive_c/mdk-e2e \"$1\"/modrik-install", wine_.Prefix(),
+           row.prefix},
+          wine_.Prefix());
+    }
+    for (const auto& [path, text] : row.files) {
+      std::string file = path, content = text;
+      for (const auto& [mark, value] : {std::pair<std::string, std::string>{"PFX", row.prefix}, {"WINE", row.bin + "/wine"}}) {
+        for (size_t at; (at = file.find(mark)) != std::string::npos;) file.replace(at, mark.size(), value);
+        for (size_t at; (at = content.find(mark)) != std::string::npos;) content.replace(at, mark.size(), value);
+      }
+      MakeDirs(file.substr(0, file.rfind('/')));
+      WriteFile(file, content);
+    }
+    run({"wineserver", "-k"}, row.prefix, 30000);
   }
-  {
-    const std::string pfx = data + "/bottles/bottles/E2E-Bottle";
-    linkedCopy(pfx);
-    WriteFile(pfx + "/bottle.yml", "Name: E2E Bottle\nArch: " + arch + "\nRunner: e2e-runner\nPath: E2E-Bottle\n");
-    rows.push_back({"--bottle", "E2E Bottle", pfx, runner(data + "/bottles/runners/e2e-runner/bin"),
-                    "Bottles bottle E2E Bottle"});
-  }
-  {
-    const std::string library = fe + "/SteamLibrary", compat = library + "/steamapps/compatdata/4000";
-    const std::string wine = runner(fe + "/Proton - E2E/files/bin");
-    WriteFile(data + "/Steam/steamapps/libraryfolders.vdf",
-              "\"libraryfolders\"\n{\n\t\"0\"\n\t{\n\t\t\"path\"\t\t\"" + data + "/Steam\"\n\t}\n\t\"1\"\n\t{\n\t\t\"path\"\t\t\"" +
-                  library + "\"\n\t}\n}\n");
-    WriteFile(library + "/steamapps/appmanifest_4000.acf", "\"AppState\"\n{\n\t\"appid\"\t\"4000\"\n\t\"name\"\t\"E2E Mod\"\n}\n");
-    WriteFile(compat + "/config_info", "9.0-100\n" + fe + "/Proton - E2E/files/share/fonts/\n");
-    MakeDirs(compat + "/pfx");
-    RunResult made = RunProcess({wine, "wineboot", "-i"}, wine_.Environment({"WINEPREFIX=" + compat + "/pfx", "WINEARCH=" + arch}),
-                                wine_.LogDir() + "/frontend-wineboot", 300000);
-    ASSERT_EQ(made.exitCode, 0) << made.err;
-    rows.push_back({"--steam", "4000", compat + "/pfx", wine, "Steam game 4000 (E2E Mod)"});
-  }
-  {
-    const std::string pfx = fe + "/Games/Heroic/Prefixes/e2egame";
-    linkedCopy(pfx);
-    const std::string wine = runner(fe + "/heroic-wine/bin");
-    WriteFile(config + "/heroic/GamesConfig/e2egame.json",
-              "{\"e2egame\": {\"winePrefix\": \"" + pfx + "\", \"wineVersion\": {\"bin\": \"" + wine +
-                  "\", \"name\": \"Wine - E2E\", \"type\": \"wine\"}}, \"version\": \"v0\"}");
-    rows.push_back({"--heroic", "e2egame", pfx, wine, "Heroic game e2egame"});
-  }
-  for (const Row& row : rows) run({"wineserver", "-k"}, row.prefix, 30000);
 
   // Every one of them, beside the plain prefix.
   RunResult listed = run({HostCommand(), "list"}, wine_.Prefix());
@@ -345,7 +337,7 @@ TEST_F(Install, IntoEachFrontEndsPrefixWithItsOwnWine) {
     SCOPED_TRACE(row.option + " " + row.id);
     const std::string temp = row.prefix + "/drive_c/windows/temp";
     auto exportRegistry = [&](const std::string& name) {
-      std::vector<std::string> args = {row.wine, "reg", "export", "HKLM\\SOFTWARE", "C:\\windows\\temp\\" + name, "/y"};
+      std::vector<std::string> args = {row.bin + "/wine", "reg", "export", "HKLM\\SOFTWARE", "C:\\windows\\temp\\" + name, "/y"};
       if (!Win32Prefix()) args.push_back("/reg:64");
       run(args, row.prefix);
       run({"wineserver", "-k"}, row.prefix, 30000);
@@ -362,7 +354,7 @@ TEST_F(Install, IntoEachFrontEndsPrefixWithItsOwnWine) {
     EXPECT_TRUE(ReadFile(row.prefix + "/drive_c/Program Files/VideoLAN/VLC/vlc.exe") == ReadFile(ModrikExe()));
 
     // A Windows program of the prefix, run by the front-end's Wine, starts the player.
-    run({row.wine, std::string(kFolderWin) + "\\vlc.exe", "Z:" + fe + "/media/clip one.mkv"}, row.prefix, 60000);
+    run({row.bin + "/wine", std::string(kFolderWin) + "\\vlc.exe", "Z:" + fe + "/media/clip one.mkv"}, row.prefix, 60000);
     std::vector<NativePlayerRecord> records = WaitForNativePlayer(player_ + ".rec", 30000, played + 1);
     ASSERT_EQ(records.size(), played + 1);
     EXPECT_EQ(records[played].args, std::vector<std::string>{row.prefix + "/dosdevices/z:" + fe + "/media/clip one.mkv"});
