@@ -16,16 +16,34 @@
 
 namespace {
 
+// OLE is loaded when a caller first calls in, not on every start.
+template <typename Fn>
+Fn Ole(const char* name) {
+  return platform::LaterExport<Fn>(L"oleaut32.dll", name);
+}
+UINT ByteLength(BSTR text) {
+  static const auto fn = Ole<decltype(&SysStringByteLen)>("SysStringByteLen");
+  return fn(text);
+}
+void Release(BSTR text) {
+  static const auto fn = Ole<decltype(&SysFreeString)>("SysFreeString");
+  fn(text);
+}
+BSTR NewText(const std::string& bytes) {
+  static const auto fn = Ole<decltype(&SysAllocStringByteLen)>("SysAllocStringByteLen");
+  return fn(bytes.data(), static_cast<UINT>(bytes.size()));
+}
+
 std::string TextOf(BSTR text) {
   if (text == nullptr) return std::string();
   return platform::AnsiToUtf8(
-      std::string(reinterpret_cast<const char*>(text), SysStringByteLen(text)));
+      std::string(reinterpret_cast<const char*>(text), ByteLength(text)));
 }
 
 // Takes over a text passed by value: copies it out and releases it.
 std::string TakeText(BSTR text) {
   std::string copy = TextOf(text);
-  if (text != nullptr) SysFreeString(text);
+  if (text != nullptr) Release(text);
   return copy;
 }
 
@@ -38,7 +56,7 @@ __declspec(dllexport) BSTR __stdcall GETINIS(BSTR file, BSTR section, BSTR key) 
   std::string sectionText = TakeText(section);
   std::string keyText = TakeText(key);
   const std::string value = platform::Utf8ToAnsi(modrik::GetIniString(fileText, sectionText, keyText));
-  return SysAllocStringByteLen(value.data(), static_cast<UINT>(value.size()));
+  return NewText(value);
 }
 
 __declspec(dllexport) std::int32_t __stdcall GETINIV(BSTR file, BSTR section, BSTR key) {

@@ -313,8 +313,15 @@ std::int32_t Win32Platform::RegistryDeleteKey(std::uint32_t root, const std::str
   return result;
 }
 
+void* LaterExport(const wchar_t* library, const char* name) {
+  HMODULE module = LoadLibraryW(library);
+  return module == nullptr ? nullptr : reinterpret_cast<void*>(GetProcAddress(module, name));
+}
+
 int Win32Platform::ShowMessage(const std::string& text, const std::string& title, unsigned style) {
-  return MessageBoxW(nullptr, Wide(text).c_str(), Wide(title).c_str(), style);
+  static const auto messageBox = LaterExport<decltype(&MessageBoxW)>(L"user32.dll", "MessageBoxW");
+  if (messageBox == nullptr) return 0;
+  return messageBox(nullptr, Wide(text).c_str(), Wide(title).c_str(), style);
 }
 
 bool Win32Platform::ShellStart(const std::string& verb, const std::string& file,
@@ -333,7 +340,8 @@ bool Win32Platform::ShellStart(const std::string& verb, const std::string& file,
   info.lpDirectory = wideDirectory.c_str();
   info.nShow = show;
   *process = 0;
-  if (!ShellExecuteExW(&info)) {
+  static const auto shellExecute = LaterExport<decltype(&ShellExecuteExW)>(L"shell32.dll", "ShellExecuteExW");
+  if (shellExecute == nullptr || !shellExecute(&info)) {
     Trace("ShellExecuteExW " + file + " failed, error " + std::to_string(GetLastError()));
     return false;
   }
@@ -454,13 +462,18 @@ void* Win32Platform::WineGetVersionAddress() {
 
 std::string Win32Platform::LowerCase(const std::string& text) {
   std::wstring wide = Wide(text);
-  if (!wide.empty()) CharLowerBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+  // As CharLowerBuffW does it, without linking user32.
+  if (!wide.empty())
+    LCMapStringW(LOCALE_USER_DEFAULT, LCMAP_LOWERCASE, wide.data(), static_cast<int>(wide.size()), wide.data(),
+                 static_cast<int>(wide.size()));
   return Utf8(wide);
 }
 
 std::string Win32Platform::UpperCase(const std::string& text) {
   std::wstring wide = Wide(text);
-  if (!wide.empty()) CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+  if (!wide.empty())
+    LCMapStringW(LOCALE_USER_DEFAULT, LCMAP_UPPERCASE, wide.data(), static_cast<int>(wide.size()), wide.data(),
+                 static_cast<int>(wide.size()));
   return Utf8(wide);
 }
 

@@ -115,8 +115,9 @@ bool Win32Platform::ResourceBytes(Handle module, ResourceName name, std::uintptr
 }
 
 Handle Win32Platform::LoadIconFile(const std::string& path, int width, int height) {
-  return reinterpret_cast<Handle>(
-      LoadImageW(nullptr, Wide(path).c_str(), IMAGE_ICON, width, height, LR_LOADFROMFILE));
+  static const auto loadImage = LaterExport<decltype(&LoadImageW)>(L"user32.dll", "LoadImageW");
+  if (loadImage == nullptr) return 0;
+  return reinterpret_cast<Handle>(loadImage(nullptr, Wide(path).c_str(), IMAGE_ICON, width, height, LR_LOADFROMFILE));
 }
 
 int Win32Platform::GdiplusStart(std::uintptr_t* token) {
