@@ -179,8 +179,8 @@ class Platform {
   virtual void* WineGetVersionAddress() = 0;
 
   // ---- text -------------------------------------------------------------------
-  virtual std::string LowerCase(const std::string& text) = 0;  // CharLowerBuffW
-  virtual std::string UpperCase(const std::string& text) = 0;  // CharUpperBuffW
+  virtual std::string LowerCase(const std::string& text) = 0;  // the user locale's, as CharLowerW
+  virtual std::string UpperCase(const std::string& text) = 0;  // the user locale's, as CharUpperW
   // Text from a file's bytes in another encoding, and back: false when some
   // character has no place in that encoding (it then gets a stand-in).
   virtual std::string DecodeText(const std::string& bytes, TextEncoding encoding) = 0;

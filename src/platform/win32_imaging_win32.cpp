@@ -59,25 +59,18 @@ struct GdiplusApi {
 };
 GdiplusApi gdiplus;
 
-template <typename Fn>
-Fn Export(HMODULE module, const char* name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 // True when every function is there.
 bool LoadGdiplus() {
   if (!gdiplus.tried) {
     gdiplus.tried = true;
-    HMODULE module = LoadLibraryW(L"gdiplus.dll");
-    if (module != nullptr) {
-      gdiplus.startup = Export<StartupFn>(module, "GdiplusStartup");
-      gdiplus.shutdown = Export<ShutdownFn>(module, "GdiplusShutdown");
-      gdiplus.bitmapFromIcon = Export<BitmapFromIconFn>(module, "GdipCreateBitmapFromHICON");
-      gdiplus.disposeImage = Export<DisposeImageFn>(module, "GdipDisposeImage");
-      gdiplus.encodersSize = Export<EncodersSizeFn>(module, "GdipGetImageEncodersSize");
-      gdiplus.encoders = Export<EncodersFn>(module, "GdipGetImageEncoders");
-      gdiplus.saveImage = Export<SaveImageFn>(module, "GdipSaveImageToFile");
-    }
+    const wchar_t* const library = L"gdiplus.dll";
+    gdiplus.startup = LaterExport<StartupFn>(library, "GdiplusStartup");
+    gdiplus.shutdown = LaterExport<ShutdownFn>(library, "GdiplusShutdown");
+    gdiplus.bitmapFromIcon = LaterExport<BitmapFromIconFn>(library, "GdipCreateBitmapFromHICON");
+    gdiplus.disposeImage = LaterExport<DisposeImageFn>(library, "GdipDisposeImage");
+    gdiplus.encodersSize = LaterExport<EncodersSizeFn>(library, "GdipGetImageEncodersSize");
+    gdiplus.encoders = LaterExport<EncodersFn>(library, "GdipGetImageEncoders");
+    gdiplus.saveImage = LaterExport<SaveImageFn>(library, "GdipSaveImageToFile");
   }
   return gdiplus.startup && gdiplus.shutdown && gdiplus.bitmapFromIcon && gdiplus.disposeImage &&
          gdiplus.encodersSize && gdiplus.encoders && gdiplus.saveImage;
