@@ -6,7 +6,8 @@
 # player and ffmpeg (for the test that plays a real video with it), and
 # debootstrap for the Debian 13 root of the Wine 10 tests; the YAML and JSON
 # readers of the front-ends' files; bubblewrap, Flatpak's session helper,
-# flatpak-xdg-utils and python3-dbus for the tests that imitate sandboxes.
+# flatpak-xdg-utils and python3-dbus for the tests that imitate sandboxes;
+# lintian and mandoc, which check the package and the man page.
 set -euo pipefail
 
 need=()
@@ -34,6 +35,9 @@ have_cmd pgrep || need+=(procps)
 have_cmd debootstrap || need+=(debootstrap)
 have_cmd unshare || need+=(util-linux)
 have_cmd ip || need+=(iproute2)
+# The package's and the man page's checks (scripts/package.sh).
+have_cmd lintian || need+=(lintian)
+have_cmd mandoc || need+=(mandoc)
 for pkg in libgtest-dev libgmock-dev libcli11-dev libyaml-cpp-dev nlohmann-json3-dev bubblewrap flatpak flatpak-xdg-utils python3-dbus gvfs gvfs-daemons python3-gi gir1.2-glib-2.0; do
   have_pkg "$pkg" || need+=("$pkg")
 done

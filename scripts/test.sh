@@ -5,7 +5,8 @@
 # once under each Wine that users run: the host's Wine 8.0 (Debian 12) and
 # Wine 10.0 of Debian 13 with wine32, in a root that scripts/wine10.sh makes
 # when it is missing and keeps. Then the packages: scripts/package.sh makes
-# them twice and checks that the bytes are the same, and in a clean Debian 12
+# them twice and checks that the bytes are the same and that lintian finds no
+# error or warning in the .deb, and in a clean Debian 12
 # root with wine32 (also made by scripts/wine10.sh and kept) the .deb is
 # installed, its `modrik install` and the real player's case run from the
 # installed files in a 64-bit and in a 32-bit prefix, and it is purged again.
@@ -108,9 +109,9 @@ fi
 if [ "$want_package" = 1 ]; then
   echo "==== packages ===="
   if scripts/package.sh --check 2>&1 | tee build/package.log; then
-    summary+=("packages: $(ls dist | grep -v SHA256SUMS | tr '\n' ' ')made twice, identical bytes")
+    summary+=("packages: $(ls dist | grep -v SHA256SUMS | tr '\n' ' ')made twice, identical bytes, lintian clean")
   else
-    summary+=("packages: two builds differ, or the build failed (build/package.log)")
+    summary+=("packages: two builds differ, lintian or mandoc complained, or the build failed (build/package.log)")
     status=1
   fi
   if [ -f dist/modrik_*.deb ] && wait "$setup12_pid"; then

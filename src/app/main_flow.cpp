@@ -10,7 +10,7 @@
 namespace modrik {
 
 const char kProgramName[] = "modrik";
-const char kVersionText[] = "1.3";
+const char kVersionText[] = "1.4";
 
 namespace {
 
