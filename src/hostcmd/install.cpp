@@ -457,8 +457,14 @@ class Change {
       first_ = !Exists(state_ + "/installed") && !(cutShort && pending.Done("keep"));
       std::error_code ec;
       fs::create_directories(state_, ec);
+      if (ec) {
+        Refuse("cannot write " + state_ + ": " + WriteReason(ec.value()));
+        return 1;
+      }
     }
     UpgradeState(state_);
+    std::error_code ec;
+    fs::remove_all(state_ + ".removed", ec);  // left by a removal cut short
     const std::string error = WriteWhole(state_ + "/journal", JournalText(journal_));
     if (!error.empty()) {
       Refuse(error);

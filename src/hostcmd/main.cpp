@@ -98,7 +98,8 @@ int main(int argc, char** argv) {
   }
   if (playerOption->count() > 0) {
     // modrik.exe starts it from anywhere: a relative path is made whole here.
-    if (!player.empty() && player[0] != '/') player = std::filesystem::absolute(player).lexically_normal().string();
+    std::error_code ec;
+    if (!player.empty() && player[0] != '/') player = std::filesystem::absolute(player, ec).lexically_normal().string();
     const std::string why = player.empty() ? "" : PlayerError(player);
     if (!why.empty() && !options.force) {
       std::cerr << "modrik: the player " << player << " " << why << "; nothing changed.\n"
