@@ -5,15 +5,14 @@
 # missing. Whatever is replaced is kept and put back by
 #   scripts/uninstall.sh   (the same as: scripts/install.sh --uninstall)
 #
-# Usage: scripts/install.sh [--associate] [--force] [--player PATH] [--exe PATH]
-#        scripts/install.sh --uninstall
-# The prefix is $WINEPREFIX, by default ~/.wine.
+# Usage: scripts/install.sh [INSTALL OPTIONS]     (scripts/install.sh --help lists them)
+#        scripts/install.sh --uninstall [UNINSTALL OPTIONS]
+# The prefix is --prefix PATH, else $WINEPREFIX, by default ~/.wine.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 command=(install)
 if [ "${1:-}" = --uninstall ]; then command=(uninstall); shift; fi
-case "${1:-}" in -h|--help) command=(); esac
 
 modrik="$here/build/bin/modrik"
 if [ ! -x "$modrik" ] || [ ! -f "$here/build/win/modrik.exe" ] || [ ! -f "$here/build/win32/modrik.exe" ]; then

@@ -68,23 +68,73 @@ bool ServerRunning(const std::string& prefix);
 // True when the Flatpak app has a running instance (`flatpak ps`): its Wine
 // may serve a prefix from inside, where the host sees no wineserver.
 bool FlatpakRunning(const std::string& app);
-// "" when files can be created in the folder, else why not (strerror).
+// "" when files can be created in the folder, else why not (WriteReason).
 std::string WriteError(const std::string& folder);
+// The default value of a key of HKEY_LOCAL_MACHINE ("Software\\VideoLAN\\VLC")
+// in the text of a prefix's system.reg, as Wine saves it; nullopt when the
+// key is not there.
+std::optional<std::string> MachineKeyDefault(const std::string& systemReg, const std::string& key);
 
 // ---- processes --------------------------------------------------------------
 
-// Runs argv (argv[0] looked up on PATH) with the environment plus `env`
-// ("NAME=VALUE" entries), standard input from /dev/null and both outputs to
-// the file `log` (appended). Returns the exit status, -1 when it could not
-// run, ended by a signal or was killed after timeoutSeconds (0: no bound).
+// Runs argv (argv[0] looked up on PATH) in a process group of its own (a
+// Ctrl-C at the terminal reaches this command only), with the environment
+// plus `env` ("NAME=VALUE" entries), standard input from the file `input`
+// (by default /dev/null) and both outputs to the file `log` (appended).
+// Returns the exit status, -1 when it could not run, ended by a signal, was
+// killed after timeoutSeconds (0: no bound) or on a second interruption.
 int Run(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-        const std::string& log, int timeoutSeconds = 0);
+        const std::string& log, int timeoutSeconds = 0, const std::string& input = "");
 // What argv writes to its standard output and error, when it exits with 0.
-std::optional<std::string> Capture(const std::vector<std::string>& argv, int timeoutSeconds = 0);
+std::optional<std::string> Capture(const std::vector<std::string>& argv, int timeoutSeconds = 0,
+                                   const std::string& input = "");
 // The full path of a program found on PATH, "" when none.
 std::string FindOnPath(const std::string& name);
-// The lowercase hex SHA-256 of a file (by `sha256sum`), "" when unreadable.
+// The lowercase hex SHA-256 of a file (`sha256sum` reading it as its input,
+// so that no file name is escaped), "" when unreadable.
 std::string Sha256(const std::string& path);
+// "" for an executable file, else what it is instead: "does not exist",
+// "is a folder", "is not an executable file".
+std::string PlayerError(const std::string& path);
+
+// SIGINT, SIGTERM and SIGHUP are noted, not acted on at once: a change to a
+// prefix checks for them between its steps. A second one also ends the Wine
+// program under way (Run).
+void CatchSignals();
+int Interrupted();      // the first signal received, 0 for none
+int Interruptions();    // how many were received
+std::string SignalName(int signal);  // "SIGINT"
+
+// ---- files that survive a cut -------------------------------------------------
+
+// Why a write failed, for a message: ENOSPC and EDQUOT are "no space left on
+// the device", others strerror's text.
+std::string WriteReason(int error);
+// Writes a file whole or not at all: a temporary file beside it
+// (PATH.modrik-new), flushed to the disk, renamed over PATH, the folder
+// flushed. "" when done, else "cannot write PATH: REASON".
+std::string WriteWhole(const std::string& path, const std::string& bytes, unsigned mode = 0644);
+// The same with a copy of a file, keeping its mode.
+std::string CopyWhole(const std::string& from, const std::string& to);
+
+// The change under way in a prefix (PREFIX/modrik-install/journal): written
+// before its first step, each step added when done, gone when the change is
+// complete. One that is still there was cut short (SIGKILL, a power cut).
+struct Journal {
+  std::string operation;          // "install", "uninstall"; "" for none
+  std::vector<std::string> done;  // the steps done, in order
+  bool Done(const std::string& step) const;
+};
+Journal ParseJournal(const std::string& text);
+std::string JournalText(const Journal& journal);
+// The steps a command runs, as "OPERATION:STEP", given the change that was
+// cut short there (`pending`): an uninstall cut short is finished first (the
+// steps it has not done), then the command's own operation follows. An
+// install's steps are all run again (each can be); an uninstall takes back
+// whatever an install cut short had done.
+//   install:   keep files registry settings record
+//   uninstall: files registry desktop state
+std::vector<std::string> StepsOf(const std::string& command, const Journal& pending);
 
 // ---- registry files ---------------------------------------------------------
 
@@ -130,9 +180,16 @@ bool IsModrik(const std::string& path);
 
 // Each prints what it does on standard output and why it refuses on
 // standard error, and returns the exit status.
+// A change is made in steps (StepsOf) and finishes one cut short first.
+// Interrupted (Interrupted()) before it changes the prefix, it stops there
+// (nothing changed); later, it finishes the change. Either way it returns
+// 128 + the signal's number.
 int Install(const Target& target, const InstallOptions& options);
 int Uninstall(const Target& target, int waitSeconds);
-// One line per target: prefix, architecture, installed version, current.
+// One line per target: prefix, architecture, and what is there: the version
+// installed and whether it is current, a change cut short (half-installed,
+// half-removed), or what is missing or left over (the vlc.exe files, the
+// registry key that names them).
 int List(const std::vector<Target>& targets);
 
 }  // namespace hostcmd

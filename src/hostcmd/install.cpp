@@ -7,7 +7,9 @@
 // would have it. App Paths is one key for both views: it names the 64-bit build. A 32-bit prefix has
 // the 32-bit build in C:\Program Files and one view.
 //
-// The state of an install is kept in PREFIX/modrik-install:
+// The state of an install is kept in PREFIX/modrik-install, each file
+// written whole or not at all:
+//   journal                   the change under way (see Journal), while it is
 //   installed                 version=..., sha256=... of each build installed
 //   registry.keys             the keys uninstall deletes (below HKLM\SOFTWARE,
 //                             both views; the highest key an install created)
@@ -16,6 +18,9 @@
 //   [x86-]modrik.ini.replaced a settings file that was there
 //   [x86-]vlc.exe.absent      there was no vlc.exe
 //   created-files             desktop files modrik makes that were not there
+// An uninstall removes the folder last, after the registry is restored: until
+// then a cut-short uninstall can be finished.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +28,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -74,12 +80,6 @@ std::vector<std::string> MediaTypes() {
   return types;
 }
 
-bool WriteAll(const std::string& path, const std::string& bytes, bool append = false) {
-  std::ofstream out(path, std::ios::binary | (append ? std::ios::app : std::ios::trunc));
-  out << bytes;
-  return static_cast<bool>(out.flush());
-}
-
 std::vector<std::string> ReadLines(const std::string& path) {
   std::vector<std::string> lines;
   std::ifstream in(path);
@@ -91,11 +91,6 @@ std::vector<std::string> ReadLines(const std::string& path) {
 bool Exists(const std::string& path) {
   std::error_code ec;
   return fs::exists(fs::symlink_status(path, ec));
-}
-
-bool CopyKeepingMode(const std::string& from, const std::string& to) {
-  std::error_code ec;
-  return fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
 }
 
 // The folder this program lives in.
@@ -155,6 +150,8 @@ class Registry {
     if (mkdtemp(dir.data())) {
       dir_ = dir;
       dirWin_ = "C:\\windows\\temp\\" + fs::path(dir).filename().string();
+    } else {
+      error_ = "cannot write " + temp + ": " + WriteReason(errno);
     }
   }
   ~Registry() {
@@ -162,11 +159,21 @@ class Registry {
     if (!dir_.empty()) fs::remove_all(dir_, ec);
   }
 
-  // The lines of an export of HKLM\SOFTWARE; empty when it failed.
-  std::vector<std::string> Export() {
+  // The lines of an export of HKLM\SOFTWARE; empty when it failed. Wine
+  // writes it, and the registry again when it ends: without `room` bytes
+  // for that it fails without saying why, so they are asked for first.
+  std::vector<std::string> Export(off_t room) {
     const std::string file = dir_ + "/export.reg";
     std::vector<std::string> lines;
     if (dir_.empty()) return lines;
+    int fd = open((dir_ + "/room").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    const int error = fd < 0 ? errno : posix_fallocate(fd, 0, room);
+    if (fd >= 0) close(fd);
+    unlink((dir_ + "/room").c_str());
+    if (error != 0) {
+      error_ = "cannot write " + dir_ + ": " + WriteReason(error);
+      return lines;
+    }
     Reg({"export", kSoftware, dirWin_ + "\\export.reg", "/y"}, [&] { return Exists(file); });
     lines = RegFileLines(ReadText(file).value_or(""));
     return lines;
@@ -174,10 +181,11 @@ class Registry {
 
   // Imports a .reg body (UTF-8, without header).
   bool Import(const std::string& body) {
-    const std::string file = dir_ + "/import.reg";
-    if (dir_.empty() || !WriteAll(file, RegFileBytes(body))) return false;
+    if (dir_.empty() || !(error_ = WriteWhole(dir_ + "/import.reg", RegFileBytes(body))).empty()) return false;
     return Reg({"import", dirWin_ + "\\import.reg"}, [] { return true; });
   }
+  // Why the folder could not be made or a file written there, "" otherwise.
+  const std::string& Error() const { return error_; }
 
  private:
   template <typename Done>
@@ -200,7 +208,7 @@ class Registry {
   PrefixWine& wine_;
   bool win64_;
   std::vector<std::string> tool_;
-  std::string dir_, dirWin_;
+  std::string dir_, dirWin_, error_;
 };
 
 std::string DataHome() {
@@ -265,6 +273,12 @@ std::vector<std::string> WantedKeys(const Place& p, bool associate) {
 
 void Refuse(const std::string& text) { std::cerr << "modrik: " << text << "; nothing changed.\n"; }
 
+// The status of a command interrupted before it changed anything.
+int Stopped() {
+  Refuse("interrupted by " + SignalName(Interrupted()));
+  return 128 + Interrupted();
+}
+
 // A front-end's prefix that cannot be worked on yet (its Wine or the prefix
 // itself not there): refused, with the front-end's reason. Returns 0 or 5.
 int CheckReady(const Target& t) {
@@ -289,8 +303,9 @@ int CheckPrefix(const Target& t, int waitSeconds) {
   if (ServerRunning(t.prefix)) {
     std::cout << "modrik: Windows programs of " << t.prefix << " are running: waiting up to " << waitSeconds
               << " s for its wineserver to end" << std::endl;
-    for (int i = 0; i < waitSeconds * 5 && ServerRunning(t.prefix); i++)
+    for (int i = 0; i < waitSeconds * 5 && ServerRunning(t.prefix) && !Interrupted(); i++)
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    if (Interrupted()) return Stopped();
     if (ServerRunning(t.prefix)) {
       Refuse("the wineserver of " + t.prefix +
              " is still running: close its Windows programs (or run `WINEPREFIX=" + t.prefix +
@@ -312,14 +327,14 @@ int CheckPrefix(const Target& t, int waitSeconds) {
 // player's key, exported on its own (or nothing when it was missing).
 void UpgradeState(const std::string& state) {
   if (!Exists(state + "/installed") || Exists(state + "/registry.keys")) return;
-  WriteAll(state + "/registry.keys", std::string(kSoftware) + "\\VideoLAN\\VLC\n");
   std::string saved;
   if (auto old = ReadText(state + "/registry.reg")) {
     std::vector<std::string> lines = RegFileLines(*old);
     for (size_t i = 1; i < lines.size(); i++) saved += lines[i] + "\n";
-    fs::remove(state + "/registry.reg");
   }
-  WriteAll(state + "/registry.saved", saved);
+  if (WriteWhole(state + "/registry.saved", saved).empty() &&
+      WriteWhole(state + "/registry.keys", std::string(kSoftware) + "\\VideoLAN\\VLC\n").empty())
+    fs::remove(state + "/registry.reg");
 }
 
 std::string StateOf(const Target& t) { return t.prefix + "/modrik-install"; }
@@ -373,6 +388,339 @@ bool IsModrik(const std::string& path) {
          bytes->find("DELREGKEY") != std::string::npos;
 }
 
+
+namespace {
+
+// One change to a prefix, made in the steps StepsOf names, under its
+// journal. Every step can be run again: a change cut short is finished by
+// running its steps again (an uninstall's, those not done yet).
+class Change {
+ public:
+  Change(const Target& t, const std::string& arch, std::vector<Place> places, const InstallOptions& o)
+      : t_(t), arch_(arch), state_(StateOf(t)), places_(std::move(places)), o_(o) {}
+
+  // Runs the command's steps; the exit status.
+  int Make(const std::string& command) {
+    const Journal pending = ParseJournal(ReadText(state_ + "/journal").value_or(""));
+    bool changed = false;  // this run changed the prefix
+    std::string begun;     // the operation whose changes have begun
+    for (const std::string& s : StepsOf(command, pending)) {
+      const std::string operation = s.substr(0, s.find(':')), step = s.substr(s.find(':') + 1);
+      // Interrupted: an operation that has not changed the prefix yet stops
+      // here (the journal of an install that only kept goes again); one that
+      // has is finished.
+      if (Interrupted() && begun != operation) {
+        if (journal_.operation == operation && pending.operation != operation) Forget();
+        return changed ? Finished(begun) : Stopped();
+      }
+      if (journal_.operation != operation) {
+        if (int status = Begin(operation, pending)) return status;
+      }
+      if (int status = Step(operation, step)) {
+        if (operation == "install" && step == "keep" && pending.operation != "install") Forget();
+        else HalfDone(operation);
+        if (Interruptions() < 2) return status;
+        std::cerr << "modrik: interrupted twice by " << SignalName(Interrupted()) << ".\n";
+        return 128 + Interrupted();
+      }
+      if (!journal_.Done(step)) journal_.done.push_back(step);
+      if (step != "record" && step != "state") {
+        const std::string error = WriteWhole(state_ + "/journal", JournalText(journal_));
+        if (!error.empty()) {
+          std::cerr << "modrik: " << error << "\n";
+          HalfDone(operation);
+          return 1;
+        }
+      }
+      if (s != "install:keep") changed = true, begun = operation;
+      if (Interruptions() >= 2 && (step == "record" || step == "state")) break;
+      if (Interruptions() >= 2) {
+        HalfDone(operation);
+        std::cerr << "modrik: interrupted twice by " << SignalName(Interrupted()) << ".\n";
+        return 128 + Interrupted();
+      }
+    }
+    return Interrupted() ? Finished(begun) : 0;
+  }
+
+ private:
+  // Starts an operation: the journal, before its first change.
+  int Begin(const std::string& operation, const Journal& pending) {
+    const bool cutShort = pending.operation == operation;
+    journal_ = {operation, cutShort ? pending.done : std::vector<std::string>{}};
+    if (pending.operation == "uninstall" && operation == "uninstall")
+      std::cout << "finishing the uninstall that was cut short in " << t_.prefix << "\n";
+    if (pending.operation == "install")
+      std::cout << (operation == "install" ? "finishing" : "taking back") << " the install that was cut short in "
+                << t_.prefix << "\n";
+    if (operation == "install") {
+      first_ = !Exists(state_ + "/installed") && !(cutShort && pending.Done("keep"));
+      std::error_code ec;
+      fs::create_directories(state_, ec);
+      if (ec) {
+        Refuse("cannot write " + state_ + ": " + WriteReason(ec.value()));
+        return 1;
+      }
+    }
+    UpgradeState(state_);
+    std::error_code ec;
+    fs::remove_all(state_ + ".removed", ec);  // left by a removal cut short
+    const std::string error = WriteWhole(state_ + "/journal", JournalText(journal_));
+    if (!error.empty()) {
+      Refuse(error);
+      if (operation == "install" && first_ && !cutShort) RemoveFolder(state_);
+      return 1;
+    }
+    return 0;
+  }
+
+  int Step(const std::string& operation, const std::string& step) {
+    if (operation == "install") {
+      if (step == "keep") return Keep();
+      if (step == "files") return CopyFiles();
+      if (step == "registry") return WriteRegistry();
+      if (step == "settings") return WriteSettings();
+      return Record();
+    }
+    if (step == "files") return RestoreFiles();
+    if (step == "registry") return RestoreRegistry();
+    if (step == "desktop") return RemoveDesktopFiles();
+    return RemoveState();
+  }
+
+  // An install that has not changed the prefix: its journal goes, and the
+  // state folder of a first install with it.
+  void Forget() {
+    if (first_) {
+      RemoveFolder(state_);
+    } else {
+      std::error_code ec;
+      fs::remove(state_ + "/journal", ec);
+    }
+    journal_ = {};
+  }
+
+  int Finished(const std::string& operation) {
+    std::cerr << "modrik: interrupted by " << SignalName(Interrupted()) << ": the " << operation << " under way in "
+              << t_.prefix << " was finished first.\n";
+    return 128 + Interrupted();
+  }
+
+  void HalfDone(const std::string& operation) {
+    std::cerr << "modrik: " << t_.prefix << " is "
+              << (operation == "install" ? "half-installed: `modrik install` finishes it, `modrik uninstall` takes it back.\n"
+                                         : "half-removed: `modrik uninstall` finishes it.\n");
+  }
+
+  PrefixWine& Wine() {
+    if (!wine_) wine_ = std::make_unique<PrefixWine>(t_, state_);
+    return *wine_;
+  }
+  Registry& Reg() {
+    if (!registry_) registry_ = std::make_unique<Registry>(Wine(), t_.prefix, arch_ == "win64");
+    return *registry_;
+  }
+
+  // Says what failed; 1.
+  int Failed(const std::string& what) {
+    std::cerr << "modrik: " << what << "\n";
+    return 1;
+  }
+
+  // ---- install: keep what is there, copy, name in the registry, settings, record
+
+  int Keep() {
+    std::vector<std::string> wanted;
+    for (const Place& p : places_) {
+      std::vector<std::string> keys = WantedKeys(p, o_.associate);
+      wanted.insert(wanted.end(), keys.begin(), keys.end());
+    }
+    std::error_code ec;
+    const auto registrySize = fs::file_size(t_.prefix + "/system.reg", ec);
+    std::vector<std::string> exported = Reg().Export(3 * static_cast<off_t>(ec ? 0 : registrySize) + (1 << 20));
+    if (exported.empty()) {
+      if (!Reg().Error().empty()) {
+        Refuse(Reg().Error());
+      } else {
+        // The state folder goes with the refusal: what Wine said is shown here.
+        Refuse("cannot read the registry of " + t_.prefix + " with " + t_.wine);
+        ShowEnd(Wine().Log());
+      }
+      return 1;
+    }
+    SavedKeys saved = SaveKeys(exported, kSoftware, wanted, ReadLines(state_ + "/registry.keys"));
+    std::string listed = ReadText(state_ + "/registry.keys").value_or("");
+    for (const auto& k : saved.listed) listed += k + "\n";
+    // The sections first: keys listed without them would be deleted and
+    // not put back.
+    std::string error = WriteWhole(state_ + "/registry.saved",
+                                   ReadText(state_ + "/registry.saved").value_or("") + saved.sections);
+    if (error.empty()) error = WriteWhole(state_ + "/registry.keys", listed);
+    for (const Place& p : places_) {
+      const std::string kept = state_ + "/" + p.keep;
+      if (error.empty() && Exists(p.Exe()) && !IsModrik(p.Exe())) {
+        error = CopyWhole(p.Exe(), kept + "vlc.exe.replaced");
+        if (error.empty()) std::cout << "kept the player executable that was there: " << kept << "vlc.exe.replaced\n";
+      }
+      if (error.empty() && first_ && Exists(p.Ini())) error = CopyWhole(p.Ini(), kept + "modrik.ini.replaced");
+      if (error.empty() && first_ && !Exists(p.Exe())) error = WriteWhole(kept + "vlc.exe.absent", "");
+    }
+    if (error.empty() && first_) {
+      // The desktop entry and icons modrik makes for itself under the name
+      // vlc: removed by uninstall unless they were there before.
+      std::string created;
+      for (const auto& f : DesktopFiles())
+        if (!Exists(f)) created += f + "\n";
+      error = WriteWhole(state_ + "/created-files", created);
+    }
+    if (!error.empty()) Refuse(error);
+    return error.empty() ? 0 : 1;
+  }
+
+  int CopyFiles() {
+    for (const Place& p : places_) {
+      std::error_code ec;
+      fs::create_directories(p.folder, ec);
+      const std::string error = CopyWhole(p.exe, p.Exe());
+      if (!error.empty()) return Failed(error);
+      std::cout << "installed modrik as " << p.ExeWin()
+                << (p.keep.empty() ? "" : " (the 32-bit build, for 32-bit programs)") << "\n";
+    }
+    return 0;
+  }
+
+  int WriteRegistry() {
+    std::string body;
+    for (const Place& p : places_) body += InstallBody(p, o_.associate);
+    if (!Reg().Import(body)) {
+      return Failed(Reg().Error().empty() ? "writing the registry of " + t_.prefix + " failed (see " + Wine().Log() + ")"
+                                          : Reg().Error());
+    }
+    for (const Place& p : places_) {
+      const std::string view = p.software.substr(std::string(kSoftware).size());
+      std::cout << "set HKLM\\SOFTWARE" << view << "\\VideoLAN\\VLC: (default) = " << p.ExeWin()
+                << ", InstallDir = " << p.folderWin << "\n";
+      if (p.keep.empty())
+        std::cout << "set HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vlc.exe (both views): (default) = "
+                  << p.ExeWin() << ", Path = " << p.folderWin << "\n";
+      if (o_.associate) {
+        std::cout << "associated with " << p.ExeWin() << ":";
+        for (const auto& type : MediaTypes()) std::cout << " ." << type;
+        std::cout << "\n";
+      }
+    }
+    return 0;
+  }
+
+  int WriteSettings() {
+    const std::string player = o_.player ? *o_.player : FindOnPath("vlc");
+    for (const Place& p : places_) {
+      if (!player.empty()) {
+        const std::string error = WriteWhole(p.Ini(), SettingsFor(player));
+        if (!error.empty()) return Failed(error);
+        std::cout << "wrote " << p.folderWin << "\\modrik.ini: vlcpath=" << player << "\n";
+      } else {
+        std::error_code ec;
+        fs::remove(p.Ini(), ec);
+      }
+    }
+    if (player.empty())
+      std::cout << "no native player found on this host: modrik offers to look for one on its first start\n";
+    return 0;
+  }
+
+  // The registry on the disk first (the wineserver writes it when it ends),
+  // then the record; the journal goes last.
+  int Record() {
+    Wine().Settle();
+    std::string record = "version=" + std::string(MODRIK_VERSION) + "\n";
+    for (const Place& p : places_) record += "sha256." + p.buildArch + "=" + Sha256(p.Exe()) + "\n";
+    const std::string error = WriteWhole(state_ + "/installed", record);
+    if (!error.empty()) return Failed(error);
+    std::error_code ec;
+    fs::remove(state_ + "/journal", ec);
+    return 0;
+  }
+
+  // ---- uninstall: put the files back, then the registry; the state goes last
+
+  int RestoreFiles() {
+    std::error_code ec;
+    for (const Place& p : places_) {
+      const std::string kept = state_ + "/" + p.keep;
+      for (const std::string& left : {p.Exe(), p.Ini()}) fs::remove(left + ".modrik-new", ec);
+      if (Exists(kept + "vlc.exe.replaced")) {
+        const std::string error = CopyWhole(kept + "vlc.exe.replaced", p.Exe());
+        if (!error.empty()) return Failed(error);
+        std::cout << "restored the player executable " << p.ExeWin() << "\n";
+      } else if (Exists(p.Exe()) && IsModrik(p.Exe())) {
+        fs::remove(p.Exe(), ec);
+        std::cout << "removed " << p.ExeWin() << "\n";
+      }
+      if (Exists(kept + "modrik.ini.replaced")) {
+        const std::string error = CopyWhole(kept + "modrik.ini.replaced", p.Ini());
+        if (!error.empty()) return Failed(error);
+        std::cout << "restored " << p.folderWin << "\\modrik.ini\n";
+      } else {
+        fs::remove(p.Ini(), ec);
+      }
+    }
+    return 0;
+  }
+
+  // Every key the installs wrote: deleted, then imported again as it was.
+  int RestoreRegistry() {
+    std::vector<std::string> keys = ReadLines(state_ + "/registry.keys");
+    std::string body;
+    for (const auto& k : keys) body += "[-" + k + "]\n\n";
+    body += ReadText(state_ + "/registry.saved").value_or("");
+    if (!body.empty() && !Reg().Import(body)) {
+      return Failed((Reg().Error().empty() ? "" : Reg().Error() + ": ") + "restoring the registry of " + t_.prefix +
+                    " failed (see " + Wine().Log() + "); run the uninstall again");
+    }
+    std::cout << "restored the registry keys the install had written (" << keys.size() << " keys)\n";
+    return 0;
+  }
+
+  int RemoveDesktopFiles() {
+    std::error_code ec;
+    for (const auto& f : ReadLines(state_ + "/created-files")) fs::remove(f, ec);
+    for (const Place& p : places_) {
+      fs::remove(p.folder, ec);  // only when empty
+      fs::remove(fs::path(p.folder).parent_path(), ec);
+    }
+    return 0;
+  }
+
+  int RemoveState() {
+    if (wine_) wine_->Settle();
+    registry_.reset();
+    wine_.reset();
+    RemoveFolder(state_);
+    return 0;
+  }
+
+  // A folder goes at once, by its name, or not: renamed aside first (a
+  // removal cut short leaves only that), then removed.
+  static void RemoveFolder(const std::string& folder) {
+    const std::string aside = folder + ".removed";
+    std::error_code ec;
+    fs::remove_all(aside, ec);
+    if (rename(folder.c_str(), aside.c_str()) == 0) fs::remove_all(aside, ec);
+  }
+
+  const Target& t_;
+  std::string arch_, state_;
+  std::vector<Place> places_;
+  const InstallOptions o_;
+  Journal journal_;
+  bool first_ = false;
+  std::unique_ptr<PrefixWine> wine_;
+  std::unique_ptr<Registry> registry_;
+};
+
+}  // namespace
+
 int Install(const Target& t, const InstallOptions& o) {
   Announce(t);
   if (int refused = CheckReady(t)) return refused;
@@ -409,167 +757,36 @@ int Install(const Target& t, const InstallOptions& o) {
     }
   }
   if (int refused = CheckPrefix(t, o.waitSeconds)) return refused;
+  // A player executable that an uninstall cut short has put back is in the
+  // way as much as one that was always there.
+  const bool uninstalling = ParseJournal(ReadText(StateOf(t) + "/journal").value_or("")).operation == "uninstall";
   for (const Place& p : places) {
-    if (Exists(p.Exe()) && !IsModrik(p.Exe()) && !o.force) {
+    const bool real = (Exists(p.Exe()) && !IsModrik(p.Exe())) ||
+                      (uninstalling && Exists(StateOf(t) + "/" + p.keep + "vlc.exe.replaced"));
+    if (real && !o.force) {
       std::cerr << "modrik: " << p.ExeWin() << " is a real player executable; nothing changed.\n"
                 << "modrik: run again with --force to replace it (it is kept and restored by uninstall).\n";
       return 3;
     }
   }
-
-  const std::string state = StateOf(t);
-  const bool first = !Exists(state + "/installed");
-  std::error_code ec;
-  fs::create_directories(state, ec);
-  // A first install that cannot go on leaves the prefix as it was.
-  auto giveUp = [&](int status) {
-    if (first) fs::remove_all(state, ec);
-    return status;
-  };
-  UpgradeState(state);
-
-  PrefixWine wine(t, state);
-  Registry registry(wine, t.prefix, arch == "win64");
-  std::vector<std::string> wanted;
-  for (const Place& p : places) {
-    std::vector<std::string> keys = WantedKeys(p, o.associate);
-    wanted.insert(wanted.end(), keys.begin(), keys.end());
-  }
-  std::vector<std::string> exported = registry.Export();
-  if (exported.empty()) {
-    // The state folder goes with the refusal: what Wine said is shown here.
-    Refuse("cannot read the registry of " + t.prefix + " with " + t.wine);
-    ShowEnd(wine.Log());
-    return giveUp(1);
-  }
-  SavedKeys saved = SaveKeys(exported, kSoftware, wanted, ReadLines(state + "/registry.keys"));
-  std::string listed;
-  for (const auto& k : saved.listed) listed += k + "\n";
-  if (!WriteAll(state + "/registry.saved", saved.sections, true) ||
-      !WriteAll(state + "/registry.keys", listed, true)) {
-    Refuse("cannot write to " + state);
-    return giveUp(1);
-  }
-
-  for (const Place& p : places) {
-    if (Exists(p.Exe()) && !IsModrik(p.Exe())) {
-      CopyKeepingMode(p.Exe(), state + "/" + p.keep + "vlc.exe.replaced");
-      std::cout << "kept the player executable that was there: " << state << "/" << p.keep
-                << "vlc.exe.replaced\n";
-    }
-    if (first) {
-      if (Exists(p.Ini())) CopyKeepingMode(p.Ini(), state + "/" + p.keep + "modrik.ini.replaced");
-      if (!Exists(p.Exe())) WriteAll(state + "/" + p.keep + "vlc.exe.absent", "");
-    }
-  }
-  if (first) {
-    // The desktop entry and icons modrik makes for itself under the name vlc:
-    // removed by uninstall unless they were there before.
-    std::string created;
-    for (const auto& f : DesktopFiles())
-      if (!Exists(f)) created += f + "\n";
-    WriteAll(state + "/created-files", created);
-  }
-
-  std::string body, record = "version=" + std::string(MODRIK_VERSION) + "\n";
-  for (const Place& p : places) {
-    fs::create_directories(p.folder, ec);
-    if (!CopyKeepingMode(p.exe, p.Exe())) {
-      std::cerr << "modrik: cannot write " << p.Exe() << "\n";
-      return 1;
-    }
-    std::cout << "installed modrik as " << p.ExeWin()
-              << (p.keep.empty() ? "" : " (the 32-bit build, for 32-bit programs)") << "\n";
-    body += InstallBody(p, o.associate);
-    record += "sha256." + p.buildArch + "=" + Sha256(p.Exe()) + "\n";
-  }
-  if (!registry.Import(body)) {
-    std::cerr << "modrik: writing the registry of " << t.prefix << " failed (see " << wine.Log() << ")\n";
-    return 1;
-  }
-  for (const Place& p : places) {
-    const std::string view = p.software.substr(std::string(kSoftware).size());
-    std::cout << "set HKLM\\SOFTWARE" << view << "\\VideoLAN\\VLC: (default) = " << p.ExeWin()
-              << ", InstallDir = " << p.folderWin << "\n";
-    if (p.keep.empty())
-      std::cout << "set HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vlc.exe (both views): (default) = "
-                << p.ExeWin() << ", Path = " << p.folderWin << "\n";
-    if (o.associate) {
-      std::cout << "associated with " << p.ExeWin() << ":";
-      for (const auto& type : MediaTypes()) std::cout << " ." << type;
-      std::cout << "\n";
-    }
-  }
-
-  const std::string player = o.player ? *o.player : FindOnPath("vlc");
-  for (const Place& p : places) {
-    if (!player.empty()) {
-      WriteAll(p.Ini(), SettingsFor(player));
-      std::cout << "wrote " << p.folderWin << "\\modrik.ini: vlcpath=" << player << "\n";
-    } else {
-      fs::remove(p.Ini(), ec);
-    }
-  }
-  if (player.empty())
-    std::cout << "no native player found on this host: modrik offers to look for one on its first start\n";
-  WriteAll(state + "/installed", record);
-  wine.Settle();
-  return 0;
+  return Change(t, arch, places, o).Make("install");
 }
 
 int Uninstall(const Target& t, int waitSeconds) {
   Announce(t);
   if (int refused = CheckReady(t)) return refused;
   const std::string state = StateOf(t);
-  if (PrefixArch(t.prefix).empty()) {
+  const std::string arch = PrefixArch(t.prefix);
+  if (arch.empty()) {
     Refuse(t.prefix + " is no Wine prefix (it has no system.reg)");
     return 1;
   }
-  if (!Exists(state + "/installed")) {
+  if (!Exists(state + "/installed") && !Exists(state + "/journal")) {
     std::cout << "modrik is not installed in " << t.prefix << "; nothing changed.\n";
     return 0;
   }
   if (int refused = CheckPrefix(t, waitSeconds)) return refused;
-  const std::string arch = PrefixArch(t.prefix);
-  UpgradeState(state);
-  std::error_code ec;
-  for (const Place& p : Places(t.prefix, arch)) {
-    const std::string kept = state + "/" + p.keep;
-    if (Exists(kept + "vlc.exe.replaced")) {
-      CopyKeepingMode(kept + "vlc.exe.replaced", p.Exe());
-      std::cout << "restored the player executable " << p.ExeWin() << "\n";
-    } else if (Exists(p.Exe()) && IsModrik(p.Exe())) {
-      fs::remove(p.Exe(), ec);
-      std::cout << "removed " << p.ExeWin() << "\n";
-    }
-    if (Exists(kept + "modrik.ini.replaced")) {
-      CopyKeepingMode(kept + "modrik.ini.replaced", p.Ini());
-      std::cout << "restored " << p.folderWin << "\\modrik.ini\n";
-    } else {
-      fs::remove(p.Ini(), ec);
-    }
-  }
-  // Every key the installs wrote: deleted, then imported again as it was.
-  std::vector<std::string> keys = ReadLines(state + "/registry.keys");
-  std::string body;
-  for (const auto& k : keys) body += "[-" + k + "]\n\n";
-  body += ReadText(state + "/registry.saved").value_or("");
-  PrefixWine wine(t, state);
-  Registry registry(wine, t.prefix, arch == "win64");
-  if (!registry.Import(body)) {
-    std::cerr << "modrik: restoring the registry of " << t.prefix << " failed (see " << wine.Log()
-              << "); run the uninstall again\n";
-    return 1;
-  }
-  std::cout << "restored the registry keys the install had written (" << keys.size() << " keys)\n";
-  for (const auto& f : ReadLines(state + "/created-files")) fs::remove(f, ec);
-  for (const Place& p : Places(t.prefix, arch)) {
-    fs::remove(p.folder, ec);  // only when empty
-    fs::remove(fs::path(p.folder).parent_path(), ec);
-  }
-  wine.Settle();
-  fs::remove_all(state, ec);
-  return 0;
+  return Change(t, arch, Places(t.prefix, arch), InstallOptions()).Make("uninstall");
 }
 
 int List(const std::vector<Target>& targets) {
@@ -584,28 +801,54 @@ int List(const std::vector<Target>& targets) {
       std::cout << "no Wine prefix\n";
       continue;
     }
-    std::cout << arch << (ServerRunning(t.prefix) ? ", in use" : "");
+    const bool inUse = ServerRunning(t.prefix);
+    std::cout << arch << (inUse ? ", in use" : "");
     const std::string state = StateOf(t);
-    if (!Exists(state + "/installed")) {
-      std::cout << ", modrik not installed\n";
+    const std::string cutShort = ParseJournal(ReadText(state + "/journal").value_or("")).operation;
+    if (cutShort == "install") {
+      std::cout << ", modrik half-installed (modrik install finishes it, modrik uninstall takes it back)\n";
+      continue;
+    }
+    if (cutShort == "uninstall") {
+      std::cout << ", modrik half-removed (modrik uninstall finishes it)\n";
+      continue;
+    }
+    // What is there: each place's vlc.exe, and the key of its registry view
+    // (as saved on the disk: not while the prefix is in use).
+    const bool installed = Exists(state + "/installed");
+    const std::string systemReg = inUse ? "" : ReadText(t.prefix + "/system.reg").value_or("");
+    std::vector<std::string> found;
+    bool current = true;
+    for (const Place& p : Places(t.prefix, arch)) {
+      const bool there = Exists(p.Exe()), modrik = there && IsModrik(p.Exe());
+      const std::optional<std::string> named =
+          MachineKeyDefault(systemReg, std::string("Software") + (p.keep.empty() ? "" : "\\Wow6432Node") + "\\VideoLAN\\VLC");
+      const bool namesIt = inUse || (named && *named == p.ExeWin());
+      if (installed) {
+        if (!there) found.push_back(p.ExeWin() + " is missing");
+        if (there && !modrik) found.push_back(p.ExeWin() + " is not modrik");
+        if (!namesIt) found.push_back("the registry does not name " + p.ExeWin());
+        const std::string shipped = ShippedExe(p.buildArch);
+        current = current && modrik && !shipped.empty() && Sha256(shipped) == Sha256(p.Exe());
+      } else {
+        if (modrik) found.push_back(p.ExeWin() + " is modrik");
+        if (!inUse && namesIt && !there) found.push_back("the registry names " + p.ExeWin() + ", which is missing");
+      }
+    }
+    std::string notes;
+    for (const std::string& f : found) notes += (notes.empty() ? "" : "; ") + f;
+    if (!installed) {
+      std::cout << ", modrik not installed" << (notes.empty() ? "" : ": " + notes) << "\n";
       continue;
     }
     std::string version;
-    bool current = true, recorded = false;
-    for (const auto& line : ReadLines(state + "/installed")) {
-      const size_t eq = line.find('=');
-      if (eq == std::string::npos) continue;
-      const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
-      if (key == "version") version = value;
-      if (key.rfind("sha256.", 0) == 0) {
-        recorded = true;
-        const std::string shipped = ShippedExe(key.substr(7));
-        current = current && !shipped.empty() && Sha256(shipped) == value;
-      }
-    }
+    for (const auto& line : ReadLines(state + "/installed"))
+      if (line.rfind("version=", 0) == 0) version = line.substr(8);
     std::cout << ", modrik " << (version.empty() ? "(version unknown)" : version);
-    std::cout << (recorded && current && version == MODRIK_VERSION ? ", current\n"
-                                                                    : ", not current (modrik install updates it)\n");
+    if (!notes.empty())
+      std::cout << ", not current: " << notes << " (modrik install repairs it)\n";
+    else
+      std::cout << (current && version == MODRIK_VERSION ? ", current\n" : ", not current (modrik install updates it)\n");
   }
   return 0;
 }

@@ -2,6 +2,7 @@
 // executable, so that Windows programs open media in the native player.
 #include <CLI/CLI.hpp>
 
+#include <filesystem>
 #include <iostream>
 
 #include "hostcmd.h"
@@ -21,7 +22,8 @@ int main(int argc, char** argv) {
       "32-bit build. Whatever the install replaces is kept and put back by uninstall.\n"
       "A front-end's prefix (--lutris, --bottle, --steam, --heroic, --all) is worked on with that prefix's\n"
       "own Wine: the Lutris runner, the bottle's runner, the Proton that last ran the game. `modrik list`\n"
-      "with no prefix named lists every prefix found.");
+      "with no prefix named lists every prefix found.\n"
+      "Each command's options: modrik install --help, modrik uninstall --help, modrik list --help.");
 
   TargetOptions where;
   InstallOptions options;
@@ -82,8 +84,30 @@ int main(int argc, char** argv) {
                                               "and whether it is current");
   addTarget(list);
 
-  CLI11_PARSE(app, argc, argv);
-  if (playerOption->count() > 0) options.player = player;
+  // A usage error is 2, as for other command-line tools; --help and
+  // --version are 0.
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() != 0 && app.get_subcommands().empty() && !app.remaining().empty()) {
+      std::cerr << "modrik: " << app.remaining()[0] << " is no command: install, uninstall or list "
+                << "(modrik --help says more)\n";
+      return 2;
+    }
+    return app.exit(e) == 0 ? 0 : 2;
+  }
+  if (playerOption->count() > 0) {
+    // modrik.exe starts it from anywhere: a relative path is made whole here.
+    std::error_code ec;
+    if (!player.empty() && player[0] != '/') player = std::filesystem::absolute(player, ec).lexically_normal().string();
+    const std::string why = player.empty() ? "" : PlayerError(player);
+    if (!why.empty() && !options.force) {
+      std::cerr << "modrik: the player " << player << " " << why << "; nothing changed.\n"
+                << "modrik: run again with --force to write it anyway.\n";
+      return 1;
+    }
+    options.player = player;
+  }
 
   std::vector<std::string> errors;
   std::vector<Target> targets = SelectTargets(where, list->parsed(), &errors);
@@ -92,8 +116,15 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (list->parsed()) return List(targets);
+  CatchSignals();
   int status = 0;
   for (const Target& t : targets) {
+    if (Interrupted()) {
+      if (status != 128 + Interrupted())
+        std::cerr << "modrik: interrupted by " << SignalName(Interrupted()) << "; nothing changed in " << t.prefix
+                  << " or the prefixes after it.\n";
+      return 128 + Interrupted();
+    }
     // Under --all a prefix that is not ready is said and passed over.
     if (where.frontends.all && !t.notReady.empty()) {
       std::cout << t.Name() << ": " << t.notReady << "; passed over.\n";

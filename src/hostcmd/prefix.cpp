@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -76,9 +77,35 @@ bool FlatpakRunning(const std::string& app) {
 std::string WriteError(const std::string& folder) {
   std::string probe = folder + "/.modrik-probe-XXXXXX";
   int fd = mkstemp(probe.data());
-  if (fd < 0) return std::strerror(errno);
+  if (fd < 0) return WriteReason(errno);
   close(fd);
   unlink(probe.c_str());
+  return "";
+}
+
+std::optional<std::string> MachineKeyDefault(const std::string& systemReg, const std::string& key) {
+  // Sections are "[Software\\\\VideoLAN\\\\VLC] TIME", backslashes doubled, in any
+  // letter case; string values are quoted with \\ and \" escaped.
+  std::string section = "\n[";
+  for (char c : key) section += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  section += "]";
+  auto lower = [](std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+  };
+  const std::string text = lower(systemReg);
+  const size_t at = text.find(lower(section)), end = text.find('\n', at + 1);
+  if (at == std::string::npos) return std::nullopt;
+  std::istringstream lines(end == std::string::npos ? "" : systemReg.substr(end + 1));
+  for (std::string line; std::getline(lines, line) && !line.empty() && line[0] != '[';) {
+    if (line.rfind("@=\"", 0) != 0) continue;
+    std::string value;
+    for (size_t i = 3; i < line.size() && line[i] != '"'; i++) {
+      if (line[i] == '\\' && i + 1 < line.size()) i++;
+      value += line[i];
+    }
+    return value;
+  }
   return "";
 }
 

@@ -1,4 +1,5 @@
-// Host programs run by the command: Wine, wineserver, sha256sum.
+// Host programs run by the command (Wine, wineserver, sha256sum), and the
+// signals that would interrupt it.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -6,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -17,8 +19,38 @@ extern char** environ;
 
 namespace hostcmd {
 
+namespace {
+
+volatile sig_atomic_t firstSignal = 0, signalCount = 0;
+
+void Note(int signal) {
+  if (firstSignal == 0) firstSignal = signal;
+  signalCount = signalCount + 1;
+}
+
+}  // namespace
+
+void CatchSignals() {
+  struct sigaction action = {};
+  action.sa_handler = Note;  // no SA_RESTART: a wait for a program returns at once
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+int Interrupted() { return firstSignal; }
+int Interruptions() { return signalCount; }
+
+std::string SignalName(int signal) {
+  switch (signal) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    default: return "signal " + std::to_string(signal);
+  }
+}
+
 int Run(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-        const std::string& log, int timeoutSeconds) {
+        const std::string& log, int timeoutSeconds, const std::string& input) {
   std::vector<std::string> envs;
   for (char** e = environ; *e; e++) {
     std::string entry = *e, name = entry.substr(0, entry.find('=') + 1);
@@ -36,25 +68,35 @@ int Run(const std::vector<std::string>& argv, const std::vector<std::string>& en
   // Output to a file, never a pipe: Wine's background processes inherit it.
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 0, input.empty() ? "/dev/null" : input.c_str(), O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, log.empty() ? "/dev/null" : log.c_str(),
                                    O_WRONLY | O_CREAT | O_APPEND, 0644);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  // A process group of its own: the terminal's Ctrl-C does not cut a
+  // registry import short; this command decides what happens then.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
   pid_t pid;
-  int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+  int rc = posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
   if (rc != 0) return -1;
   int status = 0;
-  for (int waited = 0;; waited++) {
-    pid_t done = waitpid(pid, &status, timeoutSeconds > 0 ? WNOHANG : 0);
+  // Looked at every 0.1 s at most: for its end, the time bound and interruptions.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  for (int looks = 0;; looks++) {
+    pid_t done = waitpid(pid, &status, WNOHANG);
     if (done == pid) break;
     if (done < 0 && errno != EINTR) return -1;
-    if (timeoutSeconds > 0 && waited >= timeoutSeconds * 10) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
+    if (Interruptions() >= 2 || (timeoutSeconds > 0 && std::chrono::steady_clock::now() >= deadline)) {
+      kill(-pid, SIGKILL);
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
       return -1;
     }
-    if (timeoutSeconds > 0) usleep(100000);
+    usleep(looks < 7 ? 1000 << looks : 100000);
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -70,20 +112,32 @@ std::string FindOnPath(const std::string& name) {
   return "";
 }
 
-std::optional<std::string> Capture(const std::vector<std::string>& argv, int timeoutSeconds) {
+std::optional<std::string> Capture(const std::vector<std::string>& argv, int timeoutSeconds,
+                                   const std::string& input) {
   char out[] = "/tmp/modrik-output-XXXXXX";
   int fd = mkstemp(out);
   if (fd < 0) return std::nullopt;
   close(fd);
   std::optional<std::string> text;
-  if (Run(argv, {}, out, timeoutSeconds) == 0) text = modrik::frontends::ReadText(out);
+  if (Run(argv, {}, out, timeoutSeconds, input) == 0) text = modrik::frontends::ReadText(out);
   unlink(out);
   return text;
 }
 
 std::string Sha256(const std::string& path) {
-  const std::string sum = Capture({"sha256sum", "--", path}).value_or("");
-  return sum.size() >= 64 ? sum.substr(0, 64) : "";
+  // Named on its command line, a path with a backslash or a line feed would
+  // come back escaped ("\\5a36..."); as its input it is "-".
+  const std::string sum = Capture({"sha256sum"}, 0, path).value_or("");
+  if (sum.size() < 64 || sum.find_first_not_of("0123456789abcdef") != 64) return "";
+  return sum.substr(0, 64);
+}
+
+std::string PlayerError(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return "does not exist";
+  if (S_ISDIR(st.st_mode)) return "is a folder";
+  if (!S_ISREG(st.st_mode) || access(path.c_str(), X_OK) != 0) return "is not an executable file";
+  return "";
 }
 
 }  // namespace hostcmd

@@ -1,5 +1,6 @@
 // The prefixes a command works on, and how their Wine is run.
 #include <cstdlib>
+#include <filesystem>
 
 #include "hostcmd.h"
 
@@ -20,6 +21,9 @@ std::vector<Target> WineTargets(const TargetOptions& options) {
   t.prefix = options.prefix;
   if (t.prefix.empty()) t.prefix = Env("WINEPREFIX");
   if (t.prefix.empty()) t.prefix = Env("HOME") + "/.wine";
+  // A relative path names a folder below the working one, as for any command.
+  std::error_code ec;
+  if (t.prefix[0] != '/') t.prefix = (std::filesystem::current_path(ec) / t.prefix).lexically_normal().string();
   while (t.prefix.size() > 1 && t.prefix.back() == '/') t.prefix.pop_back();
   t.wine = options.wine;
   if (t.wine.empty()) t.wine = Env("WINE");

@@ -62,6 +62,19 @@ class Install : public ::testing::Test {
     return r.exitCode == 0 ? r.out : std::string();
   }
 
+  // HKLM\SOFTWARE of a prefix as its `wine` exports it (in a 64-bit prefix
+  // the 64-bit view), after its wineserver has ended.
+  std::string ExportSoftware(const std::string& wine, const std::string& prefix, const std::vector<std::string>& env) {
+    const std::string file = prefix + "/drive_c/windows/temp/mdk-export.reg";
+    std::vector<std::string> args = {wine, "reg", "export", "HKLM\\SOFTWARE", "C:\\windows\\temp\\mdk-export.reg", "/y"};
+    if (!Win32Prefix()) args.push_back("/reg:64");
+    RunProcess(args, env, wine_.LogDir() + "/export", 120000);
+    RunProcess({"wineserver", "-k"}, env, wine_.LogDir() + "/export-k", 30000);
+    const std::optional<std::string> bytes = ReadFile(file);
+    RemoveTree(file);
+    return bytes.value_or("none");
+  }
+
   Wine& wine_ = Wine::Get();
   TestFolder dir_ = TestFolder::ForCurrentTest();
   std::string folder_;
@@ -335,17 +348,7 @@ TEST_F(Install, IntoEachFrontEndsPrefixWithItsOwnWine) {
   size_t played = 0;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.option + " " + row.id);
-    const std::string temp = row.prefix + "/drive_c/windows/temp";
-    auto exportRegistry = [&](const std::string& name) {
-      std::vector<std::string> args = {row.bin + "/wine", "reg", "export", "HKLM\\SOFTWARE", "C:\\windows\\temp\\" + name, "/y"};
-      if (!Win32Prefix()) args.push_back("/reg:64");
-      run(args, row.prefix);
-      run({"wineserver", "-k"}, row.prefix, 30000);
-      const std::optional<std::string> bytes = ReadFile(temp + "/" + name);
-      RemoveTree(temp + "/" + name);
-      return bytes.value_or("none");
-    };
-    const std::string before = exportRegistry("before.reg");
+    const std::string before = ExportSoftware(row.bin + "/wine", row.prefix, env(row.prefix));
     ASSERT_GT(before.size(), 100000u);
 
     RunResult r = run({HostCommand(), "install", row.option, row.id, "--exe", ModrikExe(), "--player", player_}, row.prefix);
@@ -365,7 +368,56 @@ TEST_F(Install, IntoEachFrontEndsPrefixWithItsOwnWine) {
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_FALSE(Exists(row.prefix + "/drive_c/Program Files/VideoLAN/VLC/vlc.exe"));
     EXPECT_FALSE(Exists(row.prefix + "/modrik-install"));
-    EXPECT_TRUE(exportRegistry("after.reg") == before) << "the registry differs after the uninstall";
+    EXPECT_TRUE(ExportSoftware(row.bin + "/wine", row.prefix, env(row.prefix)) == before)
+        << "the registry differs after the uninstall";
   }
   RemoveTree(fe);
+}
+
+// An uninstall cut short, by Ctrl-C (SIGINT to its process group, as a
+// terminal sends it) 0.2 s or 0.5 s in, or by SIGKILL 2.5 s in, never
+// reports success over a half-restored prefix, and `list` never calls a
+// prefix without vlc.exe current; the next uninstall leaves the registry as
+// it was before the install. In the test prefix, and in a linked copy whose
+// name holds a backslash, given relative to the working folder.
+TEST_F(Install, AnUninstallCutShortIsFinishedByTheNext) {
+  const std::string parent = wine_.Home() + "/.mdk-cut", copy = parent + "/pfx\\one";
+  RemoveTree(parent);
+  MakeDirs(copy);
+  RunProcess({"sh", "-c", "cp -al \"$0\"/. \"$1\"/ && rm -rf \"$1\"/drive_c/mdk-e2e", wine_.Prefix(), copy},
+             wine_.Environment(), wine_.LogDir() + "/cut-copy", 120000);
+  const std::string arch = Win32Prefix() ? "win32" : "win64";
+  const struct {
+    std::string prefix, given, cwd;
+  } prefixes[] = {{wine_.Prefix(), wine_.Prefix(), "/"}, {copy, "pfx\\one", parent}};
+  int n = 0;
+  for (const auto& p : prefixes) {
+    const std::vector<std::string> env = wine_.Environment({"WINEPREFIX=" + p.prefix});
+    auto modrik = [&](std::vector<std::string> argv) {
+      argv.insert(argv.end(), {"--prefix", p.given});
+      return RunProcess(argv, env, wine_.LogDir() + "/cut-" + std::to_string(++n), 180000, p.cwd);
+    };
+    wine_.RunTool({"wineserver", "-k"}, 30000);
+    const std::string before = ExportSoftware("wine", p.prefix, env);
+    ASSERT_GT(before.size(), 100000u);
+    for (const auto& [signal, delay] : {std::pair<std::string, std::string>{"INT", "0.2"}, {"INT", "0.5"}, {"KILL", "2.5"}}) {
+      SCOPED_TRACE(p.prefix + ": SIG" + signal + " " + delay + " s into the uninstall");
+      RunResult r = modrik({HostCommand(), "install", "--associate", "--player", player_});
+      ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+      EXPECT_EQ(modrik({HostCommand(), "list"}).out, p.prefix + " (wine): " + arch + ", modrik " MODRIK_VERSION_TEXT ", current\n");
+      r = modrik({"bash", "-c", "set -m; \"$@\" & sleep " + delay + "; kill -" + signal + " -$!; wait $!", "cut",
+                  HostCommand(), "uninstall"});
+      const std::string listed = modrik({HostCommand(), "list"}).out;
+      std::printf("SIG%s %s s: exit %d; list: %s", signal.c_str(), delay.c_str(), r.exitCode, listed.c_str());
+      EXPECT_TRUE(Exists(p.prefix + "/drive_c/Program Files/VideoLAN/VLC/vlc.exe") ||
+                  listed.find(", current") == std::string::npos) << listed;
+      EXPECT_TRUE(signal != "INT" || r.exitCode != 0 || ExportSoftware("wine", p.prefix, env) == before) << r.out << r.err;
+      r = modrik({HostCommand(), "uninstall", "--wait", "60"});
+      ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+      EXPECT_FALSE(Exists(p.prefix + "/modrik-install"));
+      EXPECT_TRUE(ExportSoftware("wine", p.prefix, env) == before) << "the registry differs after the uninstall";
+    }
+  }
+  RunProcess({"wineserver", "-k"}, wine_.Environment({"WINEPREFIX=" + copy}), wine_.LogDir() + "/cut-k", 30000);
+  RemoveTree(parent);
 }

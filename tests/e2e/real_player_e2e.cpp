@@ -184,14 +184,25 @@ TEST_F(RealPlayer, FileArgumentReachesThePlayer) { ExpectPlayerHoldsTheVideo({"C
 // names it) as the player's executable, modrik plays the video in the real
 // player; uninstall takes it away again.
 TEST_F(RealPlayer, InstalledByTheHostCommandPlays) {
-  const std::string prefix = Home() + "/.wine";
-  RunResult r = Run({"install", HostCommand(), "install", "--prefix", prefix, "--player", "/usr/bin/vlc"}, 120000, true);
+  // The user may not enter the checkout (in /root, in a `mktemp -d`): it
+  // runs a copy in its home, with the builds where an installed command
+  // finds them (../share/modrik/ARCH).
+  const std::string prefix = Home() + "/.wine", own = HostCommand().substr(0, HostCommand().rfind('/'));
+  const std::string host = Home() + "/mdk-real/host", modrik = host + "/bin/modrik";
+  ASSERT_TRUE(CopyFile(HostCommand(), modrik));
+  for (const auto& [arch, build] : {std::pair<std::string, std::string>{"x86_64", "win"}, {"i686", "win32"}}) {
+    const std::string shipped = own + "/../share/modrik/" + arch + "/modrik.exe";
+    ASSERT_TRUE(CopyFile(Exists(shipped) ? shipped : own + "/../" + build + "/modrik.exe",
+                         host + "/share/modrik/" + arch + "/modrik.exe"));
+  }
+  ASSERT_EQ(Run({"chown", "-R", User() + ":", host}, 60000).exitCode, 0);
+  RunResult r = Run({"install", modrik, "install", "--prefix", prefix, "--player", "/usr/bin/vlc"}, 120000, true);
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   ExpectPlayerHoldsTheVideo({"C:\\media\\" + kVideo}, nullptr, "", "C:\\Program Files\\VideoLAN\\VLC\\vlc.exe");
-  r = Run({"install", HostCommand(), "list", "--prefix", prefix}, 60000, true);
+  r = Run({"install", modrik, "list", "--prefix", prefix}, 60000, true);
   EXPECT_EQ(r.out, prefix + " (wine): " + (Win32Prefix() ? "win32" : "win64") + ", modrik " MODRIK_VERSION_TEXT
                        ", current\n") << r.err;
-  r = Run({"install", HostCommand(), "uninstall", "--prefix", prefix}, 120000, true);
+  r = Run({"install", modrik, "uninstall", "--prefix", prefix}, 120000, true);
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_FALSE(Exists(DriveC() + "/Program Files/VideoLAN/VLC/vlc.exe"));
 }

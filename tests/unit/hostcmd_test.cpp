@@ -94,16 +94,19 @@ class ModrikCommandRefusal : public ::testing::Test {
       out += e.path().string() + (e.is_regular_file() ? " " + std::to_string(e.file_size()) : "") + "\n";
     return out;
   }
-  // Runs the host command (with `env` added); its exit status, and its
-  // standard error in *err.
-  int Command(const std::vector<std::string>& args, std::string* err, const std::vector<std::string>& env = {}) {
-    const std::string errFile = (dir_ / "err").string();
+  // Runs the host command (with `env` added) in the folder; its exit
+  // status, its standard error in *err and output in *out. `signal` is sent
+  // to it after 0.5 s.
+  int Command(const std::vector<std::string>& args, std::string* err, const std::vector<std::string>& env = {},
+              std::string* out = nullptr, int signal = 0) {
+    const std::string errFile = (dir_ / "err").string(), outFile = (dir_ / "out").string();
     pid_t pid = fork();
     if (pid == 0) {
       int fd = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       dup2(fd, 2);
-      int null = open("/dev/null", O_WRONLY);
+      int null = open(out ? outFile.c_str() : "/dev/null", O_WRONLY | O_CREAT | O_TRUNC, 0644);
       dup2(null, 1);
+      if (chdir(dir_.c_str()) != 0) _exit(127);
       std::vector<char*> argv = {const_cast<char*>(MODRIK_HOSTCMD_PATH)};
       for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
       argv.push_back(nullptr);
@@ -114,13 +117,19 @@ class ModrikCommandRefusal : public ::testing::Test {
       _exit(127);
     }
     int status = 0;
+    if (signal != 0) usleep(500000), kill(pid, signal);
     waitpid(pid, &status, 0);
-    std::ifstream in(errFile);
+    *err = Read(errFile);
+    if (out) *out = Read(outFile);
+    fs::remove(errFile);
+    fs::remove(outFile);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  static std::string Read(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
     std::stringstream ss;
     ss << in.rdbuf();
-    *err = ss.str();
-    fs::remove(errFile);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return ss.str();
   }
 
   fs::path dir_;
@@ -139,6 +148,7 @@ TEST_F(ModrikCommandRefusal, BadPrefixesAreRefusedWithAClearMessageAndNothingCha
     std::string message;
     std::string wine = "";  // the Wine program's script, "" for none at all
     std::vector<std::string> exe = {};
+    std::string player = "/bin/sh";
   } rows[] = {
       {"no prefix", "", 1, 1, "modrik: " + pfx + " is no Wine prefix (it has no system.reg); nothing changed.\n"},
       {"an architecture without a build", "arm64", 1, 0,
@@ -153,6 +163,17 @@ TEST_F(ModrikCommandRefusal, BadPrefixesAreRefusedWithAClearMessageAndNothingCha
       {"the 64-bit build for a 32-bit prefix", "win32", 1, 0,
        "modrik: " + win64 + " is a build for x86_64; " + pfx + " needs the i686 build; nothing changed.\n", "",
        {"--exe", win64}},
+      // A player that is no executable file (a relative path is the one
+      // below the working folder); --force goes on (to the failing Wine).
+      {"a missing player", "win64", 1, 0, "modrik: the player " + (dir_ / "none").string() + " does not exist; "
+       "nothing changed.\nmodrik: run again with --force to write it anyway.\n", "", {}, "none"},
+      {"a folder as the player", "win64", 1, 0, "modrik: the player " + pfx + " is a folder; nothing changed.\n"
+       "modrik: run again with --force to write it anyway.\n", "", {}, pfx},
+      {"a player that is not executable", "win64", 1, 0, "modrik: the player " + pfx + "/system.reg is not an "
+       "executable file; nothing changed.\nmodrik: run again with --force to write it anyway.\n", "", {}, pfx + "/system.reg"},
+      {"--force writes any player", "win64", 1, 0, "modrik: cannot read the registry of " + pfx + " with " +
+       (dir_ / "no-wine").string() + "; nothing changed.\nmodrik: the end of Wine's output:\n  no libsteam_api.so\n"
+       "  no libsteam_api.so\n", "", {"--force"}, "none"},
   };
   fs::create_directories(dir_ / "pfx/drive_c/windows/temp");
   for (const auto& row : rows) {
@@ -165,7 +186,7 @@ TEST_F(ModrikCommandRefusal, BadPrefixesAreRefusedWithAClearMessageAndNothingCha
     }
     const std::string before = Listing();
     std::string err;
-    std::vector<std::string> args = {"install", "--prefix", pfx, "--player", "/usr/bin/vlc"};
+    std::vector<std::string> args = {"install", "--prefix", pfx, "--player", row.player};
     args.insert(args.end(), row.exe.begin(), row.exe.end());
     EXPECT_EQ(Command(args, &err), row.status);
     EXPECT_EQ(err, row.message);
@@ -199,8 +220,155 @@ TEST_F(ModrikCommandRefusal, ARunningWineserverIsWaitedForThenRefused) {
   EXPECT_EQ(err, "modrik: the wineserver of " + pfx + " is still running: close its Windows programs (or run "
                  "`WINEPREFIX=" + pfx + " wineserver -k`) and try again; nothing changed.\n");
   EXPECT_EQ(Listing(), before);
+  // Interrupted while it waits: it stops, and says so.
+  EXPECT_EQ(Command({"install", "--prefix", pfx, "--wait", "5", "--player", ""}, &err, {}, nullptr, SIGINT), 130);
+  EXPECT_EQ(err, "modrik: interrupted by SIGINT; nothing changed.\n");
+  EXPECT_EQ(Listing(), before);
   close(fd);
   fs::remove_all(parent);
+}
+
+// Usage errors are 2, help is 0; each status is in the man page, and the
+// help names each command's options.
+TEST_F(ModrikCommandRefusal, UsageErrorsAre2AndHelpShowsTheOptions) {
+  std::ifstream page(MODRIK_SOURCE_DIR_PATH "/doc/modrik.1");
+  std::string man((std::istreambuf_iterator<char>(page)), std::istreambuf_iterator<char>());
+  man = man.substr(man.find(".SH EXIT STATUS"));
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string says;  // on standard output or error
+  } rows[] = {
+      {{"frobnicate"}, 2, "modrik: frobnicate is no command: install, uninstall or list (modrik --help says more)\n"},
+      {{"install", "--no-such-option"}, 2, "The following argument was not expected: --no-such-option\n"},
+      {{}, 2, "A subcommand is required\n"},
+      {{"--help"}, 0, "\nEach command's options: modrik install --help, modrik uninstall --help, modrik list --help.\n"},
+      {{"install", "--help"}, 0, "Usage: modrik install [OPTIONS]\n"},
+      {{"install", "--help"}, 0, "\n  --player TEXT "},
+  };
+  for (const auto& row : rows) {
+    std::string out, err;
+    EXPECT_EQ(Command(row.args, &err, {}, &out), row.status) << err;
+    EXPECT_NE((out + err).find(row.says), std::string::npos) << out << err;
+    EXPECT_NE(man.find("\n.B " + std::to_string(row.status) + "\n"), std::string::npos) << row.status;
+  }
+}
+
+// A full disk is said to be one, and nothing changes.
+TEST_F(ModrikCommandRefusal, AFullDiskIsSaidSo) {
+  const std::string pfx = (dir_ / "pfx").string();
+  if (mount("tmpfs", pfx.c_str(), "tmpfs", 0, "size=256k") != 0) GTEST_SKIP() << "a tmpfs needs root";
+  SystemReg("win64");
+  fs::create_directories(dir_ / "pfx/drive_c/windows/temp");
+  {
+    std::ofstream fill(dir_ / "pfx/fill");
+    for (int i = 0; i < 1024 && fill; i++) fill << std::string(1024, 'x') << std::flush;
+  }
+  const std::string before = Listing();
+  std::string err;
+  EXPECT_EQ(Command({"install", "--prefix", pfx, "--player", ""}, &err), 1);
+  EXPECT_EQ(err, "modrik: cannot write " + pfx + "/modrik-install/journal: no space left on the device; nothing changed.\n");
+  EXPECT_EQ(Listing(), before);
+  umount(pfx.c_str());
+}
+
+// What `list` says of a prefix is what is there: the files, the registry
+// keys that name them (as Wine saves them), the state and its journal. The
+// prefix's path holds a backslash and a line feed, and is given relative to
+// the working folder.
+TEST_F(ModrikCommandRefusal, ListSaysWhatIsThere) {
+  const std::string name = "p\\f\nx", pfx = (dir_ / name).string(), version = MODRIK_VERSION;
+  const std::string exe = "C:\\Program Files\\VideoLAN\\VLC\\vlc.exe", exe32 = "C:\\Program Files (x86)\\VideoLAN\\VLC\\vlc.exe";
+  const std::string keys = "\n[Software\\\\VideoLAN\\\\VLC] 1\n#time=1\n@=\"C:\\\\Program Files\\\\VideoLAN\\\\VLC\\\\vlc.exe\"\n\n"
+                           "[Software\\\\Wow6432Node\\\\videolan\\\\VLC] 1\n\"InstallDir\"=\"x\"\n"
+                           "@=\"C:\\\\Program Files (x86)\\\\VideoLAN\\\\VLC\\\\vlc.exe\"\n";
+  const fs::path bin = fs::path(MODRIK_HOSTCMD_PATH).parent_path();
+  const struct {
+    std::string journal, installed;
+    bool files, keys;
+    std::string says;
+  } rows[] = {
+      {"", "version=" + version, true, true, ", modrik " + version + ", current"},
+      {"", "version=1.0", true, true, ", modrik 1.0, not current (modrik install updates it)"},
+      {"operation=install\ndone=keep\n", "", true, false,
+       ", modrik half-installed (modrik install finishes it, modrik uninstall takes it back)"},
+      {"operation=uninstall\ndone=files\n", "version=" + version, false, true, ", modrik half-removed (modrik uninstall finishes it)"},
+      {"", "version=" + version, false, true,
+       ", modrik " + version + ", not current: " + exe + " is missing; " + exe32 + " is missing (modrik install repairs it)"},
+      {"", "version=" + version, true, false, ", modrik " + version + ", not current: the registry does not name " + exe +
+       "; the registry does not name " + exe32 + " (modrik install repairs it)"},
+      {"", "", false, true, ", modrik not installed: the registry names " + exe + ", which is missing; the registry names " +
+       exe32 + ", which is missing"},
+      {"", "", true, false, ", modrik not installed: " + exe + " is modrik; " + exe32 + " is modrik"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.says);
+    fs::remove_all(dir_ / name);
+    fs::create_directories(dir_ / name / "modrik-install");
+    std::ofstream(dir_ / name / "system.reg") << "WINE REGISTRY Version 2\n\n#arch=win64\n" << (row.keys ? keys : "");
+    if (!row.journal.empty()) std::ofstream(dir_ / name / "modrik-install/journal") << row.journal;
+    if (!row.installed.empty()) std::ofstream(dir_ / name / "modrik-install/installed") << row.installed << "\n";
+    for (const char* place : {"win", "win32"}) {
+      const fs::path folder = dir_ / name / "drive_c" / (place == std::string("win") ? "Program Files" : "Program Files (x86)");
+      fs::create_directories(folder / "VideoLAN/VLC");
+      if (row.files) fs::copy_file(bin / ".." / place / "modrik.exe", folder / "VideoLAN/VLC/vlc.exe");
+    }
+    std::string out, err;
+    EXPECT_EQ(Command({"list", "--prefix", name}, &err, {}, &out), 0);
+    EXPECT_EQ(out, pfx + " (wine): win64" + row.says + "\n") << err;
+  }
+}
+
+// A change is made in steps; one cut short is finished by the next command.
+TEST(ModrikCommandState, TheStepsOfAChangeFinishOneCutShort) {
+  const std::string install = "install:keep install:files install:registry install:settings install:record ";
+  const std::string uninstall = "uninstall:files uninstall:registry uninstall:desktop uninstall:state ";
+  const struct {
+    std::string command, journal, steps;
+  } rows[] = {
+      {"install", "", install},
+      {"install", "operation=install\ndone=keep\ndone=files\n", install},  // all again
+      {"install", "operation=uninstall\ndone=files\n", "uninstall:registry uninstall:desktop uninstall:state " + install},
+      {"uninstall", "", uninstall},
+      {"uninstall", "operation=install\ndone=keep\n", uninstall},  // taken back
+      {"uninstall", "operation=uninstall\ndone=files\ndone=registry\n", "uninstall:desktop uninstall:state "},
+  };
+  for (const auto& row : rows) {
+    const Journal journal = ParseJournal(row.journal);
+    std::string steps;
+    for (const std::string& step : StepsOf(row.command, journal)) steps += step + " ";
+    EXPECT_EQ(steps, row.steps) << row.command << " after " << row.journal;
+    EXPECT_EQ(JournalText(journal), row.journal.empty() ? "operation=\n" : row.journal);
+  }
+}
+
+// Files are written whole; their hash is exact for any path; a player must
+// be an executable file.
+TEST(ModrikCommandState, FilesAreWrittenWholeAndHashedExactly) {
+  const fs::path dir = fs::temp_directory_path() / ("mdk-state-" + std::to_string(getpid()));
+  fs::create_directories(dir / "folder");
+  const struct {
+    std::string name;
+    unsigned mode;
+    std::string write, player;
+  } rows[] = {
+      {"plain", 0755, "", ""},
+      {"back\\slash", 0644, "", "is not an executable file"},
+      {"line\nfeed", 0600, "", "is not an executable file"},
+      {"missing/file", 0644, "cannot write " + (dir / "missing/file").string() + ": No such file or directory", "does not exist"},
+      {"folder", 0644, "cannot write " + (dir / "folder").string() + ": Is a directory", "is a folder"},
+  };
+  for (const auto& row : rows) {
+    const std::string path = (dir / row.name).string();
+    EXPECT_EQ(WriteWhole(path, "abc", row.mode), row.write);
+    EXPECT_EQ(PlayerError(path), row.player) << path;
+    EXPECT_FALSE(fs::exists(path + ".modrik-new"));
+    if (!row.write.empty()) continue;
+    EXPECT_EQ(fs::status(path).permissions(), static_cast<fs::perms>(row.mode));
+    EXPECT_EQ(Sha256(path), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad") << path;
+  }
+  EXPECT_EQ(WriteReason(EDQUOT), "no space left on the device");
+  fs::remove_all(dir);
 }
 
 // A front-end's prefix that is not there yet, or not there at all.
