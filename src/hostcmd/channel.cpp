@@ -9,7 +9,7 @@
 //   prefixes       the prefixes installed with --grant-host
 //   before         the override file as the user had it (its mode too)
 //   before.absent  there was no override file
-//   folder.absent  there was not even its folder
+//   folder.absent  the highest of its folders that was not there
 //   after          the override file as the grant left it
 // Taking it back when the last of them is uninstalled writes `before` again
 // (or removes the file) when the file is still as the grant left it; else
@@ -418,8 +418,11 @@ int Grant(const Target& t) {
     fs::remove_all(record, ec);
     return 1;
   };
+  fs::path missing;
+  for (fs::path folder = file.parent_path(); !folder.empty() && !Exists(folder); folder = folder.parent_path())
+    missing = folder;
   fs::create_directories(record, ec);
-  if (!Exists(file.parent_path())) std::ofstream(record / "folder.absent");
+  if (!missing.empty()) std::ofstream(record / "folder.absent") << missing.string();
   if (current) {
     fs::copy_file(file, record / "before", fs::copy_options::overwrite_existing, ec);
   } else {
@@ -482,7 +485,8 @@ int TakeBack(const Target& t, bool said) {
   const bool wasAbsent = Exists(record / "before.absent");
   const std::optional<std::string> current = ReadText(file), after = ReadText(record / "after");
   bool ok = true;
-  if (current && after && *current == *after) {
+  const bool exact = current && after && *current == *after;
+  if (exact) {
     // As the grant left it: back to what the user had, byte for byte.
     ok = wasAbsent ? fs::remove(file, ec)
                    : WriteWhole(file, ReadText(record / "before").value_or(""), ModeOf(record / "before", 0644));
@@ -503,10 +507,16 @@ int TakeBack(const Target& t, bool said) {
               << (ec ? ec.message() : std::strerror(errno)) << "); run the uninstall again\n";
     return 1;
   }
-  if (Exists(record / "folder.absent")) fs::remove(file.parent_path(), ec);  // only when empty
+  // The record and the folders the grant made go, each folder only when empty.
+  const std::string missing = ReadText(record / "folder.absent").value_or("");
   fs::remove_all(record, ec);
+  fs::remove(record.parent_path(), ec);
+  fs::remove(record.parent_path().parent_path(), ec);
+  for (fs::path folder = file.parent_path(); !missing.empty() && folder.string().size() >= missing.size();
+       folder = folder.parent_path())
+    if (!fs::remove(folder, ec)) break;
   std::cout << "took away the permission modrik had given the Flatpak " << app << ": " << file.string()
-            << (wasAbsent ? " is gone again\n" : " is as before\n");
+            << (!exact ? ", changed since, holds all but its line\n" : wasAbsent ? " is gone again\n" : " is as before\n");
   return 0;
 }
 
