@@ -13,17 +13,6 @@ namespace {
 
 const char kFlatpakId[] = "com.usebottles.bottles";
 
-std::optional<YAML::Node> LoadYaml(const fs::path& file) {
-  const std::optional<std::string> text = ReadText(file);
-  if (!text) return std::nullopt;
-  try {
-    YAML::Node node = YAML::Load(*text);
-    if (node.IsMap()) return node;
-  } catch (const YAML::Exception&) {
-  }
-  return std::nullopt;
-}
-
 std::string Scalar(const YAML::Node& map, const char* key) {
   const YAML::Node node = map[key];
   return node && node.IsScalar() ? node.Scalar() : std::string();
@@ -40,13 +29,22 @@ fs::path RunnerWine(const fs::path& runners, const std::string& runner) {
 void FindIn(const fs::path& base, const std::string& install, const std::string& flatpakApp,
             std::vector<Prefix>& found) {
   fs::path bottles = base / "bottles";
-  if (std::optional<YAML::Node> data = LoadYaml(base / "data.yml")) {
+  std::string why;
+  if (std::optional<YAML::Node> data = source::LoadYaml(base / "data.yml", &why)) {
     const std::string custom = Scalar(*data, "custom_bottles_path");
     if (!custom.empty() && source::IsDirectory(custom)) bottles = custom;
+  } else if (!why.empty()) {
+    // Its custom_bottles_path is unknown: the bottles there are not seen.
+    source::AddUnreadable({"bottles", "", "", install, flatpakApp, base / "data.yml", "", ""}, why, found);
   }
   for (const fs::path& dir : source::SortedEntries(bottles)) {
-    const std::optional<YAML::Node> config = LoadYaml(dir / "bottle.yml");
-    if (!config) continue;
+    const std::optional<YAML::Node> config = source::LoadYaml(dir / "bottle.yml", &why);
+    if (!config) {
+      if (!why.empty())
+        source::AddUnreadable({"bottles", dir.filename().string(), "", install, flatpakApp, dir / "bottle.yml", "", ""},
+                              why, found);
+      continue;
+    }
     if (Scalar(*config, "Environment") == "Steam") continue;  // Steam's own prefixes, listed with Steam
     // Known by its name; by its folder's when it has none.
     std::string id = Scalar(*config, "Name");

@@ -30,11 +30,18 @@ struct Prefix {
   std::string name;      // the front-end's own title, when it has one
   std::string install;   // "native", "flatpak" or "snap": which copy of the front-end
   std::string flatpakApp;  // the Flatpak's id when the front-end is one
-  fs::path path;         // the prefix: the folder that holds system.reg
+  fs::path path;         // the prefix: the folder that holds system.reg (the file, when unreadable)
   std::string wine;      // the Wine program that runs it ("wine" for the system's), as
                          // the front-end sees it (inside its Flatpak for a Flatpak's)
   // Empty when the prefix can be worked on; else why not, for the user.
   std::string notReady;
+  // Why the front-end's file `path` cannot be read (its parser's line and
+  // column, "not a mapping", the system's reason); "" when it was read. Such
+  // a file is listed as a prefix that is not ready: by the name its file
+  // gives it (a Lutris slug, a bottle's folder, a Heroic app), or with no id
+  // for a file of the front-end's own (Bottles' data.yml, Steam's
+  // libraryfolders.vdf).
+  std::string unreadable = {};
 };
 
 // Every prefix of one front-end, in a stable order.
@@ -59,7 +66,8 @@ struct Selection {
   bool all = false;
 };
 // The prefixes selected, in the order asked (all of them for `all`), each
-// once; a name that matches nothing adds a message to *errors.
+// once; a name that matches nothing adds a message to *errors, naming the
+// front-end's files that cannot be read.
 std::vector<Prefix> SelectPrefixes(const Home& home, const Selection& selection, std::vector<std::string>* errors);
 // The user's words for a front-end's prefix: "Lutris game quake".
 std::string Describe(const Prefix& prefix);

@@ -19,21 +19,47 @@ std::string Text(const nlohmann::json& object, const char* key) {
   return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
+// A game's settings file: the object under its app name; nothing, with
+// *why set when the file cannot be read (the parser's byte and cause), or
+// empty when it holds no settings of the game.
+std::optional<nlohmann::json> LoadSettings(const fs::path& file, const std::string& app, std::string* why) {
+  const std::optional<std::string> text = source::ReadFile(file, why);
+  if (!text) return std::nullopt;
+  nlohmann::json config;
+  try {
+    config = nlohmann::json::parse(*text);
+  } catch (const nlohmann::json::parse_error& e) {
+    // what() is "[json.exception.parse_error.101] parse error at …: CAUSE".
+    const std::string what = e.what();
+    const size_t at = what.find(": ", what.find("parse error"));
+    *why = "byte " + std::to_string(e.byte) + ": " + (at == std::string::npos ? what : what.substr(at + 2));
+    return std::nullopt;
+  }
+  if (!config.is_object()) {
+    *why = "not an object";
+  } else if (config.contains(app) && !config[app].is_object()) {
+    *why = "\"" + app + "\" is not an object";
+  } else if (config.contains(app)) {
+    return config[app];
+  }
+  return std::nullopt;
+}
+
 void FindIn(const fs::path& gamesConfig, const std::string& install, const std::string& flatpakApp,
             std::vector<Prefix>& found) {
   for (const fs::path& file : source::SortedEntries(gamesConfig)) {
     if (file.extension() != ".json") continue;
     const std::string app = file.stem().string();
-    const std::optional<std::string> text = ReadText(file);
-    if (!text) continue;
-    const nlohmann::json config = nlohmann::json::parse(*text, nullptr, false);
-    if (config.is_discarded() || !config.is_object() || !config.contains(app)) continue;
-    const nlohmann::json& settings = config[app];
-    const std::string winePrefix = Text(settings, "winePrefix");
+    std::string why;
+    const std::optional<nlohmann::json> settings = LoadSettings(file, app, &why);
+    if (!settings) {
+      if (!why.empty()) source::AddUnreadable({"heroic", app, "", install, flatpakApp, file, "", ""}, why, found);
+      continue;
+    }
+    const std::string winePrefix = Text(*settings, "winePrefix");
     if (winePrefix.empty()) continue;  // a native game
-    const nlohmann::json wineVersion = settings.is_object() && settings.contains("wineVersion")
-                                           ? settings["wineVersion"]
-                                           : nlohmann::json::object();
+    const nlohmann::json wineVersion =
+        settings->contains("wineVersion") ? (*settings)["wineVersion"] : nlohmann::json::object();
     const std::string bin = Text(wineVersion, "bin");
     fs::path path = winePrefix, wine = bin;
     if (Text(wineVersion, "type") == "proton") {

@@ -31,16 +31,6 @@ std::string Scalar(const YAML::Node& root, std::initializer_list<const char*> ke
   return ScalarAt(root, keys.begin(), keys.end());
 }
 
-std::optional<YAML::Node> LoadYaml(const fs::path& file) {
-  const std::optional<std::string> text = ReadText(file);
-  if (!text) return std::nullopt;
-  try {
-    return YAML::Load(*text);
-  } catch (const YAML::Exception&) {
-    return std::nullopt;  // a file that is no YAML is no game of ours
-  }
-}
-
 // The slug of a game file named <slug>-<digits>.yml.
 std::string SlugOfFile(const fs::path& file) {
   const std::string stem = file.stem().string();
@@ -53,13 +43,20 @@ std::string SlugOfFile(const fs::path& file) {
 
 void FindIn(const fs::path& configDir, const fs::path& dataDir, const std::string& install,
             const std::string& flatpakApp, std::vector<Prefix>& found) {
-  std::string defaultVersion;
-  if (std::optional<YAML::Node> runner = LoadYaml(configDir / "runners/wine.yml"))
+  std::string defaultVersion, runnerWhy;
+  const fs::path runnerFile = configDir / "runners/wine.yml";
+  if (std::optional<YAML::Node> runner = source::LoadYaml(runnerFile, &runnerWhy))
     defaultVersion = Scalar(*runner, {"wine", "version"});
+  else if (!runnerWhy.empty())
+    source::AddUnreadable({"lutris", "", "", install, flatpakApp, runnerFile, "", ""}, runnerWhy, found);
   for (const fs::path& file : source::SortedEntries(configDir / "games")) {
     if (file.extension() != ".yml") continue;
-    const std::optional<YAML::Node> config = LoadYaml(file);
-    if (!config || !config->IsMap()) continue;
+    std::string why;
+    const std::optional<YAML::Node> config = source::LoadYaml(file, &why);
+    if (!config) {
+      if (!why.empty()) source::AddUnreadable({"lutris", SlugOfFile(file), "", install, flatpakApp, file, "", ""}, why, found);
+      continue;
+    }
     const std::string prefixPath = Scalar(*config, {"game", "prefix"});
     if (prefixPath.empty()) continue;  // not a Wine game, or one in the default ~/.wine
     std::string slug = Scalar(*config, {"game_slug"});
@@ -68,6 +65,9 @@ void FindIn(const fs::path& configDir, const fs::path& dataDir, const std::strin
     if (version.empty()) version = defaultVersion;
     const fs::path wine = version.empty() || version == "system" ? fs::path() : dataDir / "runners/wine" / version / "bin/wine";
     source::Add({"lutris", slug, Scalar(*config, {"name"}), install, flatpakApp, prefixPath, "", ""}, wine, found);
+    // Its Wine is the runner's default, which cannot be read.
+    if (version.empty() && !runnerWhy.empty())
+      found.back().notReady = "its Wine is unknown: " + runnerFile.string() + " cannot be read: " + runnerWhy;
   }
 }
 

@@ -1,6 +1,8 @@
 // What the readers of the front-ends' files share.
 #pragma once
 
+#include <yaml-cpp/yaml.h>
+
 #include "frontends/frontends.h"
 
 namespace modrik::frontends::source {
@@ -19,6 +21,17 @@ void Add(Prefix prefix, const fs::path& wine, std::vector<Prefix>& found);
 // The Wine of a Proton folder (the one holding the `proton` script):
 // dist/bin/wine in older builds, files/bin/wine in newer ones.
 fs::path ProtonFolderWine(const fs::path& proton);
+
+// A front-end's file: its bytes, or nothing, with *why empty when it is not
+// there and else saying why it cannot be read (the system's reason, empty,
+// binary, too large).
+std::optional<std::string> ReadFile(const fs::path& file, std::string* why);
+// A YAML file whose top is a mapping; nothing, with *why as for ReadFile, or
+// the parser's line and column and cause, or "not a mapping".
+std::optional<YAML::Node> LoadYaml(const fs::path& file, std::string* why);
+// Adds a front-end's file that cannot be read (prefix.path), with why, as a
+// prefix that is not ready.
+void AddUnreadable(Prefix prefix, const std::string& why, std::vector<Prefix>& found);
 
 bool IsFile(const fs::path& path);
 bool IsDirectory(const fs::path& path);

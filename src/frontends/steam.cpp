@@ -25,19 +25,23 @@ struct Root {
   fs::path insideHome;  // the home as the Flatpak's Steam sees it, when it sees another
 };
 
-std::optional<KeyValues> LoadVdf(const fs::path& file) {
-  const std::optional<std::string> text = ReadText(file);
-  return text ? ParseKeyValues(*text) : std::nullopt;
+// A KeyValues file with its top block `top`; nothing, with *why as for
+// ReadFile, or the reader's line and cause, or the block missing.
+std::optional<KeyValues> LoadVdf(const fs::path& file, const char* top, std::string* why) {
+  const std::optional<std::string> text = source::ReadFile(file, why);
+  if (!text) return std::nullopt;
+  std::optional<KeyValues> vdf = ParseKeyValues(*text, why);
+  if (vdf && !vdf->Find(top)) *why = std::string("it has no \"") + top + "\" block";
+  return vdf && why->empty() ? vdf : std::nullopt;
 }
 
 // The libraries of a root: the root, then each path the file lists, in
 // both the current ("0" { "path" "…" }) and the old ("1" "…") form.
-std::vector<fs::path> Libraries(const fs::path& root) {
+std::vector<fs::path> Libraries(const fs::path& root, std::string* why) {
   std::vector<fs::path> libraries = {root};
-  const std::optional<KeyValues> vdf = LoadVdf(root / "steamapps/libraryfolders.vdf");
-  const KeyValues* folders = vdf ? vdf->Find("libraryfolders") : nullptr;
-  if (!folders) return libraries;
-  for (const KeyValues& entry : folders->children) {
+  const std::optional<KeyValues> vdf = LoadVdf(root / "steamapps/libraryfolders.vdf", "libraryfolders", why);
+  if (!vdf) return libraries;
+  for (const KeyValues& entry : vdf->Find("libraryfolders")->children) {
     if (entry.key.empty() || entry.key.find_first_not_of("0123456789") != std::string::npos) continue;
     const std::string path = entry.block ? entry.Get("path") : entry.value;
     if (!path.empty()) libraries.push_back(path);
@@ -81,10 +85,20 @@ std::vector<Prefix> FindSteam(const Home& home) {
       {home.home / "snap/steam/common/.local/share/Steam", "snap", "", {}},
   };
   std::vector<Prefix> found;
-  std::set<fs::path> seen;  // a library reached through several roots or links is listed once
+  std::set<fs::path> seen;  // a library (or a file) reached through several roots or links is listed once
+  // A file that cannot be read, once: a prefix that is not ready, of Steam's own.
+  auto unreadable = [&](const Root& root, const fs::path& file, const std::string& why) {
+    std::error_code ec;
+    const fs::path canonical = fs::weakly_canonical(file, ec);
+    if (seen.insert(ec ? file : canonical).second)
+      source::AddUnreadable({"steam", "", "", root.install, root.flatpakApp, file, "", ""}, why, found);
+  };
   for (const Root& root : roots) {
     if (!source::IsDirectory(root.path / "steamapps")) continue;
-    for (const fs::path& listed : Libraries(root.path)) {
+    std::string why;
+    const std::vector<fs::path> libraries = Libraries(root.path, &why);
+    if (!why.empty()) unreadable(root, root.path / "steamapps/libraryfolders.vdf", why);
+    for (const fs::path& listed : libraries) {
       const fs::path library = HostPath(root, home, listed.string());
       std::error_code ec;
       const fs::path canonical = fs::weakly_canonical(library, ec);
@@ -98,8 +112,12 @@ std::vector<Prefix> FindSteam(const Home& home) {
         prefix.install = root.install;
         prefix.flatpakApp = root.flatpakApp;
         prefix.path = compatdata / "pfx";
-        if (std::optional<KeyValues> manifest = LoadVdf(library / "steamapps" / ("appmanifest_" + appid + ".acf")))
-          if (const KeyValues* state = manifest->Find("AppState")) prefix.name = state->Get("name");
+        // Only the title comes from the manifest: the prefix does without it.
+        const fs::path manifestFile = library / "steamapps" / ("appmanifest_" + appid + ".acf");
+        if (std::optional<KeyValues> manifest = LoadVdf(manifestFile, "AppState", &why))
+          prefix.name = manifest->Find("AppState")->Get("name");
+        else if (!why.empty())
+          unreadable(root, manifestFile, why);
         prefix.wine = ProtonWine(compatdata);
         if (prefix.wine.empty() || !source::IsFile(prefix.path / "system.reg")) {
           prefix.notReady = "Proton has not made this prefix yet: start the game once from Steam";

@@ -23,6 +23,8 @@ struct Target {
   std::string flatpakApp;  // the Flatpak whose Wine runs it, "" for the host's
   std::string title;       // the user's words for a front-end's prefix, "" for "wine"
   std::string notReady;    // why it cannot be worked on, "" when it can
+  std::string id = {};          // the front-end's name of it (a slug, a bottle's name), "" for "wine"
+  std::string unreadable = {};  // why the front-end's file (then `prefix`) cannot be read
   // What `list` and the messages call it: "wine", "Steam game 620 (Portal 2)".
   std::string Name() const { return title.empty() ? frontend : title; }
 };
@@ -191,5 +193,57 @@ int Uninstall(const Target& target, int waitSeconds);
 // half-removed), or what is missing or left over (the vlc.exe files, the
 // registry key that names them).
 int List(const std::vector<Target>& targets);
+
+// ---- the channel of a start, and the Flatpak permission (channel.cpp) ------
+
+// Whether a Flatpak app may start host programs (talk to
+// org.freedesktop.Flatpak): its metadata's [Session Bus Policy], then the
+// system's and the user's overrides, each the global one, then the app's.
+struct FlatpakPermission {
+  bool installed = false;  // its metadata was found
+  bool talks = false;
+  std::string decidedBy;   // the file whose line decides it, "" when none says
+};
+FlatpakPermission FlatpakPermissionOf(const std::string& app);
+// The user's own override file of an app, as `flatpak override --user` has it.
+std::string UserOverride(const std::string& app);
+
+// Where the command runs: a toolbox or distrobox container, and the first
+// of its ways out to the host that is here.
+struct HostFacts {
+  bool inContainer = false;
+  std::string wayOut;
+};
+HostFacts ReadHostFacts();
+// The channel a start in the prefix takes to the host's player, as `list`
+// says it: host, flatpak-spawn, launch client, container way out, or
+// portal with what is lost and the command that gives the whole hand-off.
+std::string ChannelOf(const Target& target, const HostFacts& facts);
+// `list`: each target's line, and its channel under a prefix; a front-end's
+// file that cannot be read, with why.
+int ListWithChannels(const std::vector<Target>& targets);
+
+// Key files, as GLib reads them: "" or "line N: what is wrong"; a key's
+// value in a group; the text with the key set (its line replaced, else
+// added to the group, else in a new group at the end), or without its line
+// (and without the group when nothing is left in it and dropGroup).
+std::string KeyfileProblem(const std::string& text);
+std::optional<std::string> KeyfileValue(const std::string& text, const std::string& group, const std::string& key);
+std::string KeyfileSet(const std::string& text, const std::string& group, const std::string& key,
+                       const std::string& value);
+std::string KeyfileRemove(const std::string& text, const std::string& group, const std::string& key, bool dropGroup);
+
+// --grant-host: what would keep the permission from being given ("" when
+// nothing would); giving it to the target's Flatpak after an install; and
+// taking it back (only when no other prefix of the app asked for it; `said`
+// reports also when there is nothing to take back).
+std::string GrantProblem(const Target& target);
+int Grant(const Target& target);
+int TakeBack(const Target& target, bool said);
+// Install, then grant with --grant-host (refused before anything changes
+// when the grant could not be made). Uninstall, then take back; with
+// --grant-host only take the permission back, modrik staying installed.
+int InstallAndGrant(const Target& target, const InstallOptions& options, bool grantHost);
+int UninstallAndTakeBack(const Target& target, int waitSeconds, bool grantOnly);
 
 }  // namespace hostcmd

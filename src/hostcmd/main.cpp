@@ -70,12 +70,19 @@ int main(int argc, char** argv) {
       install->add_option("--player", player, "the native player for modrik.ini (default: vlc found on PATH)");
   install->add_option("--exe", options.exe, "the modrik.exe to install for the prefix's own architecture "
                                             "(default: the build shipped with this command)");
+  bool grantHost = false;
+  const char* grantHelp = "a Flatpak front-end's prefixes (Bottles, Heroic): let the Flatpak start any program on "
+                          "the host, for the whole hand-off to the player (org.freedesktop.Flatpak=talk in the "
+                          "user's override; uninstall takes it away)";
+  install->add_flag("--grant-host", grantHost, grantHelp);
   install->add_option("--wait", options.waitSeconds,
                       "seconds to wait for running Windows programs of the prefix to end (default: 10)")
       ->check(CLI::NonNegativeNumber);
 
   CLI::App* uninstall = app.add_subcommand("uninstall", "put back what the install replaced");
   addTarget(uninstall);
+  uninstall->add_flag("--grant-host", grantHost,
+                      "take back only the permission that install --grant-host gave; modrik stays installed");
   uninstall->add_option("--wait", options.waitSeconds,
                         "seconds to wait for running Windows programs of the prefix to end (default: 10)")
       ->check(CLI::NonNegativeNumber);
@@ -115,7 +122,7 @@ int main(int argc, char** argv) {
     for (const std::string& e : errors) std::cerr << "modrik: " << e << "; nothing changed.\n";
     return 1;
   }
-  if (list->parsed()) return List(targets);
+  if (list->parsed()) return ListWithChannels(targets);
   CatchSignals();
   int status = 0;
   for (const Target& t : targets) {
@@ -130,7 +137,8 @@ int main(int argc, char** argv) {
       std::cout << t.Name() << ": " << t.notReady << "; passed over.\n";
       continue;
     }
-    int s = install->parsed() ? Install(t, options) : Uninstall(t, options.waitSeconds);
+    int s = install->parsed() ? InstallAndGrant(t, options, grantHost)
+                              : UninstallAndTakeBack(t, options.waitSeconds, grantHost);
     if (s != 0 && status == 0) status = s;
   }
   return status;

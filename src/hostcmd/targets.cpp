@@ -39,6 +39,8 @@ Target FrontendTarget(const modrik::frontends::Prefix& prefix) {
   t.flatpakApp = prefix.flatpakApp;
   t.title = modrik::frontends::Describe(prefix);
   t.notReady = prefix.notReady;
+  t.id = prefix.id;
+  t.unreadable = prefix.unreadable;
   return t;
 }
 

@@ -271,11 +271,16 @@ TEST_F(Install, AssociatesMediaTypesAndUninstallLeavesTheRegistryAsItWas) {
 // Wine, a Windows program of the prefix plays through it, and the uninstall
 // leaves the registry as it was. Steam's prefix is made by wineboot in
 // compatdata/<appid>/pfx; the others are linked copies of the test prefix.
+// The Flatpak Bottles' Wine is run by `flatpak run` (a stand-in running it
+// here), and --grant-host adds its permission to the user's override, which
+// the uninstall leaves as it was.
 TEST_F(Install, IntoEachFrontEndsPrefixWithItsOwnWine) {
   const std::string fe = wine_.Home() + "/.mdk-frontends", config = fe + "/config", data = fe + "/data";
+  const std::string flatpak = wine_.Home() + "/.var/app/com.usebottles.bottles";
   auto env = [&](const std::string& prefix) {
     return wine_.Environment({"WINEPREFIX=" + prefix, "XDG_CONFIG_HOME=" + config, "XDG_DATA_HOME=" + data,
-                              "WINEARCH=" + std::string(Win32Prefix() ? "win32" : "win64")});
+                              "WINEARCH=" + std::string(Win32Prefix() ? "win32" : "win64"),
+                              "PATH=" + fe + "/bin:" + std::getenv("PATH")});
   };
   int logs = 0;
   auto run = [&](const std::vector<std::string>& argv, const std::string& prefix, int timeoutMs = 120000) {
@@ -287,6 +292,7 @@ TEST_F(Install, IntoEachFrontEndsPrefixWithItsOwnWine) {
     std::string option, id, name;  // the command's option and id, and what it calls the prefix
     std::string prefix, bin;       // where the front-end keeps the prefix, and its runner's bin/
     std::map<std::string, std::string> files;
+    std::vector<std::string> options = {};  // for the install
   };
   const std::string library = fe + "/SteamLibrary/steamapps", proton = fe + "/Proton - E2E/files";
   std::vector<Row> rows = {
@@ -306,8 +312,17 @@ TEST_F(Install, IntoEachFrontEndsPrefixWithItsOwnWine) {
       {"--heroic", "e2egame", "Heroic game e2egame", fe + "/Games/Heroic/Prefixes/e2egame", fe + "/heroic-wine/bin",
        {{config + "/heroic/GamesConfig/e2egame.json", "{\"e2egame\": {\"winePrefix\": \"PFX\", \"wineVersion\": {\"bin\": "
                                                     "\"WINE\", \"name\": \"Wine - E2E\", \"type\": \"wine\"}}}"}}},
+      {"--bottle", "E2E Flatpak", "Bottles bottle E2E Flatpak [flatpak]", flatpak + "/data/bottles/bottles/E2E-Flatpak",
+       flatpak + "/data/bottles/runners/e2e-runner/bin",
+       {{"PFX/bottle.yml", "Name: E2E Flatpak\nArch: " + arch + "\nRunner: e2e-runner\nPath: E2E-Flatpak\n"}}, {"--grant-host"}},
   };
   RemoveTree(fe);
+  RemoveTree(flatpak);
+  MakeDirs(fe + "/bin");
+  symlink((std::string(MODRIK_SOURCE_DIR_PATH) + "/tests/e2e/sandbox/flatpak").c_str(), (fe + "/bin/flatpak").c_str());
+  const std::string override = data + "/flatpak/overrides/com.usebottles.bottles", music = "[Context]\nfilesystems=xdg-music;\n";
+  MakeDirs(data + "/flatpak/overrides");
+  WriteFile(override, music);
   for (Row& row : rows) {
     // The runner: links to the Wine under test.
     MakeDirs(row.bin);
@@ -351,8 +366,11 @@ TEST_F(Install, IntoEachFrontEndsPrefixWithItsOwnWine) {
     const std::string before = ExportSoftware(row.bin + "/wine", row.prefix, env(row.prefix));
     ASSERT_GT(before.size(), 100000u);
 
-    RunResult r = run({HostCommand(), "install", row.option, row.id, "--exe", ModrikExe(), "--player", player_}, row.prefix);
+    std::vector<std::string> install = {HostCommand(), "install", row.option, row.id, "--exe", ModrikExe(), "--player", player_};
+    install.insert(install.end(), row.options.begin(), row.options.end());
+    RunResult r = run(install, row.prefix);
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_TRUE(ReadFile(override) == (row.options.empty() ? music : music + "\n[Session Bus Policy]\norg.freedesktop.Flatpak=talk\n"));
     EXPECT_EQ(r.out.rfind(row.name + ": " + row.prefix + "\n", 0), 0u) << r.out;
     EXPECT_TRUE(ReadFile(row.prefix + "/drive_c/Program Files/VideoLAN/VLC/vlc.exe") == ReadFile(ModrikExe()));
 
@@ -370,8 +388,10 @@ TEST_F(Install, IntoEachFrontEndsPrefixWithItsOwnWine) {
     EXPECT_FALSE(Exists(row.prefix + "/modrik-install"));
     EXPECT_TRUE(ExportSoftware(row.bin + "/wine", row.prefix, env(row.prefix)) == before)
         << "the registry differs after the uninstall";
+    EXPECT_TRUE(ReadFile(override) == music) << "the override differs after the uninstall";
   }
   RemoveTree(fe);
+  RemoveTree(flatpak);
 }
 
 // An uninstall cut short, by Ctrl-C (SIGINT to its process group, as a

@@ -2,6 +2,7 @@
 // front-end lays out its files; and the KeyValues reader under them.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <fstream>
 #include <map>
 
@@ -167,18 +168,49 @@ TEST_F(FrontendsTest, Selection) {
   EXPECT_TRUE(errors.empty());
 }
 
-// Broken files are no prefixes, and nothing throws.
-TEST_F(FrontendsTest, BrokenFilesAreSkipped) {
+// Files that cannot be read are named with why, as prefixes that are not
+// ready (by the name their file gives them), and nothing throws.
+TEST_F(FrontendsTest, BrokenFilesAreNamedWithWhy) {
   Lay({"broken",
        {{".config/lutris/games/x-1.yml", "game: [unclosed\n"},
+        {".config/lutris/games/y-2.yml", "game:\n  prefix: ~/Y\n"},  // its Wine is the runner's default
         {".config/lutris/runners/wine.yml", "- a list\n"},
         {".local/share/bottles/bottles/B/bottle.yml", "just text"},
+        {".local/share/bottles/bottles/C/bottle.yml", std::string("Name: \0\x01", 8)},
         {".local/share/bottles/data.yml", "custom_bottles_path: ~/missing\n"},
         {".local/share/Steam/steamapps/libraryfolders.vdf", "\"libraryfolders\" { \"0\" { \"path\" "},
+        {".config/heroic/GamesConfig/e.json", ""},
         {".config/heroic/GamesConfig/g.json", "{\"g\": "},
-        {".config/heroic/GamesConfig/h.json", "{\"h\": {\"winePrefix\": 7}}"}},
+        {".config/heroic/GamesConfig/h.json", "{\"h\": {\"winePrefix\": 7}}"},
+        {".config/heroic/GamesConfig/i.json", "{\"i\": 5}"}},
        "", "", "", "", "", ""});
-  EXPECT_TRUE(modrik::frontends::FindAllPrefixes(MakeHome()).empty());
+  const std::vector<std::array<std::string, 4>> expected = {
+      {"lutris", "", "~/.config/lutris/runners/wine.yml", "not a mapping"},
+      {"lutris", "x", "~/.config/lutris/games/x-1.yml", "line 2, column 1: end of sequence flow not found"},
+      {"lutris", "y", "~/Y", ""},
+      {"bottles", "B", "~/.local/share/bottles/bottles/B/bottle.yml", "not a mapping"},
+      {"bottles", "C", "~/.local/share/bottles/bottles/C/bottle.yml", "a binary file (it holds NUL bytes), not text"},
+      {"steam", "", "~/.local/share/Steam/steamapps/libraryfolders.vdf", "line 1: the key \"path\" has no value"},
+      {"heroic", "e", "~/.config/heroic/GamesConfig/e.json", "the file is empty"},
+      {"heroic", "g", "~/.config/heroic/GamesConfig/g.json",
+       "byte 7: syntax error while parsing value - unexpected end of input; expected '[', '{', or a literal"},
+      {"heroic", "i", "~/.config/heroic/GamesConfig/i.json", "\"i\" is not an object"},
+  };
+  const std::vector<Prefix> found = modrik::frontends::FindAllPrefixes(MakeHome());
+  ASSERT_EQ(found.size(), expected.size());
+  for (size_t i = 0; i < found.size(); i++) {
+    const auto& [frontend, id, path, why] = expected[i];
+    EXPECT_EQ(found[i].frontend + " " + found[i].id + " " + found[i].path.string() + ": " + found[i].unreadable,
+              frontend + " " + id + " " + Expand(path, home_) + ": " + why);
+    if (!why.empty()) {
+      EXPECT_EQ(found[i].notReady, Expand(path, home_) + " cannot be read: " + why);
+    }
+  }
+  EXPECT_EQ(found[2].notReady, "its Wine is unknown: " + Expand(expected[0][2], home_) + " cannot be read: not a mapping");
+  // A name that matches no readable file is said with the files that cannot be read.
+  std::vector<std::string> errors;
+  EXPECT_TRUE(modrik::frontends::SelectPrefixes(MakeHome(), {{{"steam", "1"}}, false}, &errors).empty());
+  EXPECT_EQ(errors, std::vector<std::string>{"no Steam game 1 found; " + found[5].notReady});
 }
 
 TEST(KeyValues, ReadsValvesText) {

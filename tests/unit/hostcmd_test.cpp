@@ -376,28 +376,38 @@ TEST_F(ModrikCommandRefusal, FrontEndPrefixesThatCannotBeWorkedOnAreRefused) {
   const fs::path steam = dir_ / "home/.local/share/Steam/steamapps";
   fs::create_directories(steam / "compatdata/70");
   std::ofstream(steam / "compatdata/70/version") << "9.0-100\n";
+  // A Lutris game whose file is no YAML: named by its file, with why.
+  const std::string quake = (dir_ / "home/.config/lutris/games/quake-1.yml").string();
+  fs::create_directories(fs::path(quake).parent_path());
+  std::ofstream(quake) << "game: [unclosed\n";
+  const std::string unreadable = quake + " cannot be read: line 2, column 1: end of sequence flow not found";
   const std::vector<std::string> env = {"HOME=" + (dir_ / "home").string(), "XDG_CONFIG_HOME=", "XDG_DATA_HOME=",
                                         "WINEPREFIX="};
   const struct {
     std::vector<std::string> args;
     int status;
     std::string message;
+    std::string out = "";  // a part of the output
   } rows[] = {
+      {{"install", "--lutris", "quake"}, 5, "modrik: Lutris game quake is not ready: " + unreadable + "; nothing changed.\n"},
+      {{"uninstall", "--lutris", "Quake"}, 1, "modrik: no Lutris game Quake found; " + unreadable + "; nothing changed.\n"},
+      {{"list"}, 0, "", quake + " (Lutris game quake): cannot be read: line 2, column 1: end of sequence flow not found\n"},
       {{"install", "--steam", "70"}, 5,
        "modrik: Steam game 70 is not ready: Proton has not made this prefix yet: start the game once from Steam; "
        "nothing changed.\n"},
       {{"uninstall", "--steam", "70"}, 5,
        "modrik: Steam game 70 is not ready: Proton has not made this prefix yet: start the game once from Steam; "
        "nothing changed.\n"},
-      {{"install", "--all"}, 0, ""},  // said on standard output and passed over
+      {{"install", "--all"}, 0, "", "Lutris game quake: " + unreadable + "; passed over.\n"},  // said and passed over
       {{"install", "--steam", "70", "--bottle", "Office", "--heroic", "x"}, 1,
        "modrik: no Bottles bottle Office found; nothing changed.\nmodrik: no Heroic game x found; nothing changed.\n"},
   };
   const std::string before = Listing();
   for (const auto& row : rows) {
-    std::string err;
-    EXPECT_EQ(Command(row.args, &err, env), row.status) << row.args[1];
+    std::string err, out;
+    EXPECT_EQ(Command(row.args, &err, env, &out), row.status) << row.args[0];
     EXPECT_EQ(err, row.message);
+    EXPECT_NE(out.find(row.out), std::string::npos) << out;
     EXPECT_EQ(Listing(), before);
   }
 }
@@ -457,3 +467,127 @@ TEST(ModrikCommandPrefix, ArchitectureComesFromSystemReg) {
 }
 
 }  // namespace
+
+// Sets variables for a test and puts them back after it.
+class ScopedEnv {
+ public:
+  explicit ScopedEnv(const std::vector<std::pair<const char*, const char*>>& values) {
+    for (const auto& [name, value] : values) {
+      const char* old = getenv(name);
+      saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+      value ? setenv(name, value, 1) : unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    for (const auto& [name, value] : saved_) value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+// --grant-host on a Flatpak front-end's prefix: the talk-name added to the
+// user's own override beside what it held, by flatpak's `override` and by
+// modrik's own writing; taken back when the last prefix that asked for it is
+// uninstalled, leaving the file as the user had it, byte for byte (or only
+// the grant's line gone when the user changed the file since).
+TEST(ModrikCommandGrant, AddsTheTalkNameToTheUsersOverrideAndTakesBackOnlyThat) {
+  const fs::path home = fs::temp_directory_path() / ("mdk grant " + std::to_string(getpid()));
+  const std::string app = "com.usebottles.bottles", talk = "[Session Bus Policy]\norg.freedesktop.Flatpak=talk\n";
+  const std::string music = "[Context]\nfilesystems=xdg-music;\n";
+  ScopedEnv env({{"HOME", home.c_str()}, {"XDG_DATA_HOME", nullptr}, {"FLATPAK_USER_DIR", nullptr},
+                 {"FLATPAK_SYSTEM_DIR", (home / "system").c_str()}});
+  const fs::path file = home / ".local/share/flatpak/overrides" / app;
+  const struct {
+    const char* what;
+    bool flatpak;  // flatpak's own `override` writes it (in a user installation)
+    std::optional<std::string> before;
+    std::string after, edit;  // the file after the grant; what the user appends then
+    std::optional<std::string> end;
+  } rows[] = {
+      {"filesystems, by flatpak", true, music, music + "\n" + talk, "", music},
+      {"filesystems, by modrik", false, music, music + "\n" + talk, "", music},
+      {"no file", false, std::nullopt, talk, "", std::nullopt},
+      {"the user's denial", false, "# mine\n[Session Bus Policy]\norg.freedesktop.Flatpak=none\n",
+       "# mine\n[Session Bus Policy]\norg.freedesktop.Flatpak=talk\n", "", "# mine\n[Session Bus Policy]\norg.freedesktop.Flatpak=none\n"},
+      {"granted by the user: nothing added", false, talk, talk, "", talk},
+      {"changed since", false, music, music + "\n" + talk, "org.kde.X=talk\n",
+       music + "\n[Session Bus Policy]\norg.kde.X=talk\n"},
+      {"no file, changed since", false, std::nullopt, talk, "[Context]\nshared=ipc;\n", "[Context]\nshared=ipc;\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    fs::remove_all(home);
+    fs::create_directories(home / "pfx A");
+    fs::create_directories(home / "pfx\\ B\n");  // recorded one a line
+    if (row.flatpak && (FindOnPath("flatpak").empty() || hostcmd::Run({"flatpak", "--user", "remotes"}, {}, "") != 0)) continue;
+    const ScopedEnv path{{{"PATH", row.flatpak ? getenv("PATH") : "/nowhere"}}};
+    if (row.before) {
+      fs::create_directories(file.parent_path());
+      std::ofstream(file) << *row.before;
+    }
+    Target a{(home / "pfx A").string(), "wine", "bottles", app, "Bottles bottle B [flatpak]", "", "B"}, b = a;
+    b.prefix = (home / "pfx\\ B\n").string();
+    EXPECT_EQ(GrantProblem(a), "");
+    ASSERT_EQ(Grant(a), 0);
+    EXPECT_EQ(modrik::frontends::ReadText(file), row.after);
+    EXPECT_TRUE(FlatpakPermissionOf(app).talks);
+    // A second bottle of the app shares the grant: the first uninstall leaves it.
+    ASSERT_EQ(Grant(b), 0);
+    std::ofstream(file, std::ios::app) << row.edit;
+    EXPECT_EQ(TakeBack(a, false), 0);
+    EXPECT_EQ(modrik::frontends::ReadText(file), row.after + row.edit);
+    EXPECT_EQ(TakeBack(b, false), 0);
+    EXPECT_EQ(modrik::frontends::ReadText(file), row.end);
+    // The folders made for it go again (Flatpak's own user installation stays).
+    EXPECT_EQ(fs::exists(home / ".local"), row.before || row.end || row.flatpak);
+  }
+  // An override that flatpak cannot read, or a link, is refused before anything changes.
+  const Target t{"/p", "wine", "bottles", app, "", "", "B"};
+  std::ofstream(file) << "garbage\n";
+  EXPECT_EQ(GrantProblem(t), file.string() + " cannot be read: line 1: it is no key=value, group or comment");
+  fs::remove(file);
+  fs::create_symlink("elsewhere", file);
+  EXPECT_EQ(GrantProblem(t), file.string() + " is a link: modrik writes neither through nor over it");
+  fs::remove_all(home);
+}
+
+// The channel `list` gives each prefix: from the Flatpak's metadata and
+// overrides, the front-end, and the container the command runs in.
+TEST(ModrikCommandGrant, ListSaysTheChannelOfAStart) {
+  const fs::path home = fs::temp_directory_path() / ("mdk channel " + std::to_string(getpid()));
+  fs::remove_all(home);
+  ScopedEnv env({{"HOME", home.c_str()}, {"XDG_DATA_HOME", nullptr}, {"FLATPAK_USER_DIR", nullptr},
+                 {"FLATPAK_SYSTEM_DIR", (home / "system").c_str()}, {"PATH", "/nowhere"}});
+  const std::string lutris = (home / "system/app/net.lutris.Lutris/current/active/metadata").string();
+  for (const auto& [file, text] : {std::pair<std::string, std::string>{lutris, "[Session Bus Policy]\norg.freedesktop.Flatpak=talk\n"},
+                                   {(home / ".local/share/flatpak/app/com.usebottles.bottles/current/active/metadata").string(),
+                                    "[Session Bus Policy]\norg.freedesktop.Notifications=talk\n"},
+                                   {(home / "ini/drive_c/Program Files/VideoLAN/VLC/modrik.ini").string(), "[modrik]\r\nvlcpath=/bin/sh\r\n"}}) {
+    fs::create_directories(fs::path(file).parent_path());
+    std::ofstream(file) << text;
+  }
+  const Target bottle{"/b", "wine", "bottles", "com.usebottles.bottles", "", "", "E2E Bottle"};
+  const struct {
+    Target target;
+    HostFacts facts;
+    std::string channel;
+  } rows[] = {
+      {{"/w", "wine", "wine", "", "", ""}, {}, "host"},
+      {{"/s", "/p/wine", "steam", "", "", "", "620"}, {}, "launch client (steam-runtime-launch-client --alongside-steam)"},
+      {{"/l", "wine", "lutris", "net.lutris.Lutris", "", "", "quake"}, {}, "flatpak-spawn (net.lutris.Lutris may start host programs: " + lutris + ")"},
+      {bottle, {}, "portal (com.usebottles.bottles may not start host programs); lost: the player's options beyond what a "
+                   "playlist carries, the wait for the player and its exit code; the whole hand-off: modrik install "
+                   "--bottle 'E2E Bottle' --grant-host"},
+      {{"/h", "wine", "heroic", "com.heroicgameslauncher.hgl", "", "", "x"}, {}, "none: the Flatpak com.heroicgameslauncher.hgl is not installed"},
+      {{"/w", "wine", "wine", "", "", ""}, {true, "host-spawn"}, "container way out (host-spawn): the host's player"},
+      {{(home / "ini").string(), "wine", "wine", "", "", ""}, {true, "host-spawn"}, "host (the container's own player /bin/sh)"},
+      {{"/w", "wine", "wine", "", "", ""}, {true, ""}, "container way out, but none is here (flatpak-spawn, host-spawn, "
+                                                      "distrobox-host-exec): the host's player cannot be reached"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(ChannelOf(row.target, row.facts), row.channel);
+  ASSERT_EQ(Grant(bottle), 0);
+  EXPECT_EQ(ChannelOf(bottle, {}), "flatpak-spawn (com.usebottles.bottles may start host programs: " +
+                                        UserOverride(bottle.flatpakApp) + ", granted by modrik install --grant-host)");
+  fs::remove_all(home);
+}
