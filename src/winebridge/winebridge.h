@@ -76,6 +76,10 @@ std::string WindowsPrivateFolder();
 
 // ---- Unix command runner ----
 extern std::string CachedWineVersion;
+// Set once the host has refused the home (not the user's alone: another
+// user's, or one that others may write): no later host command of the
+// process writes dues.sh there or runs at all.
+extern bool HomeRefused;
 // An exit status a host command recorded in a file ("N" and a line feed):
 // 0 to 255, or -1 when the text holds none.
 int RecordedStatus(const std::string& text);

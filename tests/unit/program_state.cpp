@@ -12,6 +12,7 @@ void ResetProgramState() {
   modrik::SettingsPath.clear();
   modrik::PlayerPath.clear();
   modrik::CachedWineVersion.clear();
+  modrik::HomeRefused = false;
   modrik::DriveMap.clear();
   modrik::DriveLinks.clear();
   modrik::DriveMapLoaded = false;
