@@ -72,7 +72,9 @@ std::string PlayerNotFoundMessage() {
          SettingsPath + "\"";
 }
 
-int MainRoutine() {
+namespace {
+
+int Run() {
   platform::Platform& sys = platform::Sys();
 
   RegisterAsLinuxApp();
@@ -110,6 +112,15 @@ int MainRoutine() {
   }
 
   return StartPlayer();
+}
+
+}  // namespace
+
+int MainRoutine() {
+  const int code = Run();
+  // (The file-manager icon's gio ran on beside the start.)
+  TraceIconComplaints();
+  return code;
 }
 
 }  // namespace modrik

@@ -21,6 +21,7 @@ void ResetProgramState() {
   modrik::WantedGroup = 0;
   modrik::LargestWidth = 0;
   modrik::IconFilePath.clear();
+  modrik::IconComplaints.clear();
 }
 
 }  // namespace fake
