@@ -92,6 +92,9 @@ int Run() {
     int answer = sys.ShowMessage(FirstRunQuestion(), MessageTitle(),
                                  platform::kMbYesNo | platform::kMbIconQuestion);
     if (answer == platform::kIdYes) DetectPlayer();
+    // The host could not be asked (a home it refuses): the first run is
+    // not over, and no settings file says it is.
+    if (answer == platform::kIdYes && HomeRefused) return kExitNotStarted;
     WriteSettingsTemplate();
   }
 

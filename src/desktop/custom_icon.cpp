@@ -28,11 +28,14 @@ std::string CustomIconCommand(const std::string& unixTarget, const std::string& 
 std::string CustomIconHostCommand(const std::string& gio, const std::string& privateFolder,
                                   const std::string& name) {
   if (privateFolder.empty()) return gio + " >/dev/null 2>&1";
-  // A new file (no link followed: noclobber creates it exclusively); those
-  // of starts that ended before reading theirs go a day later.
+  // A new file (no link followed: noclobber creates it exclusively), which
+  // goes when modrik's process has ended, however it ended (else, without
+  // that process known, a day later).
+  const std::string file = ShellQuote(privateFolder + "/" + name);
   return "set -C; find " + ShellQuote(privateFolder) +
-         " -maxdepth 1 -name 'gio-*' -type f -mmin +1440 -delete 2>/dev/null; " + gio + " >" +
-         ShellQuote(privateFolder + "/" + name) + " 2>&1";
+         " -maxdepth 1 -name 'gio-*' -type f -mmin +1440 -delete 2>/dev/null; " + gio + " >" + file +
+         " 2>&1; [ -z \"$MODRIK_PARENT\" ] || { tail --pid=\"$MODRIK_PARENT\" -f /dev/null 2>/dev/null; rm -f " +
+         file + "; }";
 }
 
 void SetCustomIcon(const std::string& targetPath, const std::string& iconPath) {

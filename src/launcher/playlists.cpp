@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "common/common.h"
 #include "launcher/launcher.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"

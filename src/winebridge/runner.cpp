@@ -85,15 +85,12 @@ int RunUnixScript(const std::string& mode) {
   return platform::kHostNotStarted;
 }
 
-// The home's refusal, the first time the host tells it or before any
-// later command: true when the command is not run for that reason.
-bool HomeIsRefused(int status) {
-  if (HomeRefused || status != kHomeRefused) return HomeRefused;
+// The host has refused the home: kept, and traced.
+void RefuseHome() {
   HomeRefused = true;
   platform::Sys().Trace("the home " + UnixHomeFolder() +
                         " is not the user's alone (another user's, or others may write it): dues.sh "
                         "is not run there, nor any host command");
-  return true;
 }
 
 }  // namespace
@@ -146,7 +143,7 @@ HostRun RunUnixCommand(const std::string& command) {
   auto& sys = platform::Sys();
   const platform::Handle lock = LockUnixScript();
   sys.Trace("host command: " + command);
-  if (HomeIsRefused(0)) {
+  if (HomeRefused) {
     sys.UnlockNamed(lock);
     return HostRun::kNotStarted;
   }
@@ -157,8 +154,10 @@ HostRun RunUnixCommand(const std::string& command) {
   const int status = RunUnixScript("start");
   sys.UnlockNamed(lock);
   if (status == 0) return HostRun::kStarted;
-  if (HomeIsRefused(status)) return HostRun::kNotStarted;
-  sys.Trace("the host command was not started (status " + std::to_string(status) + ")");
+  if (status == kHomeRefused)
+    RefuseHome();
+  else
+    sys.Trace("the host command was not started (status " + std::to_string(status) + ")");
   return HostRun::kNotStarted;
 }
 
@@ -167,7 +166,7 @@ std::string RunUnixCommandCapture(const std::string& command) {
   const std::string log = LogWindowsPath();
   const platform::Handle lock = LockUnixScript();
   sys.Trace("host command: " + command);
-  if (HomeIsRefused(0)) {
+  if (HomeRefused) {
     sys.UnlockNamed(lock);
     return std::string();
   }
@@ -179,7 +178,9 @@ std::string RunUnixCommandCapture(const std::string& command) {
     const int status = RunUnixScript("capture");
     if (status == 0)
       output = sys.ReadSharedFile(log);
-    else if (!HomeIsRefused(status))
+    else if (status == kHomeRefused)
+      RefuseHome();
+    else
       sys.Trace("the host command failed or did not end within 3 s (status " +
                 std::to_string(status) + "): no output");
   }

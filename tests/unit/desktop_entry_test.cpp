@@ -26,7 +26,7 @@ std::vector<std::string> GioCommands(const fake::FakeHost& host) {
   std::vector<std::string> out;
   for (const std::string& script : host.scriptsRun) {
     const std::size_t at = script.find("; /bin/gio ");
-    if (at != std::string::npos) out.push_back(script.substr(at + 2, script.rfind(" >") - at - 2));
+    if (at != std::string::npos) out.push_back(script.substr(at + 2, script.find(" >", at) - at - 2));
   }
   return out;
 }
@@ -112,7 +112,8 @@ TEST(CustomIcon, CommandQuotesBothPaths) {
   // trace once the start is over; never to the caller's standard error.
   const std::string unixSaid = "/home/guest/.cache/modrik/gio-0000000000005eed", said = modrik::WineUnixName(unixSaid);
   EXPECT_EQ(host.scriptsRun.back(), "#!/bin/bash\nset -C; find '/home/guest/.cache/modrik' -maxdepth 1 -name 'gio-*' "
-                                    "-type f -mmin +1440 -delete 2>/dev/null; " + command + " >'" + unixSaid + "' 2>&1\n");
+                                    "-type f -mmin +1440 -delete 2>/dev/null; " + command + " >'" + unixSaid + "' 2>&1; [ -z \"$MODRIK_PARENT\" ] || "
+            "{ tail --pid=\"$MODRIK_PARENT\" -f /dev/null 2>/dev/null; rm -f '" + unixSaid + "'; }\n");
   host.AddFile(said, "gio: file:///x: Setting attribute metadata::custom-icon not supported\n");
   modrik::TraceIconComplaints();
   EXPECT_EQ(host.traces.back(), "file-manager icon: gio: file:///x: Setting attribute metadata::custom-icon not supported");

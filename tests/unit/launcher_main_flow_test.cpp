@@ -74,6 +74,18 @@ TEST(MainRoutine, FirstRunAnsweredYesWritesWhatWasDetected) {
   EXPECT_EQ(sys.shellCalls[0].parameters, "C:\\v\\a.mkv");
 }
 
+// Under Wine in a home the host refuses, the detection asked for cannot ask
+// the host: no settings file is written, and the start ends with 126.
+TEST(MainRoutine, FirstRunInARefusedHomeWritesNoSettingsFile) {
+  fake::FakeHost host;
+  host.wineExport = true;
+  host.hostStatus = 77;
+  host.AddFolder("C:\\Apps");
+  host.messageAnswers = {platform::kIdYes};
+  EXPECT_EQ(modrik::MainRoutine(), modrik::kExitNotStarted);
+  EXPECT_FALSE(host.HasFile(kIni));
+}
+
 TEST(MainRoutine, FirstRunAnsweredYesWithNothingFoundIsLikeNo) {
   fake::FakePlatform sys;
   sys.AddFolder("C:\\Apps");
