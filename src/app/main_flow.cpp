@@ -72,7 +72,9 @@ std::string PlayerNotFoundMessage() {
          SettingsPath + "\"";
 }
 
-int MainRoutine() {
+namespace {
+
+int Run() {
   platform::Platform& sys = platform::Sys();
 
   RegisterAsLinuxApp();
@@ -90,6 +92,9 @@ int MainRoutine() {
     int answer = sys.ShowMessage(FirstRunQuestion(), MessageTitle(),
                                  platform::kMbYesNo | platform::kMbIconQuestion);
     if (answer == platform::kIdYes) DetectPlayer();
+    // The host could not be asked (a home it refuses): the first run is
+    // not over, and no settings file says it is.
+    if (answer == platform::kIdYes && HomeRefused) return kExitNotStarted;
     WriteSettingsTemplate();
   }
 
@@ -110,6 +115,15 @@ int MainRoutine() {
   }
 
   return StartPlayer();
+}
+
+}  // namespace
+
+int MainRoutine() {
+  const int code = Run();
+  // (The file-manager icon's gio ran on beside the start.)
+  TraceIconComplaints();
+  return code;
 }
 
 }  // namespace modrik

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -61,7 +62,15 @@ extern std::string IconFilePath;
 // ---- file-manager icon ----
 // The gio command for Unix paths; both paths are passed as quoted words.
 std::string CustomIconCommand(const std::string& unixTarget, const std::string& unixIcon);
+// That command as the host runs it in the background: what gio says goes
+// into the new file `name` of the private folder (nowhere without one).
+std::string CustomIconHostCommand(const std::string& gio, const std::string& privateFolder,
+                                  const std::string& name);
 void SetCustomIcon(const std::string& targetPath, const std::string& iconPath);
+// The files that hold what gio said (Windows paths), one per command run.
+extern std::vector<std::string> IconComplaints;
+// Traces what gio said, once the start is over, and removes those files.
+void TraceIconComplaints();
 
 // ---- image encoding ----
 int SaveImageAsPng(platform::Handle image, const std::string& fileName);

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "common/common.h"
 #include "launcher/launcher.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
@@ -243,10 +242,11 @@ std::string WritePlaylistCopy(const Playlist& list, const std::string& windowsPa
   auto& sys = platform::Sys();
   // (Copies not written for a day are removed by the native player's start,
   // on the host, where a link is seen as one.)
-  const std::string folder = WindowsPrivateFolder();
+  // Written only into a folder the host has just shown to be the user's
+  // alone, as a new file moved into place: never through a link.
   const std::string copyFolder = CopyFolderName(windowsPath);
-  const std::string copy = folder + copyFolder + "\\" + list.name;
-  if (folder.empty() || !MakeFolders(folder + copyFolder) || !sys.ReplaceWholeFile(copy, bytes)) {
+  const std::string folder = PrivateSubfolder(copyFolder);
+  if (folder.empty() || !sys.ReplaceWholeFile(folder + list.name, bytes)) {
     sys.Trace("cannot write a copy of " + windowsPath + ": the player gets the list as it is");
     return std::string();
   }

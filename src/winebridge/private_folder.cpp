@@ -68,10 +68,9 @@ std::string RuntimeVariable() {
 // Only an absolute path is handed to the host.
 std::string Absolute(const std::string& path) { return !path.empty() && path[0] == '/' ? path : ""; }
 
-}  // namespace
-
-std::string ChoosePrivateFolder(const std::string& runtime, const std::string& cache,
-                                const std::string& hostFacts, std::vector<std::string>* refusals) {
+// The host's lines of facts, when there are `count` of them and the first
+// is the user's id (then in *user).
+std::vector<std::string> FactLines(const std::string& hostFacts, std::size_t count, unsigned long* user) {
   std::vector<std::string> lines;
   for (std::size_t at = 0; at < hostFacts.size();) {
     const std::size_t end = std::min(hostFacts.find('\n', at), hostFacts.size());
@@ -79,8 +78,18 @@ std::string ChoosePrivateFolder(const std::string& runtime, const std::string& c
     at = end + 1;
   }
   char* end = nullptr;
-  const unsigned long user = lines.empty() ? 0 : std::strtoul(lines[0].c_str(), &end, 10);
-  if (lines.size() != 5 || end == lines[0].c_str() || *end != '\0') {
+  *user = lines.empty() ? 0 : std::strtoul(lines[0].c_str(), &end, 10);
+  if (lines.size() != count || end == lines[0].c_str() || *end != '\0') return {};
+  return lines;
+}
+
+}  // namespace
+
+std::string ChoosePrivateFolder(const std::string& runtime, const std::string& cache,
+                                const std::string& hostFacts, std::vector<std::string>* refusals) {
+  unsigned long user = 0;
+  const std::vector<std::string> lines = FactLines(hostFacts, 5, &user);
+  if (lines.empty()) {
     refusals->push_back("the host did not tell what stands in " + runtime + " and " + cache);
     return std::string();
   }
@@ -132,6 +141,29 @@ std::string UnixPrivateFolder() {
 std::string WindowsPrivateFolder() {
   const std::string folder = UnixPrivateFolder();
   return folder.empty() ? std::string() : WineUnixName(folder) + "\\";
+}
+
+std::string OwnFolderCommand(const std::string& path) {
+  // mkdir makes nothing where anything stands, a link included.
+  return "d=" + ShellQuote(path) +
+         "\n{ mkdir -m 700 \"$d\" 2>/dev/null; id -u; stat -c '%u %a %F' -- \"$d\" 2>/dev/null || echo missing; }";
+}
+
+std::string OwnFolderFault(const std::string& path, const std::string& hostFacts) {
+  unsigned long user = 0;
+  const std::vector<std::string> lines = FactLines(hostFacts, 2, &user);
+  if (lines.empty()) return "is not told of by the host";
+  return Fault(path, EntryOf(lines[1]), user, 077);
+}
+
+std::string PrivateSubfolder(const std::string& name) {
+  const std::string folder = UnixPrivateFolder();
+  if (folder.empty()) return std::string();
+  const std::string path = folder + "/" + name;
+  const std::string fault = OwnFolderFault(path, RunUnixCommandCapture(OwnFolderCommand(path)));
+  if (fault.empty()) return WineUnixName(path) + "\\";
+  platform::Sys().Trace("the folder " + path + " " + fault + ": nothing is written there");
+  return std::string();
 }
 
 }  // namespace modrik

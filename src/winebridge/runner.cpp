@@ -15,6 +15,7 @@
 namespace modrik {
 
 std::string CachedWineVersion;
+bool HomeRefused = false;
 
 namespace {
 
@@ -27,6 +28,9 @@ constexpr unsigned kLockWaitMs = 120000;
 constexpr unsigned kStatusPollMs = 10;
 constexpr unsigned kStatusBoundMs = 6000;
 constexpr std::size_t kStatusBytes = 16;
+// host_command.sh's status for a home that is not the user's alone: it
+// neither read nor ran dues.sh.
+constexpr int kHomeRefused = 77;
 
 // There is one dues.sh (and one dues.log) per user, and several modrik
 // processes may run at once when a program opens several files together.
@@ -81,6 +85,14 @@ int RunUnixScript(const std::string& mode) {
   return platform::kHostNotStarted;
 }
 
+// The host has refused the home: kept, and traced.
+void RefuseHome() {
+  HomeRefused = true;
+  platform::Sys().Trace("the home " + UnixHomeFolder() +
+                        " is not the user's alone (another user's, or others may write it): dues.sh "
+                        "is not run there, nor any host command");
+}
+
 }  // namespace
 
 int RecordedStatus(const std::string& text) {
@@ -131,6 +143,10 @@ HostRun RunUnixCommand(const std::string& command) {
   auto& sys = platform::Sys();
   const platform::Handle lock = LockUnixScript();
   sys.Trace("host command: " + command);
+  if (HomeRefused) {
+    sys.UnlockNamed(lock);
+    return HostRun::kNotStarted;
+  }
   if (!WriteUnixScript(command)) {
     sys.UnlockNamed(lock);
     return HostRun::kScriptNotWritten;
@@ -138,7 +154,10 @@ HostRun RunUnixCommand(const std::string& command) {
   const int status = RunUnixScript("start");
   sys.UnlockNamed(lock);
   if (status == 0) return HostRun::kStarted;
-  sys.Trace("the host command was not started (status " + std::to_string(status) + ")");
+  if (status == kHomeRefused)
+    RefuseHome();
+  else
+    sys.Trace("the host command was not started (status " + std::to_string(status) + ")");
   return HostRun::kNotStarted;
 }
 
@@ -147,6 +166,10 @@ std::string RunUnixCommandCapture(const std::string& command) {
   const std::string log = LogWindowsPath();
   const platform::Handle lock = LockUnixScript();
   sys.Trace("host command: " + command);
+  if (HomeRefused) {
+    sys.UnlockNamed(lock);
+    return std::string();
+  }
   // An empty log of our own: no earlier output, and no link for the
   // shell's redirection to write through.
   sys.ReplaceWholeFile(log, "");
@@ -155,6 +178,8 @@ std::string RunUnixCommandCapture(const std::string& command) {
     const int status = RunUnixScript("capture");
     if (status == 0)
       output = sys.ReadSharedFile(log);
+    else if (status == kHomeRefused)
+      RefuseHome();
     else
       sys.Trace("the host command failed or did not end within 3 s (status " +
                 std::to_string(status) + "): no output");

@@ -73,9 +73,23 @@ std::string PrivateFolderCommand(const std::string& runtime, const std::string& 
 extern std::optional<std::string> PrivateFolder;
 std::string UnixPrivateFolder();
 std::string WindowsPrivateFolder();
+// A folder of the private folder (the copies of a playlist), made by the
+// host (mode 0700) where nothing stands, and used only as the host shows it
+// right before: the user's own folder, no link, no access for others.
+// The command that makes it and tells the user's id and what stands there,
+// the fault found in its answer (empty: none), and the two together: the
+// folder's Windows view with a trailing backslash, or empty (the trace
+// says why) when it is unfit or there is no private folder.
+std::string OwnFolderCommand(const std::string& path);
+std::string OwnFolderFault(const std::string& path, const std::string& hostFacts);
+std::string PrivateSubfolder(const std::string& name);
 
 // ---- Unix command runner ----
 extern std::string CachedWineVersion;
+// Set once the host has refused the home (not the user's alone: another
+// user's, or one that others may write): no later host command of the
+// process writes dues.sh there or runs at all.
+extern bool HomeRefused;
 // An exit status a host command recorded in a file ("N" and a line feed):
 // 0 to 255, or -1 when the text holds none.
 int RecordedStatus(const std::string& text);

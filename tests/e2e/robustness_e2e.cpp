@@ -1,11 +1,14 @@
 // Bad input and faults of the surroundings, end to end: odd settings files,
 // every printable character on the command line, hostile names on every way
-// that leads to the host shell, a host without gio. Each case has one exact
+// that leads to the host shell, another user's scripts, a host without gio. Each case has one exact
 // expected outcome, and nothing may hang, crash or run a file name.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "harness.h"
@@ -182,6 +185,40 @@ TEST_F(Robustness, HostileNamesOnEveryWayToTheHostShell) {
   for (const auto& c : canaries) EXPECT_FALSE(Exists(c)) << c << " appeared";
 }
 
+// A home that others may write (0777): another local user renames scripts
+// of theirs (each leaves a file named after whoever runs it) over dues.sh
+// for 25 s while the user starts modrik 6 times. None of them runs as the
+// user: each start is refused (126), and the trace says why.
+TEST_F(Robustness, ScriptsRenamedOverDuesShInAHomeOpenToAllNeverRun) {
+  const std::string home = Wine::Get().Home(), other = Wine::Get().User() + "x", ran = "/var/tmp/mdk-ran-" + other;
+  const std::string log = Wine::Get().LogDir() + "/other", loop =
+      "n=0; trap 'echo $n; exit' TERM; while :; do printf '#!/bin/bash\\ntouch %s/as-$(id -un)\\n' \"$2\" "
+      ">\"$1/.theirs\" && mv -f \"$1/.theirs\" \"$1/dues.sh\" && n=$((n + 1)); done";
+  ASSERT_EQ(RunProcess({"sh", "-c", "id -u \"$0\" || useradd \"$0\"", other}, {}, log, 30000).exitCode, 0);
+  RemoveTree(ran);
+  struct stat was {};
+  ASSERT_TRUE(MakeDirs(ran) && chmod(ran.c_str(), 0777) == 0 && stat(home.c_str(), &was) == 0);
+  ASSERT_TRUE(WriteFile(dir_.Host("app/modrik.ini"), "[modrik]\r\nvlcpath=" + nativePlayer_ + "\r\n"));
+  RunResult theirs;
+  chmod(home.c_str(), 0777);
+  std::thread renamer([&] {
+    theirs = RunProcess({"runuser", "-u", other, "--", "timeout", "25", "sh", "-c", loop, "sh", home, ran},
+                        Wine::Get().Environment(), log, 40000);
+  });
+  DriveOptions traced;
+  traced.hostEnv = {"WINEDEBUG=+debugstr"};
+  for (int i = 0; i < 6; ++i) {
+    DriveResult d = Run(exe_, "a.mkv", traced);
+    EXPECT_EQ(d.exitCode, 126) << d.raw;
+    EXPECT_NE(d.wineErr.find("is not the user's alone (another user's, or others may write it)"), std::string::npos);
+  }
+  renamer.join();
+  chmod(home.c_str(), was.st_mode & 07777);
+  RemoveTree(home + "/.theirs");
+  EXPECT_GT(std::atoi(theirs.out.c_str()), 100) << theirs.out << theirs.err;  // renamed all along
+  EXPECT_TRUE(std::filesystem::is_empty(ran)) << "a script of theirs ran";
+}
+
 // Takes /usr/bin/gio away for the life of the object (and puts it back).
 class WithoutGio {
  public:
@@ -213,6 +250,7 @@ TEST_F(Robustness, HostWithoutGioStillPlays) {
     ASSERT_TRUE(noGio.ok());
     DriveResult d = Run(exe, "\"" + dir_.Win("clip.mkv") + "\"", {});
     ExpectCleanEndWithoutBox(d);
+    EXPECT_EQ(d.wineErr.find("/bin/gio"), std::string::npos) << d.wineErr;  // the trace's, not the caller's
     NativePlayerRecord got = NativePlayerStart();
     ASSERT_EQ(got.args.size(), 1u);
     EXPECT_EQ(ReadFile(got.args[0]), "c");

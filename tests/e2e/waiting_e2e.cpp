@@ -80,7 +80,8 @@ TEST_F(Waiting, PlayersExitStatusReachesTheCaller) {
 // runtime folder shared with everybody (another's "modrik" planted in it),
 // or a link in the place of "modrik", is not used (~/.cache/modrik is), and
 // what old playlist copies' links lead to stays, in the user's own folder
-// too. Nothing is written behind a link either.
+// too. Nothing is written behind a link either, nor in a list's copy folder
+// that is a link (used ""): the player gets the list as it is.
 TEST_F(Waiting, NothingIsWrittenOrRemovedThroughALink) {
   const std::string run = dir_.Host("run"), keep = dir_.Host("keep"), own = run + "/modrik";
   const std::string player = Player({}), cache = Wine::Get().Home() + "/.cache/modrik";
@@ -88,7 +89,8 @@ TEST_F(Waiting, NothingIsWrittenOrRemovedThroughALink) {
   const struct {
     mode_t runMode, modrikMode;  // modrikMode 0: "modrik" is a link to keep
     std::string used;
-  } rows[] = {{0700, 0700, own}, {01777, 0777, cache}, {0700, 0, cache}};
+  } rows[] = {{0700, 0700, own}, {01777, 0777, cache}, {0700, 0, cache}, {0700, 0700, ""}};
+  std::string copies;  // a.m3u's copy folder, as the first start named it
   for (const auto& row : rows) {
     SCOPED_TRACE(row.runMode);
     for (const std::string& gone : {run, keep, player + ".rec"}) RemoveTree(gone);
@@ -102,6 +104,7 @@ TEST_F(Waiting, NothingIsWrittenOrRemovedThroughALink) {
     for (const auto& [target, link] : links)
       if (row.modrikMode) symlink(target.c_str(), (own + "/" + link).c_str());
     if (!row.modrikMode) symlink(keep.c_str(), own.c_str());
+    if (row.used.empty()) symlink(keep.c_str(), (own + "/" + copies).c_str());
     for (const std::string& old :
          {own + "/list-0", own + "/list-1/old.m3u", own + "/list-1", keep, keep + "/old.m3u", keep + "/other"}) {
       const timespec times[2] = {{time(nullptr) - 2 * 86400, 0}, {time(nullptr) - 2 * 86400, 0}};
@@ -111,7 +114,9 @@ TEST_F(Waiting, NothingIsWrittenOrRemovedThroughALink) {
     EXPECT_EQ(d.exitCode, 0) << d.raw;
     std::vector<NativePlayerRecord> got = WaitForNativePlayer(player + ".rec", 0);
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].args.at(0).rfind(row.used + "/list-", 0), 0u) << got[0].args[0];
+    const std::string arg = got[0].args.at(0);
+    EXPECT_TRUE(row.used.empty() ? arg == dir_.Host("a.m3u") : arg.rfind(row.used + "/list-", 0) == 0) << arg;
+    if (copies.empty()) copies = arg.substr(own.size() + 1, 21);
     EXPECT_EQ(ReadFile(keep + "/old.m3u").value_or("") + ReadFile(keep + "/other").value_or(""), "keptkept");
     std::error_code error;
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(keep, error), {}), 2) << "written behind a link";

@@ -23,11 +23,11 @@ const std::string kEntry = kApps + "wine-myplayer.desktop";
 
 // The gio commands the host shell ran, in order.
 std::vector<std::string> GioCommands(const fake::FakeHost& host) {
-  const std::string head = "#!/bin/bash\n/bin/gio ";
   std::vector<std::string> out;
-  for (const std::string& script : host.scriptsRun)
-    if (script.compare(0, head.size(), head) == 0)
-      out.push_back(script.substr(12, script.size() - 13));
+  for (const std::string& script : host.scriptsRun) {
+    const std::size_t at = script.find("; /bin/gio ");
+    if (at != std::string::npos) out.push_back(script.substr(at + 2, script.find(" >", at) - at - 2));
+  }
   return out;
 }
 
@@ -108,6 +108,16 @@ TEST(CustomIcon, CommandQuotesBothPaths) {
       "/bin/gio set -t 'string' '/home/guest/My Apps/Bob'\\''s Player.exe' "
       "'metadata::custom-icon' 'file:///home/guest/icon dir/o'\\''neil.png'";
   ASSERT_EQ(GioCommands(host), std::vector<std::string>{command});
+  // What gio says goes into a new file of the private folder, and to the
+  // trace once the start is over; never to the caller's standard error.
+  const std::string unixSaid = "/home/guest/.cache/modrik/gio-0000000000005eed", said = modrik::WineUnixName(unixSaid);
+  EXPECT_EQ(host.scriptsRun.back(), "#!/bin/bash\nset -C; find '/home/guest/.cache/modrik' -maxdepth 1 -name 'gio-*' "
+                                    "-type f -mmin +1440 -delete 2>/dev/null; " + command + " >'" + unixSaid + "' 2>&1; [ -z \"$MODRIK_PARENT\" ] || "
+            "{ tail --pid=\"$MODRIK_PARENT\" -f /dev/null 2>/dev/null; rm -f '" + unixSaid + "'; }\n");
+  host.AddFile(said, "gio: file:///x: Setting attribute metadata::custom-icon not supported\n");
+  modrik::TraceIconComplaints();
+  EXPECT_EQ(host.traces.back(), "file-manager icon: gio: file:///x: Setting attribute metadata::custom-icon not supported");
+  EXPECT_FALSE(host.HasFile(said));
 
   // The host's shell hands gio exactly the two paths.
   char path[] = "/tmp/modrik-gio-XXXXXX";

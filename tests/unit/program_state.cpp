@@ -12,6 +12,7 @@ void ResetProgramState() {
   modrik::SettingsPath.clear();
   modrik::PlayerPath.clear();
   modrik::CachedWineVersion.clear();
+  modrik::HomeRefused = false;
   modrik::DriveMap.clear();
   modrik::DriveLinks.clear();
   modrik::DriveMapLoaded = false;
@@ -20,6 +21,7 @@ void ResetProgramState() {
   modrik::WantedGroup = 0;
   modrik::LargestWidth = 0;
   modrik::IconFilePath.clear();
+  modrik::IconComplaints.clear();
 }
 
 }  // namespace fake

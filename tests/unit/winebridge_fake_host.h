@@ -24,8 +24,13 @@ inline void PlayNativeStart(FakePlatform& sys, const std::string& script, const 
 
 // The host's part in the private folder's capture, when the script is that
 // command: the runtime folder it names (if any) and ~/.cache are the user's
-// own, and modrik's folder is made in each. The answer goes into `log`.
+// own, and modrik's folder is made in each; a folder of the private folder
+// is made, the user's own, too. The answer goes into `log`.
 inline void AnswerPrivateFolder(FakePlatform& sys, const std::string& script, const std::string& log) {
+  if (script.rfind("#!/bin/bash\nd='", 0) == 0) {
+    sys.AddFolder(modrik::WineUnixName(script.substr(15, script.find('\'', 15) - 15)));
+    sys.AddFile(log, "1000\n1000 700 directory\n");
+  }
   const std::size_t from = script.find("\nset -- '");
   if (from == std::string::npos || script.find(" id -u\n") == std::string::npos) return;
   const std::string runtime = script.substr(from + 9, script.find('\'', from + 9) - from - 9);

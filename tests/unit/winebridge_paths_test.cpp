@@ -339,6 +339,10 @@ TEST(ChoosePrivateFolder, OnlyAPlaceOfTheUsersOwnIsUsed) {
     EXPECT_EQ(modrik::ChoosePrivateFolder(run, cache, facts, &refusals), "");
     EXPECT_EQ(refusals, std::vector<std::string>{"the host did not tell what stands in " + run + " and " + cache});
   }
+  // A folder in it (a playlist's copies), made and told of by the host right before use.
+  for (const auto& [facts, fault] : {std::pair<std::string, std::string>{ok, ""}, {"1000 777 symbolic link\n", "is a link"},
+                                     {"1000 755 directory\n", "has mode 0755" + open}, {"", "is not told of by the host"}})
+    EXPECT_EQ(modrik::OwnFolderFault(inRun + "/list-1", facts.empty() ? "" : "1000\n" + facts), fault);
 }
 
 }  // namespace

@@ -148,6 +148,20 @@ TEST(UnixCommand, WithoutWinesSpawnTheStatusFileIsAwaited) {
   }
 }
 
+// A home the host refuses (77: not the user's alone) is traced; no later
+// host command of the process writes dues.sh there or runs.
+TEST(UnixCommand, RefusedHomeEndsEveryHostCommand) {
+  FakeHost host;
+  host.hostStatus = 77;
+  EXPECT_EQ(modrik::RunUnixCommand("ls"), modrik::HostRun::kNotStarted);
+  EXPECT_EQ(host.traces.back(), "the home /home/guest is not the user's alone (another user's, or others may "
+                                "write it): dues.sh is not run there, nor any host command");
+  host.DeleteFileAt(FakeHost::kScript);
+  EXPECT_EQ(modrik::RunUnixCommandCapture("whereis vlc"), "");
+  EXPECT_EQ(host.processes.size(), 1u);
+  EXPECT_FALSE(host.HasFile(FakeHost::kScript));
+}
+
 TEST(Capture, RedirectsIntoLogAndReadsItWhenTheCommandEnds) {
   FakeHost host;
   host.command = "whereis vlc";
@@ -229,11 +243,14 @@ TEST(HostCommandProgram, RunsTheScriptAsAskedWithinItsBound) {
       // learns modrik's process (this test's) only when a child of it.
       {"sleep 1; echo \"$MODRIK_PARENT\" >\"$D/out\"", "start", "child", false, 0, 500, "PARENT\n"},
       {"sleep 1; echo \"${MODRIK_PARENT-unset}\" >\"$D/out\"", "start", "", true, 0, 500, "unset\n"},
+      // A home that others may write (here 0777) is refused: nothing is read, marked or run.
+      {"echo ran >\"$D/out\"", "capture", "", true, 77, 2000, ""},
   };
   for (const Row& row : rows) {
     ScratchFolder folder;
     const std::string script = folder.path() + "/dues.sh";
     WriteAll(script, "#!/bin/bash\nD='" + folder.path() + "'; " + row.command + "\n");
+    if (row.status == 77) chmod(folder.path().c_str(), 0777);
     const std::string status = row.statusFile ? folder.path() + "/status" : "";
     const auto start = std::chrono::steady_clock::now();
     const pid_t shell = fork();
@@ -252,7 +269,7 @@ TEST(HostCommandProgram, RunsTheScriptAsAskedWithinItsBound) {
     struct stat st {};
     for (int i = 0; i < 100 && stat(script.c_str(), &st) == 0 && !(st.st_mode & S_IXUSR); ++i)
       usleep(10000);
-    EXPECT_TRUE(st.st_mode & S_IXUSR) << row.command;
+    EXPECT_EQ((st.st_mode & S_IXUSR) != 0, row.status != 77) << row.command;
     if (row.statusFile) {
       EXPECT_EQ(ReadAll(status), std::to_string(row.status) + "\n");
     }

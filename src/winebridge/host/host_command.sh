@@ -10,26 +10,42 @@
 #       host: the command then learns that process as MODRIK_PARENT.
 #   $4  when modrik cannot wait for this program, the file in which it
 #       leaves its status; empty otherwise.
-chmod +x "$1" 2>/dev/null &
-# Read with the shell's own read, which costs no process.
+# The home (the script's folder) must be the user's own and writable by
+# nobody else, as the host shows it right before the reading: else another
+# user may rename a script of theirs over dues.sh between its writing and
+# its reading, or put a link in the place of dues.log. Such a home is
+# refused (status 77): nothing in it is read or run. Only its owner can
+# change that, so the check holds until the command has run.
+h=${1%/*}
+h=${h:-/}
+m=$(stat -L -c %a -- "$h/" 2>/dev/null)
 c=
-s=126
-if [ -r "$1" ]; then
-  while IFS= read -r l || [ -n "$l" ]; do
-    c="$c$l
+s=77
+if [ -n "$m" ] && [ -O "$h/" ] && [ $((0$m & 022)) = 0 ]; then
+  chmod +x "$1" 2>/dev/null &
+  # Read with the shell's own read, which costs no process.
+  s=126
+  if [ -r "$1" ]; then
+    while IFS= read -r l || [ -n "$l" ]; do
+      c="$c$l
 "
-  done <"$1"
-  s=0
+    done <"$1"
+    s=0
+  fi
 fi
 if [ "$s" != 0 ]; then
   :
 elif [ "$2" = capture ]; then
   timeout -k 1 3 /bin/sh -c "$c" "$1" </dev/null
   s=$?
+  # (77 says the home was refused: a command's own is a failure like any.)
+  [ "$s" != 77 ] || s=1
 elif [ "$3" = child ]; then
   MODRIK_PARENT=$PPID /bin/sh -c "$c" "$1" </dev/null &
 else
   /bin/sh -c "$c" "$1" </dev/null &
 fi
+# Never written through a link (the home may be one others may write).
+set -C
 [ -z "$4" ] || { echo "$s" >"$4.new" && mv -f "$4.new" "$4"; }
 exit "$s"
