@@ -236,7 +236,7 @@ std::string TranslatedWithMap(const std::string& windowsPath) {
   if (head == "c:/") return PrefixFolder() + "/drive_c/" + path.substr(3);
 
   for (const std::string& entry : DriveMap) {
-    if (entry.substr(0, 2) + "/" != head) continue;
+    if (entry.size() < 2 || entry.substr(0, 2) + "/" != head) continue;
     const std::string target = entry.substr(2);
     // A link without a target is no help: reach the drive through its link.
     if (target.empty()) break;

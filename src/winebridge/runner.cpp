@@ -125,6 +125,37 @@ std::string UnixCommandLine(const std::string& program, const std::vector<std::s
   return line;
 }
 
+std::optional<std::vector<std::string>> ShellWords(const std::string& line) {
+  static const std::string kActs("\\\"$`|&;<>(){}*?[~#!\n\0", 21);
+  std::vector<std::string> words;
+  std::string word;
+  bool inWord = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (c == ' ' || c == '\t') {
+      if (inWord) words.push_back(word);
+      word.clear();
+      inWord = false;
+      continue;
+    }
+    inWord = true;
+    if (c == '\'') {
+      const std::size_t close = line.find('\'', i + 1);
+      if (close == std::string::npos) return std::nullopt;
+      word += line.substr(i + 1, close - i - 1);
+      i = close;
+    } else if (c == '\\' && i + 1 < line.size() && line[i + 1] != '\n') {
+      word += line[++i];
+    } else if (kActs.find(c) != std::string::npos) {
+      return std::nullopt;
+    } else {
+      word += c;
+    }
+  }
+  if (inWord) words.push_back(word);
+  return words;
+}
+
 bool WriteUnixScript(const std::string& command) {
   auto& sys = platform::Sys();
   FillCachedWineVersion();

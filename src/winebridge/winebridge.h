@@ -100,6 +100,12 @@ std::string UnixScriptText(const std::string& command);
 std::string ShellQuote(const std::string& word);
 // A host command line: the program and every argument, each a quoted word.
 std::string UnixCommandLine(const std::string& program, const std::vector<std::string>& args);
+// The words the host shell reads in a command line of literal words:
+// blank-separated, of single-quoted text, backslash-escaped characters and
+// characters the shell takes as they are. Nothing when the line holds
+// anything else the shell acts on (an expansion, a pattern, an operator, a
+// double quote, a comment, a line end outside quotes, an open quote).
+std::optional<std::vector<std::string>> ShellWords(const std::string& line);
 // Writes dues.sh anew (the host program that runs it marks it executable);
 // false (and nothing run) when the script could not be written whole as a
 // new file.

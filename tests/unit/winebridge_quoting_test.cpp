@@ -95,11 +95,21 @@ TEST(ShellQuote, HostShellPassesEveryHostileNameLiterally) {
   const std::string recorder = MakeRecorder(folder, "my player's $(touch CANARY)");
   Words expected = kHostileNames;
 
-  Words received =
-      RunScriptAndRecord(folder, modrik::UnixScriptText(modrik::UnixCommandLine(recorder, expected)));
+  const std::string line = modrik::UnixCommandLine(recorder, expected);
+  Words received = RunScriptAndRecord(folder, modrik::UnixScriptText(line));
 
   EXPECT_EQ(received, expected);
   EXPECT_NE(access((folder.path() + "/CANARY").c_str(), F_OK), 0) << "a name ran as a command";
+  // ShellWords reads the line as the shell did.
+  expected.insert(expected.begin(), recorder);
+  EXPECT_EQ(modrik::ShellWords(line), expected);
+}
+
+TEST(ShellWords, ReadsLiteralWordsAndRefusesWhatTheShellActsOn) {
+  EXPECT_EQ(modrik::ShellWords(" a\\ b\t'c'\\''d' '' "), Words({"a b", "c'd", ""}));
+  for (const char* line : {"a $(b)", "a`b`", "$a", "'open", "a;b", "a|b", "a>b", "a\nb", "a\\", "\"a\"",
+                           "~/x", "*.mkv", "{a,b}", "# x"})
+    EXPECT_EQ(modrik::ShellWords(line), std::nullopt) << line;
 }
 
 TEST(RunUnixPlayer, WritesQuotedPlayerLineInUtf8AndStartsIt) {
