@@ -201,9 +201,7 @@ TEST_F(RealPlayer, InstalledByTheHostCommandPlays) {
   ExpectPlayerHoldsTheVideo({"C:\\media\\" + kVideo}, nullptr, "", "C:\\Program Files\\VideoLAN\\VLC\\vlc.exe");
   r = Run({"install", modrik, "list", "--prefix", prefix}, 60000, true);
   EXPECT_EQ(r.out, prefix + " (wine): " + (Win32Prefix() ? "win32" : "win64") + ", modrik " MODRIK_VERSION_TEXT
-                       ", current
-    channel: host
-") << r.err;
+                       ", current\n    channel: host\n") << r.err;
   r = Run({"install", modrik, "uninstall", "--prefix", prefix}, 120000, true);
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_FALSE(Exists(DriveC() + "/Program Files/VideoLAN/VLC/vlc.exe"));
