@@ -315,7 +315,7 @@ TEST_F(ModrikCommandRefusal, ListSaysWhatIsThere) {
     }
     std::string out, err;
     EXPECT_EQ(Command({"list", "--prefix", name}, &err, {}, &out), 0);
-    EXPECT_EQ(out, pfx + " (wine): win64" + row.says + "\n") << err;
+    EXPECT_EQ(out, pfx + " (wine): win64" + row.says + "\n    channel: host\n") << err;
   }
 }
 
