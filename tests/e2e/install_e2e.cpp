@@ -394,12 +394,10 @@ TEST_F(Install, IntoEachFrontEndsPrefixWithItsOwnWine) {
   RemoveTree(flatpak);
 }
 
-// An uninstall cut short, by Ctrl-C (SIGINT to its process group, as a
-// terminal sends it) 0.2 s or 0.5 s in, or by SIGKILL 2.5 s in, never
-// reports success over a half-restored prefix, and `list` never calls a
-// prefix without vlc.exe current; the next uninstall leaves the registry as
-// it was before the install. In the test prefix, and in a linked copy whose
-// name holds a backslash, given relative to the working folder.
+// An uninstall cut short by Ctrl-C (SIGINT to its process group) 0.2 s or
+// 0.5 s in, or by SIGKILL 2.5 s in: no success over a half-restored prefix,
+// no "current" without vlc.exe, and the next uninstall restores the registry.
+// In the test prefix, and in a copy named with a backslash, given relatively.
 TEST_F(Install, AnUninstallCutShortIsFinishedByTheNext) {
   const std::string parent = wine_.Home() + "/.mdk-cut", copy = parent + "/pfx\\one";
   RemoveTree(parent);

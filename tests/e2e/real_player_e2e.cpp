@@ -184,9 +184,8 @@ TEST_F(RealPlayer, FileArgumentReachesThePlayer) { ExpectPlayerHoldsTheVideo({"C
 // names it) as the player's executable, modrik plays the video in the real
 // player; uninstall takes it away again.
 TEST_F(RealPlayer, InstalledByTheHostCommandPlays) {
-  // The user may not enter the checkout (in /root, in a `mktemp -d`): it
-  // runs a copy in its home, with the builds where an installed command
-  // finds them (../share/modrik/ARCH).
+  // The user may not enter the checkout (in /root, a `mktemp -d`): it runs a
+  // copy in its home, the builds where an installed command finds them.
   const std::string prefix = Home() + "/.wine", own = HostCommand().substr(0, HostCommand().rfind('/'));
   const std::string host = Home() + "/mdk-real/host", modrik = host + "/bin/modrik";
   ASSERT_TRUE(CopyFile(HostCommand(), modrik));
