@@ -68,6 +68,9 @@ TEST(UnixCommand, HostProgramReadsTheScriptAndStartsIt) {
   EXPECT_TRUE(host.sleeps.empty());
   ASSERT_EQ(host.scriptsRun.size(), 1u);
   EXPECT_EQ(host.scriptsRun[0], "#!/bin/bash\n/usr/bin/true\n");
+  // The host found the home fit: it need not look again for this process.
+  modrik::RunUnixCommand("/usr/bin/true");
+  EXPECT_EQ(host.processes.at(1).argv.back(), "checked");
 }
 
 TEST(UnixCommand, VersionIsCachedOnceKnownAndAskedAgainWhileEmpty) {
@@ -145,6 +148,7 @@ TEST(UnixCommand, WithoutWinesSpawnTheStatusFileIsAwaited) {
     EXPECT_FALSE(host.HasFile("z:\\home\\guest\\.dues-0000000000005eed"));
     EXPECT_EQ(host.sleeps, std::vector<unsigned>(row.polls, 10));
     EXPECT_EQ(host.lockDepth, 0);
+    EXPECT_TRUE(modrik::Home != modrik::HomeState::kFit);  // a status file in the home proves nothing
   }
 }
 
