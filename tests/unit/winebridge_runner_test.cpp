@@ -152,20 +152,6 @@ TEST(UnixCommand, WithoutWinesSpawnTheStatusFileIsAwaited) {
   }
 }
 
-// A home the host refuses (77: not the user's alone) is traced; no later
-// host command of the process writes dues.sh there or runs.
-TEST(UnixCommand, RefusedHomeEndsEveryHostCommand) {
-  FakeHost host;
-  host.hostStatus = 77;
-  EXPECT_EQ(modrik::RunUnixCommand("ls"), modrik::HostRun::kNotStarted);
-  EXPECT_EQ(host.traces.back(), "the home /home/guest is not the user's alone (another user's, or others may "
-                                "write it): dues.sh is not run there, nor any host command");
-  host.DeleteFileAt(FakeHost::kScript);
-  EXPECT_EQ(modrik::RunUnixCommandCapture("whereis vlc"), "");
-  EXPECT_EQ(host.processes.size(), 1u);
-  EXPECT_FALSE(host.HasFile(FakeHost::kScript));
-}
-
 TEST(Capture, RedirectsIntoLogAndReadsItWhenTheCommandEnds) {
   FakeHost host;
   host.command = "whereis vlc";
