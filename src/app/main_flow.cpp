@@ -94,7 +94,7 @@ int Run() {
     if (answer == platform::kIdYes) DetectPlayer();
     // The host could not be asked (a home it refuses): the first run is
     // not over, and no settings file says it is.
-    if (answer == platform::kIdYes && HomeRefused) return kExitNotStarted;
+    if (answer == platform::kIdYes && Home == HomeState::kRefused) return kExitNotStarted;
     WriteSettingsTemplate();
   }
 

@@ -29,13 +29,12 @@ std::string CustomIconHostCommand(const std::string& gio, const std::string& pri
                                   const std::string& name) {
   if (privateFolder.empty()) return gio + " >/dev/null 2>&1";
   // A new file (no link followed: noclobber creates it exclusively), which
-  // goes when modrik's process has ended, however it ended (else, without
-  // that process known, a day later).
+  // goes when modrik's process has ended, however it ended; without that
+  // process known, such files go a day later.
   const std::string file = ShellQuote(privateFolder + "/" + name);
-  return "set -C; find " + ShellQuote(privateFolder) +
-         " -maxdepth 1 -name 'gio-*' -type f -mmin +1440 -delete 2>/dev/null; " + gio + " >" + file +
-         " 2>&1; [ -z \"$MODRIK_PARENT\" ] || { tail --pid=\"$MODRIK_PARENT\" -f /dev/null 2>/dev/null; rm -f " +
-         file + "; }";
+  return "set -C; " + gio + " >" + file + " 2>&1; if [ -n \"$MODRIK_PARENT\" ]; then tail --pid=\"$MODRIK_PARENT\" " +
+         "-f /dev/null 2>/dev/null; rm -f " + file + "; else find " + ShellQuote(privateFolder) +
+         " -maxdepth 1 -name 'gio-*' -type f -mmin +1440 -delete 2>/dev/null; fi";
 }
 
 void SetCustomIcon(const std::string& targetPath, const std::string& iconPath) {

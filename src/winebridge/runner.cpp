@@ -15,7 +15,7 @@
 namespace modrik {
 
 std::string CachedWineVersion;
-bool HomeRefused = false;
+HomeState Home = HomeState::kUnchecked;
 
 namespace {
 
@@ -54,17 +54,25 @@ std::string LogRedirect() {
 }
 
 // host_command.sh's words, for the script in the given mode; with a status
-// file when modrik cannot wait for it.
+// file when modrik cannot wait for it, and "checked" once the home is fit.
 std::vector<std::string> HostCommandArguments(const std::string& mode, const std::string& statusFile) {
-  return {"/bin/sh", "-c",  host::host_command_sh, "sh", UnixHomeFolder() + "/dues.sh",
-          mode,      statusFile.empty() ? "child" : "", statusFile};
+  std::vector<std::string> words = {"/bin/sh", "-c",  host::host_command_sh, "sh", UnixHomeFolder() + "/dues.sh",
+                                    mode,      statusFile.empty() ? "child" : "", statusFile};
+  if (Home == HomeState::kFit) words.push_back("checked");
+  return words;
 }
 
 // Runs dues.sh through host_command.sh; its status (0: the command was
 // started, or, captured, ended well), or platform::kHostNotStarted.
 int RunUnixScript(const std::string& mode) {
   auto& sys = platform::Sys();
-  if (sys.HostSpawnWaits()) return sys.SpawnOnHost(HostCommandArguments(mode, ""));
+  if (sys.HostSpawnWaits()) {
+    // (Only the status of a program waited for says the home is fit: one
+    // left in a file of the home proves nothing.)
+    const int status = sys.SpawnOnHost(HostCommandArguments(mode, ""));
+    if (status >= 0 && status != kHomeRefused) Home = HomeState::kFit;
+    return status;
+  }
   // The status file lives beside dues.sh for as long as modrik looks for it.
   char name[24];
   std::snprintf(name, sizeof(name), ".dues-%016llx",
@@ -87,7 +95,7 @@ int RunUnixScript(const std::string& mode) {
 
 // The host has refused the home: kept, and traced.
 void RefuseHome() {
-  HomeRefused = true;
+  Home = HomeState::kRefused;
   platform::Sys().Trace("the home " + UnixHomeFolder() +
                         " is not the user's alone (another user's, or others may write it): dues.sh "
                         "is not run there, nor any host command");
@@ -174,7 +182,7 @@ HostRun RunUnixCommand(const std::string& command) {
   auto& sys = platform::Sys();
   const platform::Handle lock = LockUnixScript();
   sys.Trace("host command: " + command);
-  if (HomeRefused) {
+  if (Home == HomeState::kRefused) {
     sys.UnlockNamed(lock);
     return HostRun::kNotStarted;
   }
@@ -197,7 +205,7 @@ std::string RunUnixCommandCapture(const std::string& command) {
   const std::string log = LogWindowsPath();
   const platform::Handle lock = LockUnixScript();
   sys.Trace("host command: " + command);
-  if (HomeRefused) {
+  if (Home == HomeState::kRefused) {
     sys.UnlockNamed(lock);
     return std::string();
   }

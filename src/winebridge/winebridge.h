@@ -86,10 +86,13 @@ std::string PrivateSubfolder(const std::string& name);
 
 // ---- Unix command runner ----
 extern std::string CachedWineVersion;
-// Set once the host has refused the home (not the user's alone: another
-// user's, or one that others may write): no later host command of the
-// process writes dues.sh there or runs at all.
-extern bool HomeRefused;
+// The home (dues.sh's folder) as the host has found it in this process:
+// not looked at yet; fit (the user's own, writable by nobody else: later
+// commands need no look, as only its owner can change that); or refused
+// (another user's, or one that others may write): no later host command
+// of the process writes dues.sh there or runs at all.
+enum class HomeState { kUnchecked, kFit, kRefused };
+extern HomeState Home;
 // An exit status a host command recorded in a file ("N" and a line feed):
 // 0 to 255, or -1 when the text holds none.
 int RecordedStatus(const std::string& text);

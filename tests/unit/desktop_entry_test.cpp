@@ -25,8 +25,8 @@ const std::string kEntry = kApps + "wine-myplayer.desktop";
 std::vector<std::string> GioCommands(const fake::FakeHost& host) {
   std::vector<std::string> out;
   for (const std::string& script : host.scriptsRun) {
-    const std::size_t at = script.find("; /bin/gio ");
-    if (at != std::string::npos) out.push_back(script.substr(at + 2, script.find(" >", at) - at - 2));
+    const std::size_t at = script.find("set -C; /bin/gio ");
+    if (at != std::string::npos) out.push_back(script.substr(at + 8, script.find(" >", at) - at - 8));
   }
   return out;
 }
@@ -111,9 +111,9 @@ TEST(CustomIcon, CommandQuotesBothPaths) {
   // What gio says goes into a new file of the private folder, and to the
   // trace once the start is over; never to the caller's standard error.
   const std::string unixSaid = "/home/guest/.cache/modrik/gio-0000000000005eed", said = modrik::WineUnixName(unixSaid);
-  EXPECT_EQ(host.scriptsRun.back(), "#!/bin/bash\nset -C; find '/home/guest/.cache/modrik' -maxdepth 1 -name 'gio-*' "
-                                    "-type f -mmin +1440 -delete 2>/dev/null; " + command + " >'" + unixSaid + "' 2>&1; [ -z \"$MODRIK_PARENT\" ] || "
-            "{ tail --pid=\"$MODRIK_PARENT\" -f /dev/null 2>/dev/null; rm -f '" + unixSaid + "'; }\n");
+  EXPECT_EQ(host.scriptsRun.back(), "#!/bin/bash\nset -C; " + command + " >'" + unixSaid + "' 2>&1; if [ -n \"$MODRIK_PARENT\" ]; "
+            "then tail --pid=\"$MODRIK_PARENT\" -f /dev/null 2>/dev/null; rm -f '" + unixSaid + "'; else find "
+            "'/home/guest/.cache/modrik' -maxdepth 1 -name 'gio-*' -type f -mmin +1440 -delete 2>/dev/null; fi\n");
   host.AddFile(said, "gio: file:///x: Setting attribute metadata::custom-icon not supported\n");
   modrik::TraceIconComplaints();
   EXPECT_EQ(host.traces.back(), "file-manager icon: gio: file:///x: Setting attribute metadata::custom-icon not supported");

@@ -74,8 +74,9 @@ TEST(MainRoutine, FirstRunAnsweredYesWritesWhatWasDetected) {
   EXPECT_EQ(sys.shellCalls[0].parameters, "C:\\v\\a.mkv");
 }
 
-// Under Wine in a home the host refuses, the detection asked for cannot ask
-// the host: no settings file is written, and the start ends with 126.
+// Under Wine in a home the host refuses (77), traced once, no later host
+// command runs: the detection asked for cannot ask the host, so no settings
+// file is written, and the start ends with 126.
 TEST(MainRoutine, FirstRunInARefusedHomeWritesNoSettingsFile) {
   fake::FakeHost host;
   host.wineExport = true;
@@ -84,6 +85,9 @@ TEST(MainRoutine, FirstRunInARefusedHomeWritesNoSettingsFile) {
   host.messageAnswers = {platform::kIdYes};
   EXPECT_EQ(modrik::MainRoutine(), modrik::kExitNotStarted);
   EXPECT_FALSE(host.HasFile(kIni));
+  EXPECT_EQ(host.processes.size(), 1u);
+  EXPECT_EQ(std::count(host.traces.begin(), host.traces.end(), "the home /home/guest is not the user's alone (another "
+                       "user's, or others may write it): dues.sh is not run there, nor any host command"), 1);
 }
 
 TEST(MainRoutine, FirstRunAnsweredYesWithNothingFoundIsLikeNo) {

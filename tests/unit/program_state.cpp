@@ -12,7 +12,7 @@ void ResetProgramState() {
   modrik::SettingsPath.clear();
   modrik::PlayerPath.clear();
   modrik::CachedWineVersion.clear();
-  modrik::HomeRefused = false;
+  modrik::Home = modrik::HomeState::kUnchecked;
   modrik::DriveMap.clear();
   modrik::DriveLinks.clear();
   modrik::DriveMapLoaded = false;

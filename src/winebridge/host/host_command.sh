@@ -10,18 +10,21 @@
 #       host: the command then learns that process as MODRIK_PARENT.
 #   $4  when modrik cannot wait for this program, the file in which it
 #       leaves its status; empty otherwise.
+#   $5  "checked" when this program has found the home fit before, for the
+#       same modrik process.
 # The home (the script's folder) must be the user's own and writable by
-# nobody else, as the host shows it right before the reading: else another
+# nobody else, as the host shows it before the first reading: else another
 # user may rename a script of theirs over dues.sh between its writing and
 # its reading, or put a link in the place of dues.log. Such a home is
 # refused (status 77): nothing in it is read or run. Only its owner can
-# change that, so the check holds until the command has run.
+# change a home found fit, so the check holds for the process's later
+# commands too.
 h=${1%/*}
 h=${h:-/}
-m=$(stat -L -c %a -- "$h/" 2>/dev/null)
 c=
 s=77
-if [ -n "$m" ] && [ -O "$h/" ] && [ $((0$m & 022)) = 0 ]; then
+if [ "$5" = checked ] || { m=$(stat -L -c %a -- "$h/" 2>/dev/null) && [ -n "$m" ] && [ -O "$h/" ] &&
+    [ $((0$m & 022)) = 0 ]; }; then
   chmod +x "$1" 2>/dev/null &
   # Read with the shell's own read, which costs no process.
   s=126
