@@ -6,7 +6,9 @@
 # player and ffmpeg (for the test that plays a real video with it), and
 # debootstrap for the Debian 13 root of the Wine 10 tests; the YAML and JSON
 # readers of the front-ends' files; bubblewrap, Flatpak's session helper,
-# flatpak-xdg-utils and python3-dbus for the tests that imitate sandboxes.
+# flatpak-xdg-utils and python3-dbus for the tests that imitate sandboxes;
+# clang with its libFuzzer and sanitizer runtimes (libclang-rt-dev) for the
+# fuzz harnesses.
 set -euo pipefail
 
 need=()
@@ -30,11 +32,12 @@ have_cmd vlc || need+=(vlc)
 have_cmd ffmpeg || need+=(ffmpeg)
 have_cmd useradd || need+=(passwd)
 have_cmd pgrep || need+=(procps)
+have_cmd clang || need+=(clang)
 # Debian 13's root for the Wine 10 tests (scripts/wine10.sh).
 have_cmd debootstrap || need+=(debootstrap)
 have_cmd unshare || need+=(util-linux)
 have_cmd ip || need+=(iproute2)
-for pkg in libgtest-dev libgmock-dev libcli11-dev libyaml-cpp-dev nlohmann-json3-dev bubblewrap flatpak flatpak-xdg-utils python3-dbus gvfs gvfs-daemons python3-gi gir1.2-glib-2.0; do
+for pkg in libgtest-dev libgmock-dev libcli11-dev libyaml-cpp-dev nlohmann-json3-dev bubblewrap flatpak flatpak-xdg-utils python3-dbus gvfs gvfs-daemons python3-gi gir1.2-glib-2.0 libclang-rt-dev; do
   have_pkg "$pkg" || need+=("$pkg")
 done
 

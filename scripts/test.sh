@@ -9,23 +9,27 @@
 # root with wine32 (also made by scripts/wine10.sh and kept) the .deb is
 # installed, its `modrik install` and the real player's case run from the
 # installed files in a 64-bit and in a 32-bit prefix, and it is purged again.
-# Each run ends with a line of its own, naming its Wine.
+# With the unit tests, the fuzz harnesses run for 120 s in all
+# (scripts/fuzz.sh). Each run ends with a line of its own, naming its Wine.
 #
-#   scripts/test.sh [--wine 8|10|package]... [CTEST ARGS]
+#   scripts/test.sh [--wine 8|10|package]... [--fuzz SECONDS] [CTEST ARGS]
 #
-# -L unit runs only the unit tests, -L e2e only the Wine tests; --wine picks
-# the runs (default: all three). Other arguments go to every ctest run.
+# -L unit runs only the unit tests and the fuzzing, -L e2e only the Wine
+# tests; --wine picks the runs (default: all three); --fuzz 0 leaves the
+# fuzzing out. Other arguments go to every ctest run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 wines=()
 args=()
 label=""
+fuzz_seconds=120
 while [ $# -gt 0 ]; do
   case "$1" in
     --wine) wines+=("$2"); shift 2 ;;
     --wine=*) wines+=("${1#--wine=}"); shift ;;
     -L) label=$2; shift 2 ;;
+    --fuzz) fuzz_seconds=$2; shift 2 ;;
     *) args+=("$1"); shift ;;
   esac
 done
@@ -84,6 +88,16 @@ ctest_pass() {
 
 if [ "$run_unit" = 1 ]; then
   ctest_pass unit "unit tests" sh -c 'cd build && exec ctest --output-on-failure -L unit "$@"' ctest "${args[@]}"
+fi
+
+if [ "$run_unit" = 1 ] && [ "$fuzz_seconds" != 0 ]; then
+  echo "==== fuzzing ===="
+  rc=0
+  scripts/fuzz.sh "$fuzz_seconds" 2>&1 | tee build/fuzz.log || rc=$?
+  closing=$(tail -n1 build/fuzz.log)
+  [[ "$closing" == fuzzing:* ]] || closing="fuzzing: did not finish (exit $rc, build/fuzz.log)"
+  summary+=("$closing")
+  [ "$rc" -eq 0 ] || status=1
 fi
 
 if [ "$run_e2e" = 1 ] && [[ " ${wines[*]} " == *" 8 "* ]]; then
