@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "launcher/launcher.h"
 #include "platform/platform.h"
@@ -58,8 +59,12 @@ std::string XmlUnescaped(const std::string& text) {
       break;
     }
     if (done) continue;
-    const std::size_t semicolon = text.find(';', i);
-    if (text.compare(i, 2, "&#") == 0 && semicolon != std::string::npos && semicolon < i + 12) {
+    // A character reference is short: its end is looked for among the next
+    // few characters only.
+    const std::size_t end = text.compare(i, 2, "&#") == 0 ? std::string_view(text).substr(i, 12).find(';')
+                                                           : std::string::npos;
+    if (end != std::string::npos) {
+      const std::size_t semicolon = i + end;
       const bool hex = text[i + 2] == 'x' || text[i + 2] == 'X';
       const std::size_t digits = i + (hex ? 3 : 2);
       const unsigned long code =
@@ -123,7 +128,7 @@ std::size_t M3uEntry(const std::string& text, std::size_t from, std::size_t) {
 
 // .pls: the entries are the values of the keys File1, File2, ...
 std::size_t PlsEntry(const std::string& text, std::size_t from, std::size_t end) {
-  const std::size_t equals = text.find('=', from);
+  const std::size_t equals = std::string_view(text).substr(0, end).find('=', from);
   if (equals >= end || equals <= from + 4 || LowerAscii(text.substr(from, 4)) != "file")
     return std::string::npos;
   for (std::size_t i = from + 4; i < equals; ++i)
@@ -209,14 +214,19 @@ std::optional<Playlist> ReadPlaylist(const std::string& windowsPath) {
 }
 
 std::string PlaylistCopyBytes(const Playlist& list, const std::vector<std::string>& unixPaths) {
-  std::string text = list.text;
-  for (std::size_t i = list.entries.size(); i-- > 0;) {
+  // The text between the entries as it is, each entry in its Unix form.
+  std::string text;
+  std::size_t from = 0;
+  for (std::size_t i = 0; i < list.entries.size(); ++i) {
     const PlaylistEntry& entry = list.entries[i];
     const std::string& path = unixPaths[i];
     // A share the host has not mounted becomes the player's own smb: URL.
     const bool asFileUrl = entry.asUrl && !path.empty() && path[0] == '/';
-    text.replace(entry.at, entry.length, (asFileUrl ? FileUrlOf(path) : path) + entry.suffix);
+    text.append(list.text, from, entry.at - from);
+    text += (asFileUrl ? FileUrlOf(path) : path) + entry.suffix;
+    from = entry.at + entry.length;
   }
+  text.append(list.text, from);
   auto& sys = platform::Sys();
   std::string bytes;
   switch (list.encoding) {
