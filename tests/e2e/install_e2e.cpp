@@ -422,7 +422,7 @@ TEST_F(Install, AnUninstallCutShortIsFinishedByTheNext) {
       SCOPED_TRACE(p.prefix + ": SIG" + signal + " " + delay + " s into the uninstall");
       RunResult r = modrik({HostCommand(), "install", "--associate", "--player", player_});
       ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-      EXPECT_EQ(modrik({HostCommand(), "list"}).out, p.prefix + " (wine): " + arch + ", modrik " MODRIK_VERSION_TEXT ", current\n");
+      EXPECT_EQ(modrik({HostCommand(), "list"}).out, p.prefix + " (wine): " + arch + ", modrik " MODRIK_VERSION_TEXT ", current\n    channel: host\n");
       r = modrik({"bash", "-c", "set -m; \"$@\" & sleep " + delay + "; kill -" + signal + " -$!; wait $!", "cut",
                   HostCommand(), "uninstall"});
       const std::string listed = modrik({HostCommand(), "list"}).out;
