@@ -140,8 +140,14 @@ if [ "$want_package" = 1 ]; then
         cases="Install\\.Associates|RealPlayer\\.InstalledBy"
         MODRIK_E2E_EXE=/usr/share/modrik/x86_64/modrik.exe xvfb-run -a dbus-run-session -- \
           ctest --output-on-failure -L e2e -R "$cases" "$@" || rc=1
-        MODRIK_E2E_ARCH=win32 MODRIK_E2E_EXE=/usr/share/modrik/i686/modrik.exe xvfb-run -a dbus-run-session -- \
-          ctest --output-on-failure -L e2e -R "$cases" "$@" || rc=1
+        # A 32-bit prefix needs the 32-bit loader, which a kernel that runs
+        # 64-bit programs only cannot start (scripts/wine10.sh setup says so).
+        if [ -x /usr/lib/wine/wine ]; then
+          MODRIK_E2E_ARCH=win32 MODRIK_E2E_EXE=/usr/share/modrik/i686/modrik.exe xvfb-run -a dbus-run-session -- \
+            ctest --output-on-failure -L e2e -R "$cases" "$@" || rc=1
+        else
+          echo "the 32-bit prefix: skipped, this kernel runs no 32-bit programs"
+        fi
         apt-get purge -y -q modrik > /dev/null 2>&1 || rc=1
         exit $rc' ctest "${args[@]}"
   else

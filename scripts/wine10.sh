@@ -92,9 +92,24 @@ end_processes() {
   done
 }
 
+# Some kernels run 64-bit programs only (an i386 program's execve fails with
+# ENOEXEC). There the root's 32-bit Wine loader is made not executable, so
+# that Debian's `wine` takes the 64-bit one and the 32-bit cases say they
+# skip; on a kernel that runs 32-bit programs it is executable again.
+fit_loader() {
+  local loader="$ROOT/usr/lib/wine/wine"
+  [ -f "$loader" ] || return 0
+  if chroot "$ROOT" /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+    chmod a+x "$loader"
+  else
+    chmod a-x "$loader"
+    echo "wine10.sh: this kernel runs no 32-bit programs: the Debian $SUITE root runs 64-bit Wine only"
+  fi
+}
+
 setup() {
   [ "$(id -u)" -eq 0 ] || die "making the Debian $SUITE root needs root"
-  if [ -f "$STAMP" ] && [ "$(cat "$STAMP")" = "$PACKAGES" ]; then return 0; fi
+  if [ -f "$STAMP" ] && [ "$(cat "$STAMP")" = "$PACKAGES" ]; then fit_loader; return 0; fi
   command -v debootstrap >/dev/null || die "debootstrap is missing (scripts/deps.sh installs it)"
   if [ ! -x "$ROOT/usr/bin/apt-get" ]; then
     local new="$ROOT.new"
@@ -111,6 +126,7 @@ setup() {
   in_root "$ROOT" /bin/sh -c 'dpkg --add-architecture i386 && apt-get update -q && apt-get install -y -q --no-install-recommends "$@"' \
     apt $PACKAGES >> "$ROOT.log" 2>&1 ||
     { tail -n 20 "$ROOT.log" >&2; die "installing the packages failed (whole log: $ROOT.log)"; }
+  fit_loader
   echo "$PACKAGES" > "$STAMP"
 }
 
