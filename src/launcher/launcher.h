@@ -50,12 +50,19 @@ struct LongOption {
   enum Kind { kUnknown, kAmbiguous, kPlayer, kWindowsOnly } kind = kUnknown;
   std::string name;  // the full name (kPlayer, kWindowsOnly)
   bool takesValue = false;
+  bool negated = false;  // a switch's "noNAME" or "no-NAME" form
 };
 LongOption FindLongOption(const std::string& written);
 // True when the one-letter option (-I) takes a value.
 bool LetterTakesValue(char letter);
 // True when the option's value (its full name) names a file or a folder.
 bool OptionNamesPath(const std::string& name);
+// True when the player takes the option (its full name, a switch without
+// its "no") from a playlist's #EXTVLCOPT lines: one its modules mark safe.
+bool OptionSafeInPlaylist(const std::string& name);
+// The long option a one-letter option stands for ("fullscreen" for 'f');
+// empty for a letter the player has none for.
+std::string LetterOptionName(char letter);
 
 // ---- locations as callers write them ----
 // "X:\..." or "X:/...".
