@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "sandbox/sandbox.h"
+
 namespace modrik {
 
 // Process-wide values, set during the main routine.
@@ -133,6 +135,13 @@ std::string PlaylistCopyBytes(const Playlist& list, const std::vector<std::strin
 // when it could not be written.
 std::string WritePlaylistCopy(const Playlist& list, const std::string& windowsPath,
                               const std::string& bytes);
+
+// ---- the desktop's opener ----
+// What the desktop's opener (a sandbox's portal) gets for the player's
+// arguments (as the sandbox names them): the one file or address, or a
+// playlist of every entry with the options the player takes from one; and
+// the trace lines that say what is lost.
+OpenerPlan PlanOpener(const Sandbox& sandbox, const std::vector<std::string>& args);
 
 // ---- settings file ----
 std::string SettingsTemplateText(const std::string& playerPath);
