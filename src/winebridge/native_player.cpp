@@ -160,9 +160,10 @@ std::string NativePlayerCommand(const std::string& playerPath, const std::vector
 
 HostPlayer FindHostPlayer(const std::string& playerPath) {
   const Sandbox sandbox = PlayerSandbox(playerPath);
+  // The desktop's opener needs no player.
+  if (sandbox.channel == HostChannel::kPortal || playerPath == kDesktopOpener) return HostPlayer::kThere;
   if (sandbox.channel == HostChannel::kDirect)  // a folder is no player
     return UnixFileExists(playerPath) ? HostPlayer::kThere : HostPlayer::kMissing;
-  if (sandbox.channel == HostChannel::kPortal) return HostPlayer::kThere;  // the desktop's opener needs no player
   const std::string answer = RunUnixCommandCapture(HostCommandLine(
       HostCommand(sandbox, {"sh", "-c", "if test -f \"$1\"; then echo found; else echo missing; fi", "sh", playerPath})));
   if (answer == "found\n") return HostPlayer::kThere;
