@@ -40,18 +40,20 @@ SandboxFacts ReadSandboxFacts(const std::string& home) {
   }
   std::string manager;
   if (sys.ReadWholeFile(kContainerManager, 4096, &manager)) facts.containerManager = manager.substr(0, manager.find('\n'));
-  facts.snapMounts = Exists("/meta/snap.yaml") || Exists("/var/lib/snapd/hostfs/usr");
-  facts.containerEnv = Exists("/run/.containerenv");
-  facts.toolboxEnv = Exists("/run/.toolboxenv");
-  facts.dockerEnv = Exists("/.dockerenv");
-  if (facts.containerEnv || facts.toolboxEnv || facts.dockerEnv)
-    for (const std::string& name : WayOutNames())
-      for (const char* folder : kToolFolders)
-        if (Exists(folder + name)) facts.wayOuts.push_back(folder + name);
   for (const std::string& name : SandboxVariables()) {
     const std::string value = sys.EnvironmentVariable(name);
     if (!value.empty()) facts.variables[name] = value;
   }
+  facts.snapMounts = Exists("/meta/snap.yaml") || Exists("/var/lib/snapd/hostfs/usr");
+  facts.containerEnv = Exists("/run/.containerenv");
+  facts.toolboxEnv = Exists("/run/.toolboxenv");
+  facts.dockerEnv = Exists("/.dockerenv");
+  // The ways out, in a container (a bare /.dockerenv is none: see DecideSandbox).
+  if (facts.containerEnv || facts.toolboxEnv ||
+      (facts.dockerEnv && (facts.variables.count("DISTROBOX_ENTER_PATH") || facts.variables.count("CONTAINER_ID"))))
+    for (const std::string& name : WayOutNames())
+      for (const char* folder : kToolFolders)
+        if (Exists(folder + name)) facts.wayOuts.push_back(folder + name);
   return facts;
 }
 
