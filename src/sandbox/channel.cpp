@@ -171,6 +171,8 @@ std::string HostWorkingFolder(const Sandbox& sandbox, const std::string& folder)
 }
 
 PrivatePlaces SharedPrivatePlaces(const Sandbox& sandbox, const PrivatePlaces& usual) {
+  // Steam's container has a /run of its own: only the home is the host's.
+  if (!sandbox.inFlatpak && sandbox.kind == SandboxKind::kSteamContainer) return {std::string(), usual.cache};
   if (!sandbox.inFlatpak || sandbox.appId.empty()) return usual;
   return {usual.runtime.empty() ? std::string() : usual.runtime + "/app/" + sandbox.appId,
           sandbox.home + "/.var/app/" + sandbox.appId + "/cache"};

@@ -93,8 +93,9 @@ std::string HostPathOf(const Sandbox& sandbox, const std::string& path, std::str
 // share). A channel's host side fails in a folder that only the sandbox has.
 std::string HostWorkingFolder(const Sandbox& sandbox, const std::string& folder);
 // The places of modrik's private folder (the runtime folder, the cache
-// folder): inside a Flatpak, the app's own, which the host sees at the same
-// path ($XDG_RUNTIME_DIR/app/<id>, ~/.var/app/<id>/cache); else as given.
+// folder), where the host sees them at the same path: inside a Flatpak, the
+// app's own ($XDG_RUNTIME_DIR/app/<id>, ~/.var/app/<id>/cache); in Steam's
+// container only the cache folder (its /run is its own); else as given.
 struct PrivatePlaces {
   std::string runtime, cache;
 };

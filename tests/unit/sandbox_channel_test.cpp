@@ -78,7 +78,7 @@ const Row kRows[] = {
      Container({{"PRESSURE_VESSEL_RUNTIME", "sniper"}, {"SRT_LAUNCHER_SERVICE_ALONGSIDE_STEAM", "1"}}, "pressure-vessel"),
      SandboxKind::kSteamContainer, HostChannel::kLaunchClient, "steam-runtime-launch-client|--alongside-steam|--|whereis|vlc",
      {{"/run/host/media/a.mkv", "/media/a.mkv"}, {"/tmp/a.mkv", "/tmp/a.mkv"}, {"/usr/share/a.mkv", "!the Steam Runtime's /usr"}},
-     "", "Steam's launcher service must answer"},
+     "|/home/u/.cache", "Steam's launcher service must answer"},
     {"Steam's Flatpak: its container, its Flatpak, then the host",
      [] {
        SandboxFacts f = Flatpak("com.valvesoftware.Steam", "talk", "xdg-music:ro;xdg-pictures:ro", ".");
@@ -92,7 +92,7 @@ const Row kRows[] = {
      "/run/user/1000/app/com.valvesoftware.Steam|/home/u/.var/app/com.valvesoftware.Steam/cache", ""},
     {"umu: the container without the service",
      Container({{"PRESSURE_VESSEL_RUNTIME_BASE", "/x"}, {"STEAM_COMPAT_DATA_PATH", "/g"}}, "pressure-vessel"),
-     SandboxKind::kSteamContainer, HostChannel::kPortal, "", {{"/home/u/a.mkv", "/home/u/a.mkv"}}, "",
+     SandboxKind::kSteamContainer, HostChannel::kPortal, "", {{"/home/u/a.mkv", "/home/u/a.mkv"}}, "|/home/u/.cache",
      "start the game from Steam"},
     {"Wine from a Snap", Container({{"SNAP", "/snap/wine/7"}, {"SNAP_NAME", "wine"}}, "", "s"), SandboxKind::kSnap,
      HostChannel::kPortal, "",
@@ -175,10 +175,7 @@ TEST(SandboxChannel, OpenerWithOneFileOrNone) {
 // after the options the player takes from a playlist; the rest is lost.
 TEST(SandboxChannel, OpenerPlaylist) {
   const char* const kEach = "#EXTVLCOPT:fullscreen\n#EXTVLCOPT:sub-file=/s.srt\n#EXTVLCOPT:start-time=5\n";
-  const struct {
-    std::vector<std::string> args;
-    std::string open, list, lost;
-  } kCases[] = {
+  const struct { std::vector<std::string> args; std::string open, list, lost; } kCases[] = {
       {{"--start-time=30", "/d/a.mkv", "/d/b c.mkv", "/d/c.mkv"}, "/d/a.mkv",
        "#EXTM3U\n#EXTVLCOPT:start-time=30\n/d/a.mkv\n#EXTVLCOPT:start-time=30\n/d/b c.mkv\n"
        "#EXTVLCOPT:start-time=30\n/d/c.mkv\n", ""},
@@ -209,9 +206,8 @@ TEST(SandboxChannel, OpenerPlaylist) {
 // In a container, a player it has is used as on a plain host; the launcher
 // of a Flatpak or a Snap, and a player it has not, go through its way out.
 TEST(SandboxChannel, ContainerPlayer) {
-  auto channel = [](int row, const char* player, bool inside) {
-    return modrik::SandboxForPlayer(modrik::DecideSandbox(kRows[row].facts), player, inside).channel;
-  };
+  auto channel = [](int row, const char* player, bool in) {
+    return modrik::SandboxForPlayer(modrik::DecideSandbox(kRows[row].facts), player, in).channel; };
   EXPECT_EQ(channel(8, "/usr/bin/vlc", true), HostChannel::kDirect);
   EXPECT_EQ(channel(8, "/usr/bin/vlc", false), HostChannel::kWayOut);
   EXPECT_EQ(channel(8, "/home/u/.local/share/flatpak/exports/bin/org.videolan.VLC", true), HostChannel::kWayOut);
