@@ -69,7 +69,7 @@ class Reader {
       std::string why;
       const std::string host = HostPathOf(sandbox_, target, &why);
       entry.line = HasLineBreak(host) ? FileUrlOf(host) : host;
-      if (host.empty()) unseen.push_back(why);
+      if (host.empty()) unseen.push_back(target + ": " + why);
     } else if (!IsUrl(target) || HasLineBreak(target)) {
       lost.push_back(target + " (no file or address)");
       return;
