@@ -135,7 +135,9 @@ std::vector<std::string> HostArguments(const Sandbox& sandbox, const std::vector
 Sandbox PlayerSandbox(const std::string& playerPath) {
   const Sandbox& sandbox = CurrentSandbox(UnixHomeFolder());
   if (sandbox.kind != SandboxKind::kContainer) return sandbox;
-  return SandboxForPlayer(sandbox, playerPath, UnixFileExists(playerPath));
+  const Sandbox forPlayer = SandboxForPlayer(sandbox, playerPath, UnixFileExists(playerPath));
+  if (forPlayer.kind == SandboxKind::kNone) platform::Sys().Trace(playerPath + " is the container's own: started there");
+  return forPlayer;
 }
 
 }  // namespace
