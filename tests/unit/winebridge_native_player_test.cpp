@@ -152,7 +152,7 @@ TEST_F(HostCommand, LaunchClientsOwnFailureIsRecorded) {
     start.launchClient = c.launch;
     Run({"say", c.says, c.seconds, c.status});
     const int live = TakeHold();
-    EXPECT_TRUE(Eventually([&] { return ReadAll(Start() + "/status") == c.recorded; }, 5000)) << ReadAll(Start() + "/status");
+    EXPECT_TRUE(Eventually([&] { return ReadAll(Start() + "/status") == c.recorded; }, 5000));
     close(live);
     EXPECT_TRUE(ShellEnds(3000));
     said += c.says + "\n";
