@@ -20,16 +20,19 @@ if [ "$(id -u)" = 0 ] && [ -z "$USER_NAME" ]; then
   echo "player-options.sh: as root, name a user to run vlc as" >&2
   exit 2
 fi
-# Runs vlc with these arguments, and the environment in vlc_env.
+# Runs a program (vlc) with these arguments, and the environment in vlc_env.
 vlc_env=()
-run_vlc() {
+run_as_user() {
   if [ "$(id -u)" = 0 ]; then
     runuser -u "$USER_NAME" -- env HOME="$(getent passwd "$USER_NAME" | cut -d: -f6)" \
-      "${vlc_env[@]}" vlc "$@"
+      "${vlc_env[@]}" "$@"
   else
-    env "${vlc_env[@]}" vlc "$@"
+    env "${vlc_env[@]}" "$@"
   fi
 }
+run_vlc() { run_as_user vlc "$@"; }
+pkg-config --exists vlc-plugin libvlc ||
+  { echo "player-options.sh: libvlc's headers are missing (apt install libvlc-dev libvlccore-dev)" >&2; exit 1; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -102,6 +105,40 @@ table=$(awk '
     for (k = 1; k <= best; k++) print is[k], name[k]
   }' "$work/notes")
 [ -n "$table" ] || { echo "player-options.sh: no option table read from vlc" >&2; exit 1; }
+# The options a playlist may set: each module's configuration items that
+# it marks safe, by their full names.
+cat > "$work/safe.c" <<'C'
+#include <stdio.h>
+#include <vlc/vlc.h>
+#include <vlc_common.h>
+#include <vlc_configuration.h>
+#include <vlc_modules.h>
+#define MODULE_STRING "modrik"
+#include <vlc_plugin.h>
+int main(void) {
+  libvlc_instance_t* vlc = libvlc_new(0, NULL);
+  size_t modules;
+  if (vlc == NULL) return 1;
+  module_t** list = module_list_get(&modules);
+  for (size_t i = 0; i < modules; i++) {
+    unsigned count;
+    module_config_t* config = module_config_get(list[i], &count);
+    for (unsigned k = 0; k < count; k++)
+      if (CONFIG_ITEM(config[k].i_type) && config[k].b_safe && !config[k].b_removed)
+        printf("%s\n", config[k].psz_name);
+    module_config_free(config);
+  }
+  module_list_free(list);
+  libvlc_release(vlc);
+  return 0;
+}
+C
+# shellcheck disable=SC2046
+cc -O1 -o "$work/safe" "$work/safe.c" $(pkg-config --cflags --libs vlc-plugin libvlc)
+chmod 755 "$work/safe"
+vlc_env=()
+safe=$(cd / && run_as_user "$work/safe" 2>/dev/null | LC_ALL=C sort -u)
+[ -n "$safe" ] || { echo "player-options.sh: no safe options read from libvlc" >&2; exit 1; }
 values=$(printf '%s\n' "$table" | sed -n 's/^V //p' | LC_ALL=C sort)
 switches=$(printf '%s\n' "$table" | sed -n 's/^S //p' | LC_ALL=C sort)
 # The one-letter forms of the options that take a value: "  -X, --name"
@@ -111,10 +148,17 @@ switches=$(printf '%s\n' "$table" | sed -n 's/^S //p' | LC_ALL=C sort)
 letters=$(printf '%s\n' "$help" |
   sed -nE 's/^  -([A-Za-z]), --[A-Za-z0-9_+-]+ [<{].*/\1/p' | grep -v '^v$' | LC_ALL=C sort -u | tr -d '\n')
 
+# Each one-letter option and the long option it stands for: "  -X, --name".
+letter_names=$(printf '%s\n' "$help" |
+  sed -nE 's/^  -([A-Za-z]), --([A-Za-z0-9_+-]+)[ ,].*/{\x27\1\x27, "\2"}/p' | LC_ALL=C sort -u)
+
+# A C array of the lines on standard input: TYPE NAME, each line an element
+# (quoted as a string unless TYPE is given).
 array() {
-  echo "const char* const $1[] = {"
-  awk '
-    { word = "\"" $0 "\","; if (length(line) + length(word) + 1 > 96) { print line; line = "" }
+  echo "const ${2:-char* const} $1[] = {"
+  awk -v quote="${2:+no}" '
+    { word = (quote == "" ? "\"" $0 "\"" : $0) ",";
+      if (length(line) + length(word) + 1 > 96) { print line; line = "" }
       line = line (line == "" ? "   " : "") " " word }
     END { if (line != "") print line }'
   echo "};"
@@ -124,6 +168,8 @@ generated=$(
   printf '%s\n' "$values" | array kValueOptions
   printf '%s\n' "$switches" | array kSwitches
   echo "const char kValueLetters[] = \"$letters\";"
+  printf '%s\n' "$safe" | array kSafeOptions
+  printf '%s\n' "$letter_names" | array kLetterOptions LetterOption
 )
 
 awk -v generated="$generated" '
@@ -132,4 +178,5 @@ awk -v generated="$generated" '
   !skip { print }' "$TARGET" > "$TARGET.new"
 mv "$TARGET.new" "$TARGET"
 echo "player-options.sh: $(printf '%s\n' "$values" | wc -l) options that take a value," \
-  "$(printf '%s\n' "$switches" | wc -l) switches, letters $letters ($version)"
+  "$(printf '%s\n' "$switches" | wc -l) switches, letters $letters," \
+  "$(printf '%s\n' "$safe" | wc -l) safe in a playlist ($version)"

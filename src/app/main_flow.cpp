@@ -51,8 +51,11 @@ int StartPlayer() {
 
   if (UnderWine && IsUnixPlayer()) {
     std::vector<std::string> args = UnixPlayerArguments(tail, sys.CurrentDirectory());
-    if (PlayerPath == kDesktopOpener) return OpenWithDesktopOpener(args);
-    return RunUnixPlayer(PlayerPath, args);
+    if (PlayerPath != kDesktopOpener) {
+      const int status = RunUnixPlayer(PlayerPath, args);
+      if (status != kStartWithOpener) return status;
+    }
+    return OpenWithDesktopOpener(PlanOpener(CurrentSandbox(UnixHomeFolder()), args));
   }
 
   return RunWindowsPlayer(tail, platform::kSwShow);
@@ -103,7 +106,10 @@ int Run() {
 
   bool found;
   if (UnderWine && IsUnixPlayer()) {
-    found = HostPlayerExists(PlayerPath);
+    const HostPlayer player = FindHostPlayer(PlayerPath);
+    found = player != HostPlayer::kMissing;
+    // Steam's launch client did not answer: the desktop's opener instead.
+    if (player == HostPlayer::kUnreachable) PlayerPath = kDesktopOpener;
   } else {
     found = PathExists(PlayerPath) && !PlayerPath.empty();
   }

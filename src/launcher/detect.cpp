@@ -61,12 +61,25 @@ void DetectPlayer() {
       platform::Sys().Trace("files open with the desktop's opener: " + PlayerPath);
       return;
     }
+    // A container's own player first; else the host's, through its way out.
+    if (sandbox.channel == HostChannel::kWayOut) {
+      PlayerPath = PlayerFromWhereis(RunUnixCommandCapture("whereis vlc"));
+      if (UnixFileExists(PlayerPath)) return;
+      platform::Sys().Trace("no player in the container: the host is asked");
+    }
     // Through a channel, one host command looks everywhere: each call
     // through it costs a round trip.
-    const std::string command = sandbox.channel == HostChannel::kDirect
-                                    ? "whereis vlc"
-                                    : HostCommandLine(HostCommand(sandbox, {"sh", "-c", host::find_player_sh}));
-    PlayerPath = PlayerFromWhereis(RunUnixCommandCapture(command));
+    const std::string answer = RunUnixCommandCapture(
+        sandbox.channel == HostChannel::kDirect
+            ? "whereis vlc"
+            : HostCommandLine(HostCommand(sandbox, {"sh", "-c", host::find_player_sh})));
+    if (answer.empty() && sandbox.channel == HostChannel::kLaunchClient) {
+      PlayerPath = kDesktopOpener;
+      platform::Sys().Trace("steam-runtime-launch-client gave no answer: Steam's launcher service is not reachable; "
+                            "files open with the desktop's opener: " + PlayerPath);
+      return;
+    }
+    PlayerPath = PlayerFromWhereis(answer);
     if (sandbox.channel != HostChannel::kDirect) return;
     if (PlayerPath.find_first_not_of(" \t\r\n") != std::string::npos) return;
     // Players installed as a Flatpak (system-wide, then for this user) or

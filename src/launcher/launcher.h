@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "sandbox/sandbox.h"
+
 namespace modrik {
 
 // Process-wide values, set during the main routine.
@@ -50,12 +52,19 @@ struct LongOption {
   enum Kind { kUnknown, kAmbiguous, kPlayer, kWindowsOnly } kind = kUnknown;
   std::string name;  // the full name (kPlayer, kWindowsOnly)
   bool takesValue = false;
+  bool negated = false;  // a switch's "noNAME" or "no-NAME" form
 };
 LongOption FindLongOption(const std::string& written);
 // True when the one-letter option (-I) takes a value.
 bool LetterTakesValue(char letter);
 // True when the option's value (its full name) names a file or a folder.
 bool OptionNamesPath(const std::string& name);
+// True when the player takes the option (its full name, a switch without
+// its "no") from a playlist's #EXTVLCOPT lines: one its modules mark safe.
+bool OptionSafeInPlaylist(const std::string& name);
+// The long option a one-letter option stands for ("fullscreen" for 'f');
+// empty for a letter the player has none for.
+std::string LetterOptionName(char letter);
 
 // ---- locations as callers write them ----
 // "X:\..." or "X:/...".
@@ -126,6 +135,13 @@ std::string PlaylistCopyBytes(const Playlist& list, const std::vector<std::strin
 // when it could not be written.
 std::string WritePlaylistCopy(const Playlist& list, const std::string& windowsPath,
                               const std::string& bytes);
+
+// ---- the desktop's opener ----
+// What the desktop's opener (a sandbox's portal) gets for the player's
+// arguments (as the sandbox names them): the one file or address, or a
+// playlist of every entry with the options the player takes from one; and
+// the trace lines that say what is lost.
+OpenerPlan PlanOpener(const Sandbox& sandbox, const std::vector<std::string>& args);
 
 // ---- settings file ----
 std::string SettingsTemplateText(const std::string& playerPath);

@@ -3,7 +3,8 @@
 //
 //   Flatpak with org.freedesktop.Flatpak   flatpak-spawn --host PLAYER ARGS
 //   Steam's container with its service     steam-runtime-launch-client --alongside-steam -- PLAYER ARGS
-//   other Flatpaks, umu's container, Snap  xdg-open FILE (the portal: one file, the default player)
+//   toolbox, distrobox (no player inside)  WAY-OUT PLAYER ARGS (flatpak-spawn --host, host-spawn, distrobox-host-exec)
+//   other Flatpaks, umu's container, Snap  xdg-open FILE-OR-PLAYLIST (the portal, the default player)
 #include <algorithm>
 
 #include "sandbox/sandbox.h"
@@ -53,19 +54,17 @@ std::string Rest(const std::string& path, const std::string& folder) {
   return path.size() > folder.size() ? path.substr(folder.size() + 1) : std::string();
 }
 
-std::string Joined(const std::vector<std::string>& words, const std::string& between) {
-  std::string out;
-  for (const std::string& w : words) out += (out.empty() ? "" : between) + w;
-  return out;
-}
-
 }  // namespace
 
 const std::vector<std::string>& SandboxVariables() {
   static const std::vector<std::string> names = {
-      "container", "FLATPAK_ID", "PRESSURE_VESSEL_RUNTIME", "PRESSURE_VESSEL_RUNTIME_BASE", "STEAM_COMPAT_DATA_PATH",
-      "STEAM_COMPAT_CLIENT_INSTALL_PATH", "SRT_LAUNCHER_SERVICE_ALONGSIDE_STEAM", "SNAP", "SNAP_NAME",
-      "XDG_RUNTIME_DIR"};
+      "container", "FLATPAK_ID", "SRT_LAUNCHER_SERVICE_ALONGSIDE_STEAM", "SNAP_NAME", "TOOLBOX_PATH",
+      "DISTROBOX_ENTER_PATH", "CONTAINER_ID", "XDG_RUNTIME_DIR"};
+  return names;
+}
+
+const std::vector<std::string>& WayOutNames() {
+  static const std::vector<std::string> names = {"flatpak-spawn", "host-spawn", "distrobox-host-exec"};
   return names;
 }
 
@@ -73,16 +72,15 @@ Sandbox DecideSandbox(const SandboxFacts& facts) {
   Sandbox s;
   s.home = facts.home;
   s.runtimeDir = Variable(facts, "XDG_RUNTIME_DIR");
-  s.inFlatpak = facts.hasFlatpakInfo || Variable(facts, "container") == "flatpak" ||
-                !Variable(facts, "FLATPAK_ID").empty() || facts.containerManager == "flatpak";
+  s.inFlatpak = facts.hasFlatpakInfo || facts.containerManager == "flatpak";
   const bool talks = facts.flatpakPolicy == "talk" || facts.flatpakPolicy == "own";
   if (s.inFlatpak) {
     s.appId = !facts.flatpakName.empty() ? facts.flatpakName : Variable(facts, "FLATPAK_ID");
     s.homeVisible = HomeVisible(facts.filesystems);
     s.persistent = Entries(facts.persistent);
   }
-  if (facts.containerManager == "pressure-vessel" || !Variable(facts, "PRESSURE_VESSEL_RUNTIME").empty() ||
-      !Variable(facts, "PRESSURE_VESSEL_RUNTIME_BASE").empty()) {
+  const bool distrobox = !Variable(facts, "DISTROBOX_ENTER_PATH").empty() || !Variable(facts, "CONTAINER_ID").empty();
+  if (facts.containerManager == "pressure-vessel") {
     s.kind = SandboxKind::kSteamContainer;
     const bool service = !Variable(facts, "SRT_LAUNCHER_SERVICE_ALONGSIDE_STEAM").empty();
     s.channel = service ? HostChannel::kLaunchClient : HostChannel::kPortal;
@@ -91,12 +89,33 @@ Sandbox DecideSandbox(const SandboxFacts& facts) {
   } else if (s.inFlatpak) {
     s.kind = SandboxKind::kFlatpak;
     s.channel = talks ? HostChannel::kFlatpakSpawn : HostChannel::kPortal;
-  } else if (!Variable(facts, "SNAP").empty() || !Variable(facts, "SNAP_NAME").empty()) {
+  } else if (facts.snapMounts) {
     s.kind = SandboxKind::kSnap;
     s.appId = Variable(facts, "SNAP_NAME");
     s.channel = HostChannel::kPortal;
+  } else if (facts.containerEnv || facts.toolboxEnv || (facts.dockerEnv && distrobox)) {
+    // (A bare /.dockerenv is how some machines' images are built, no container Wine is kept in.)
+    s.kind = SandboxKind::kContainer;
+    s.appId = facts.toolboxEnv || !Variable(facts, "TOOLBOX_PATH").empty() ? "toolbox"
+              : distrobox                                                   ? "distrobox"
+                                                                            : Variable(facts, "container");
+    for (const std::string& name : WayOutNames())
+      for (const std::string& path : facts.wayOuts)
+        if (s.wayOut.empty() && path.substr(path.rfind('/') + 1) == name) s.wayOut = {path};
+    if (!s.wayOut.empty() && s.wayOut[0].ends_with("/flatpak-spawn")) s.wayOut.push_back("--host");
+    s.channel = s.wayOut.empty() ? HostChannel::kDirect : HostChannel::kWayOut;
   }
   return s;
+}
+
+Sandbox SandboxForPlayer(const Sandbox& sandbox, const std::string& playerPath, bool inside) {
+  if (sandbox.kind != SandboxKind::kContainer || !inside) return sandbox;
+  for (const char* launchers : {"/flatpak/exports/bin/", "/snap/bin/"})
+    if (playerPath.find(launchers) != std::string::npos) return sandbox;
+  Sandbox plain;
+  plain.home = sandbox.home;
+  plain.runtimeDir = sandbox.runtimeDir;
+  return plain;
 }
 
 std::vector<std::string> HostCommand(const Sandbox& sandbox, const std::vector<std::string>& argv) {
@@ -105,6 +124,7 @@ std::vector<std::string> HostCommand(const Sandbox& sandbox, const std::vector<s
     case HostChannel::kDirect: return argv;
     case HostChannel::kPortal: return {};
     case HostChannel::kFlatpakSpawn: command = {"flatpak-spawn", "--host"}; break;
+    case HostChannel::kWayOut: command = sandbox.wayOut; break;
     case HostChannel::kLaunchClient:
       command = {"steam-runtime-launch-client", "--alongside-steam", "--"};
       if (sandbox.alsoFlatpakSpawn) command.insert(command.end(), {"flatpak-spawn", "--host"});
@@ -138,7 +158,10 @@ std::string HostPathOf(const Sandbox& sandbox, const std::string& path, std::str
     return path;
   }
   if (sandbox.kind == SandboxKind::kSnap && Under(path, "/tmp")) return unseen("the Snap's own /tmp");
-  if (Under(path, "/usr")) return unseen(sandbox.kind == SandboxKind::kSnap ? "the base snap's /usr" : "the Steam Runtime's /usr");
+  if (Under(path, "/usr"))
+    return unseen(sandbox.kind == SandboxKind::kSnap        ? "the base snap's /usr"
+                  : sandbox.kind == SandboxKind::kContainer ? "the container's /usr"
+                                                            : "the Steam Runtime's /usr");
   return path;
 }
 
@@ -148,40 +171,26 @@ std::string HostWorkingFolder(const Sandbox& sandbox, const std::string& folder)
 }
 
 PrivatePlaces SharedPrivatePlaces(const Sandbox& sandbox, const PrivatePlaces& usual) {
+  // Steam's container has a /run of its own: only the home is the host's.
+  if (!sandbox.inFlatpak && sandbox.kind == SandboxKind::kSteamContainer) return {std::string(), usual.cache};
   if (!sandbox.inFlatpak || sandbox.appId.empty()) return usual;
   return {usual.runtime.empty() ? std::string() : usual.runtime + "/app/" + sandbox.appId,
           sandbox.home + "/.var/app/" + sandbox.appId + "/cache"};
 }
 
-OpenerPlan PlanOpener(const Sandbox& sandbox, const std::vector<std::string>& playerArgs) {
-  OpenerPlan plan;
-  std::vector<std::string> options, targets;
-  bool onlyTargets = false;
-  for (const std::string& arg : playerArgs) {
-    if (!onlyTargets && arg == "--") onlyTargets = true;
-    else if (!onlyTargets && !arg.empty() && arg[0] == '-') options.push_back(arg);
-    else targets.push_back(arg);
-  }
-  if (targets.empty()) {
-    plan.traces.push_back("the desktop's opener takes one file or address, and there is none: nothing is opened");
-  } else {
-    plan.command = {kDesktopOpener, targets[0]};
-    plan.traces.push_back("opening " + targets[0] + " with the desktop's opener, in the default player for its type");
-  }
-  std::vector<std::string> lost;
-  if (!options.empty()) lost.push_back("the player's options " + Joined(options, " "));
-  if (targets.size() > 1) lost.push_back(std::to_string(targets.size() - 1) + " more file" + (targets.size() > 2 ? "s" : ""));
-  lost.push_back("the wait for the player and its exit code");
-  plan.traces.push_back("lost through the desktop's opener: " + Joined(lost, ", "));
+std::string FullHandOffHint(const Sandbox& sandbox) {
   if (sandbox.inFlatpak && sandbox.kind == SandboxKind::kFlatpak)
-    plan.traces.push_back("for the full hand-off, let the Flatpak start host commands: flatpak override --user "
-                          "--talk-name=org.freedesktop.Flatpak " + sandbox.appId);
-  else if (sandbox.kind == SandboxKind::kSteamContainer)
-    plan.traces.push_back("for the full hand-off, start the game from Steam, whose container offers its launcher "
-                          "service (SRT_LAUNCHER_SERVICE_ALONGSIDE_STEAM)");
-  else if (sandbox.kind == SandboxKind::kSnap)
-    plan.traces.push_back("for the full hand-off, run a Wine that is not a Snap (the distribution's package)");
-  return plan;
+    return "for the full hand-off, let the Flatpak start host commands: flatpak override --user "
+           "--talk-name=org.freedesktop.Flatpak " + sandbox.appId;
+  if (sandbox.kind == SandboxKind::kSteamContainer && sandbox.channel == HostChannel::kLaunchClient)
+    return "for the full hand-off, Steam's launcher service must answer steam-runtime-launch-client "
+           "--alongside-steam (it runs beside the Steam client)";
+  if (sandbox.kind == SandboxKind::kSteamContainer)
+    return "for the full hand-off, start the game from Steam, whose container offers its launcher "
+           "service (SRT_LAUNCHER_SERVICE_ALONGSIDE_STEAM)";
+  if (sandbox.kind == SandboxKind::kSnap)
+    return "for the full hand-off, run a Wine that is not a Snap (the distribution's package)";
+  return std::string();
 }
 
 std::string ChannelName(HostChannel channel) {
@@ -190,6 +199,7 @@ std::string ChannelName(HostChannel channel) {
     case HostChannel::kFlatpakSpawn: return "host commands through flatpak-spawn --host";
     case HostChannel::kLaunchClient: return "host commands through steam-runtime-launch-client --alongside-steam";
     case HostChannel::kPortal: return "no host commands: files open with the desktop's opener (xdg-open, the portal)";
+    case HostChannel::kWayOut: return "host commands through the container's way out";
   }
   return {};
 }

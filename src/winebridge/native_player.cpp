@@ -37,6 +37,10 @@ constexpr std::size_t kStatusBytes = 16;
 // modrik gives up on a host command that has not made the start's files
 // this long after the host command's own bound.
 constexpr unsigned kHoldMarginMs = 5000;
+// The playlists handed to the desktop's opener are kept this long: the
+// player it starts reads them after the opener has ended (and after the
+// user has picked one, when the portal asks).
+constexpr int kOpenerListMinutes = 30;
 
 bool ReadsStandardInput(const std::vector<std::string>& args) {
   for (const std::string& arg : args)
@@ -82,6 +86,11 @@ int WaitForPlayer(const std::string& folder, const NativeStart& start) {
     std::string status;
     if (live != 0 && sys.ReadWholeFile(folder + "status", kStatusBytes, &status)) {
       sys.CloseFile(live);
+      if (status.rfind("unreachable", 0) == 0) {
+        sys.Trace("steam-runtime-launch-client could not start the player: Steam's launcher service is not "
+                  "reachable; the start goes to the desktop's opener");
+        return kStartWithOpener;
+      }
       sys.Trace("the player ended with status " + status.substr(0, status.find('\n')));
       return StatusOf(status);
     }
@@ -121,6 +130,16 @@ std::vector<std::string> HostArguments(const Sandbox& sandbox, const std::vector
   return host;
 }
 
+// The sandbox a start of this player goes through: in a container, one the
+// container has is started there.
+Sandbox PlayerSandbox(const std::string& playerPath) {
+  const Sandbox& sandbox = CurrentSandbox(UnixHomeFolder());
+  if (sandbox.kind != SandboxKind::kContainer) return sandbox;
+  const Sandbox forPlayer = SandboxForPlayer(sandbox, playerPath, UnixFileExists(playerPath));
+  if (forPlayer.kind == SandboxKind::kNone) platform::Sys().Trace(playerPath + " is the container's own: started there");
+  return forPlayer;
+}
+
 }  // namespace
 
 std::string HostCommandLine(const std::vector<std::string>& words) {
@@ -132,33 +151,52 @@ std::string NativePlayerCommand(const std::string& playerPath, const std::vector
                                 const NativeStart& start) {
   // The start's own values as shell variables, then the host side of a
   // start (host/native_player.sh).
+  std::vector<std::string> argv = start.channel;
+  argv.push_back(playerPath);
+  argv.insert(argv.end(), args.begin(), args.end());
   return "P=" + ShellQuote(start.folder) + " d=" + ShellQuote(start.folder + "/" + start.name) +
          " cwd=" + ShellQuote(start.workingFolder) + " hold=" + std::to_string(start.holdSeconds) +
-         " stream=" + (start.stream ? "1" : "") +
-         "\nset -- " + HostCommandLine(HostCommand(CurrentSandbox(UnixHomeFolder()), [&] {
-           std::vector<std::string> argv = {playerPath};
-           argv.insert(argv.end(), args.begin(), args.end());
-           return argv;
-         }())) + "\n" + host::native_player_sh;
+         " stream=" + (start.stream ? "1" : "") + " launch=" + (start.launchClient ? "1" : "") +
+         "\nset -- " + HostCommandLine(argv) + "\n" + host::native_player_sh;
 }
 
-bool HostPlayerExists(const std::string& playerPath) {
-  const Sandbox& sandbox = CurrentSandbox(UnixHomeFolder());
-  if (sandbox.channel == HostChannel::kDirect) return UnixFileExists(playerPath);  // a folder is no player
-  if (sandbox.channel == HostChannel::kPortal) return true;  // the desktop's opener needs no player
-  const std::string answer = RunUnixCommandCapture(
-      HostCommandLine(HostCommand(sandbox, {"sh", "-c", "test -f \"$1\" && echo found", "sh", playerPath})));
-  return answer == "found\n";
+HostPlayer FindHostPlayer(const std::string& playerPath) {
+  const Sandbox sandbox = PlayerSandbox(playerPath);
+  // The desktop's opener needs no player.
+  if (sandbox.channel == HostChannel::kPortal || playerPath == kDesktopOpener) return HostPlayer::kThere;
+  if (sandbox.channel == HostChannel::kDirect)  // a folder is no player
+    return UnixFileExists(playerPath) ? HostPlayer::kThere : HostPlayer::kMissing;
+  const std::string answer = RunUnixCommandCapture(HostCommandLine(
+      HostCommand(sandbox, {"sh", "-c", "if test -f \"$1\"; then echo found; else echo missing; fi", "sh", playerPath})));
+  if (answer == "found\n") return HostPlayer::kThere;
+  if (!answer.empty() || sandbox.channel != HostChannel::kLaunchClient) return HostPlayer::kMissing;
+  platform::Sys().Trace("steam-runtime-launch-client gave no answer: Steam's launcher service is not reachable; "
+                        "the start goes to the desktop's opener");
+  return HostPlayer::kUnreachable;
 }
 
-int OpenWithDesktopOpener(const std::vector<std::string>& args) {
+int OpenWithDesktopOpener(const OpenerPlan& plan) {
   auto& sys = platform::Sys();
-  const OpenerPlan plan = PlanOpener(CurrentSandbox(UnixHomeFolder()), args);
   for (const std::string& line : plan.traces) sys.Trace(line);
-  if (plan.command.empty()) return 0;
+  std::string target = plan.open, housekeeping;
+  if (!plan.list.empty()) {
+    // Where the host sees it at the same path (inside a Flatpak, the app's own folder).
+    const std::string name = "open-" + NewStartName() + ".m3u8";
+    const std::string folder = WindowsPrivateFolder();
+    if (!folder.empty() && sys.ReplaceWholeFile(folder + name, plan.list)) {
+      target = UnixPrivateFolder() + "/" + name;
+      sys.Trace("the playlist for the desktop's opener: " + target);
+      // Those of earlier starts, once their player has long read them (no link followed).
+      housekeeping = "find " + ShellQuote(UnixPrivateFolder()) + " -maxdepth 1 -name 'open-*.m3u8' -type f -mmin +" +
+                     std::to_string(kOpenerListMinutes) + " -delete 2>/dev/null; ";
+    } else {
+      sys.Trace("cannot write the playlist for the desktop's opener: only " + target + " is opened");
+    }
+  }
+  if (target.empty()) return 0;
   // The sandbox's own xdg-open hands the file to the portal as a descriptor:
   // the sandbox's path is the one it needs.
-  switch (RunUnixCommand(HostCommandLine(plan.command))) {
+  switch (RunUnixCommand(housekeeping + HostCommandLine({kDesktopOpener, target}))) {
     case HostRun::kScriptNotWritten: return kExitScriptNotWritten;
     case HostRun::kNotStarted: return kExitNotStarted;
     case HostRun::kStarted: return 0;
@@ -168,8 +206,8 @@ int OpenWithDesktopOpener(const std::vector<std::string>& args) {
 
 int RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>& sandboxArgs) {
   auto& sys = platform::Sys();
-  const Sandbox& sandbox = CurrentSandbox(UnixHomeFolder());
-  if (sandbox.channel == HostChannel::kPortal) return OpenWithDesktopOpener(sandboxArgs);
+  const Sandbox sandbox = PlayerSandbox(playerPath);
+  if (sandbox.channel == HostChannel::kPortal) return kStartWithOpener;
   const std::vector<std::string> args = HostArguments(sandbox, sandboxArgs);
   NativeStart start;
   start.folder = UnixPrivateFolder();
@@ -185,6 +223,8 @@ int RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>&
   // Through a channel, the host starts the player in the folder the
   // sandbox's side works in: one the host has at the same path.
   start.workingFolder = HostWorkingFolder(sandbox, start.workingFolder);
+  start.channel = HostCommand(sandbox, {});
+  start.launchClient = sandbox.channel == HostChannel::kLaunchClient;
   sys.Trace("native player, " + std::to_string(args.size()) +
             " argument(s): " + UnixCommandLine(playerPath, args) + "; start " + start.name +
             (start.stream ? ", reading this process's standard input" : ""));

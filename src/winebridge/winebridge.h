@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "sandbox/sandbox.h"
+
 namespace modrik {
 
 // ---- Wine detection ----
@@ -128,6 +130,9 @@ std::string RunUnixCommandCapture(const std::string& command);
 constexpr int kExitScriptNotWritten = 125;  // dues.sh could not be written
 constexpr int kExitNotStarted = 126;        // the player's start failed, or no private folder
 constexpr int kExitNoPlayer = 127;          // no player configured, or not there
+// No exit code: the start goes to the desktop's opener instead (the
+// sandbox offers only that, or Steam's launcher service did not answer).
+constexpr int kStartWithOpener = -1;
 // The files of one start, in its own folder of the private folder.
 struct NativeStart {
   std::string folder;   // the private folder (Unix path)
@@ -137,14 +142,20 @@ struct NativeStart {
   // Bound on modrik taking hold of the start (the host command gives up on
   // it, and ends the player, after this long).
   unsigned holdSeconds = 20;
+  // The channel's words before the player (none on a plain host), and
+  // whether they are Steam's launch client, whose own failure before the
+  // player starts is then recorded as such.
+  std::vector<std::string> channel;
+  bool launchClient = false;
 };
 // The host command that runs the player with exactly these arguments and
-// records its end: the player's status in the start's "status" file; while
-// modrik holds the FIFO "live" (and writes the stream into the FIFO "in"),
-// the player plays; when modrik lets go of "live", or its process on the
-// host (when known) ends before it took hold, the player is ended. The
-// start's folder is removed at the end, and those of earlier starts whose
-// host command is gone.
+// records its end: the player's status in the start's "status" file
+// ("unreachable" when Steam's launch client failed before the player
+// started); while modrik holds the FIFO "live" (and writes the stream into
+// the FIFO "in"), the player plays; when modrik lets go of "live", or its
+// process on the host (when known) ends before it took hold, the player is
+// ended. The start's folder is removed at the end, and those of earlier
+// starts whose host command is gone.
 std::string NativePlayerCommand(const std::string& playerPath, const std::vector<std::string>& args,
                                 const NativeStart& start);
 // Starts a native player on the host with exactly these arguments and waits
@@ -152,14 +163,16 @@ std::string NativePlayerCommand(const std::string& playerPath, const std::vector
 // sandbox, through its channel: the arguments are then the sandbox's paths,
 // given to the host as it sees them.
 int RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>& args);
-// Opens the first file or address among the arguments with the desktop's
-// opener (a sandbox's portal), tracing what is lost; does not wait.
-int OpenWithDesktopOpener(const std::vector<std::string>& args);
+// Opens what the plan names with the desktop's opener (a sandbox's portal),
+// its playlist first written into the private folder; does not wait.
+int OpenWithDesktopOpener(const OpenerPlan& plan);
 // A host command line from its words, each quoted.
 std::string HostCommandLine(const std::vector<std::string>& words);
-// True when the player at this host path is there, asked through the
-// sandbox's channel (directly on a plain host).
-bool HostPlayerExists(const std::string& playerPath);
+// Whether the player at this host path is there, asked through the
+// sandbox's channel (directly on a plain host); kUnreachable when Steam's
+// launch client gave no answer at all.
+enum class HostPlayer { kThere, kMissing, kUnreachable };
+HostPlayer FindHostPlayer(const std::string& playerPath);
 
 // ---- drive map and path translation ----
 extern std::vector<std::string> DriveMap;

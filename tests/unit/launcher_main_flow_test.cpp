@@ -558,7 +558,7 @@ TEST_F(UnixPlayerStart, CallersStreamIsForwardedOnlyWhenThePlayerReadsStandardIn
       const bool forwarded = stream && std::string(tail) != "D:\\a.mkv";
       EXPECT_EQ(sys.forwardedTo, forwarded ? std::vector<std::string>{in} : std::vector<std::string>{});
       const std::string script = sys.FileBytes("z:\\home\\guest\\dues.sh");
-      EXPECT_EQ(script.find(" stream=1\nset -- ") != std::string::npos, forwarded);
+      EXPECT_EQ(script.find(" stream=1 launch=\nset -- ") != std::string::npos, forwarded);
     }
   }
 }

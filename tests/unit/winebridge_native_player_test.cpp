@@ -22,11 +22,13 @@
 namespace {
 
 // Records its start; "play" plays until it is ended (recording TERM),
-// "stubborn" plays on after TERM; "x" ends at once.
+// "stubborn" plays on after TERM; "x" ends at once; "say TEXT SECONDS STATUS"
+// writes the line on standard error and ends after that long.
 const char kPlayer[] =
     "#!/bin/sh\n"
     "d=$(dirname \"$0\")\n"
     "echo \"$@\" > \"$d/argv\"\n"
+    "[ \"$1\" != say ] || { echo \"$2\" >&2; sleep \"$3\"; exit \"$4\"; }\n"
     "trap 'kill $! 2>/dev/null; echo TERM > \"$d/ended\"; exit 143' TERM\n"
     "[ \"$1\" != stubborn ] || trap '' TERM\n"
     "[ \"$1\" = x ] || { sleep 30 >/dev/null 2>&1 & wait $!; }\n";
@@ -70,6 +72,7 @@ class HostCommand : public ::testing::Test {
     if (shell == 0) {
       setpgid(0, 0);
       if (parent != 0) setenv("MODRIK_PARENT", std::to_string(parent).c_str(), 1);
+      dup2(open((folder.path() + "/stderr").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600), 2);
       execl("/bin/sh", "sh", script.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -131,6 +134,30 @@ TEST_F(HostCommand, PlayerEndsWithModriksProcess) {
     }
     EXPECT_FALSE(Exists(Start()));
   }
+}
+
+// Steam's launch client failing before the player starts (125 at once, or
+// its message) is recorded as "unreachable", its standard error passed on;
+// a 125 later, or from a player started without it, is the player's status.
+TEST_F(HostCommand, LaunchClientsOwnFailureIsRecorded) {
+  const std::string message = "steam-runtime-launch-client[9]: E: Unable to connect to any of the specified bus names";
+  const struct {
+    bool launch;
+    std::string says, seconds, status, recorded;
+  } kCases[] = {{true, message, "0", "1", "unreachable\n"}, {true, "-", "0", "125", "unreachable\n"},
+                {true, "-", "2.3", "125", "125\n"},        {false, message, "0", "125", "125\n"}};
+  std::string said;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.says + " " + c.seconds + " " + c.status);
+    start.launchClient = c.launch;
+    Run({"say", c.says, c.seconds, c.status});
+    const int live = TakeHold();
+    EXPECT_TRUE(Eventually([&] { return ReadAll(Start() + "/status") == c.recorded; }, 5000));
+    close(live);
+    EXPECT_TRUE(ShellEnds(3000));
+    said += c.says + "\n";
+  }
+  EXPECT_EQ(ReadAll(folder.path() + "/stderr"), said);
 }
 
 // The folders of earlier starts whose host command is gone are removed;

@@ -5,7 +5,8 @@
 #   hold    seconds modrik has to take hold of the start
 #   stream  "1" when the player reads modrik's stream from the FIFO "in"
 #   cwd     the folder the player works in
-#   "$@"    the player and its arguments
+#   launch  "1" when "$@" begins with Steam's launch client
+#   "$@"    the player and its arguments (after the channel's words)
 # and MODRIK_PARENT in the environment: modrik's process on the host, when
 # this program is a child of it.
 # The player runs in the background with the start's FIFOs closed, in the
@@ -18,6 +19,11 @@
 # removed only once modrik has let go of it.
 # Housekeeping follows no link: a link in the private folder is left as it
 # is, and nothing behind it is touched.
+# Steam's launch client fails before the player starts when Steam's
+# launcher service does not answer: it then exits with 125 at once, or says
+# so on standard error (which is passed on line by line, through the FIFO
+# "err"). Its status is then recorded as "unreachable", and modrik goes to
+# the desktop's opener instead.
 m=$MODRIK_PARENT
 unset MODRIK_PARENT
 for v in $(env | sed -n 's/^\(WINE[A-Za-z0-9_]*\)=.*/\1/p'); do unset "$v"; done
@@ -51,7 +57,19 @@ kill_later() {
   k=$!
 }
 cd "$cwd" 2>/dev/null || cd 2>/dev/null
-"$@" <"$input" 3>&- 5>&- &
+if [ -n "$launch" ]; then
+  mkfifo "$d/err" || exit 126
+  (while IFS= read -r l || [ -n "$l" ]; do
+     printf '%s\n' "$l"
+     case $l in *'Unable to connect to any of the specified bus names'*) : >"$d/unreachable" ;; esac
+   done <"$d/err" >&2 2>/dev/null 3>&- 5>&-) &
+  r=$!
+  read -r u _ </proc/uptime
+  t0=${u%.*}${u#*.}
+  "$@" <"$input" 2>"$d/err" 3>&- 5>&- &
+else
+  "$@" <"$input" 3>&- 5>&- &
+fi
 p=$!
 # modrik's byte on "live": while modrik's process lives, else within the bound.
 held() {
@@ -84,6 +102,14 @@ done
 wait "$p"; s=$?
 if kill -0 "$p" 2>/dev/null; then wait "$p"; s=$?; fi
 p=
+if [ -n "$launch" ]; then
+  # Its own failure: 125 within 2 s (in hundredths), or its message.
+  read -r u _ </proc/uptime
+  [ "$s" != 125 ] || [ $((${u%.*}${u#*.} - t0)) -gt 200 ] || s=unreachable
+  n=0
+  while kill -0 "$r" 2>/dev/null && [ $n -lt 20 ]; do sleep 0.05; n=$((n + 1)); done
+  [ ! -e "$d/unreachable" ] || s=unreachable
+fi
 [ -z "$k" ] || kill "$k" 2>/dev/null
 echo "$s" > "$d/status.new" && mv "$d/status.new" "$d/status"
 wait "$w"; while [ $? -gt 128 ] && kill -0 "$w" 2>/dev/null; do wait "$w"; done
