@@ -142,6 +142,9 @@ std::string WritePlaylistCopy(const Playlist& list, const std::string& windowsPa
 // playlist of every entry with the options the player takes from one; and
 // the trace lines that say what is lost.
 OpenerPlan PlanOpener(const Sandbox& sandbox, const std::vector<std::string>& args);
+// Opens what the plan names with the desktop's opener, its playlist first
+// written into the private folder, and older ones removed; does not wait.
+int OpenWithDesktopOpener(const OpenerPlan& plan);
 
 // ---- settings file ----
 std::string SettingsTemplateText(const std::string& playerPath);

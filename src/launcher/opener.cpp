@@ -8,14 +8,24 @@
 // options its modules mark safe, and applies them to the entry that follows
 // them: so the options of the command line stand before every entry, an
 // entry's own (":NAME=VALUE" after it) before it alone. Whatever cannot go
-// in is traced as lost.
+// in is traced as lost. The playlist is written where the host sees it at
+// the same path (modrik's private folder, inside a Flatpak the app's own)
+// and kept for a while: the player reads it after the opener has ended.
+#include <cstdio>
+
 #include "launcher/launcher.h"
 #include "platform/platform.h"
 #include "sandbox/sandbox.h"
+#include "winebridge/winebridge.h"
 
 namespace modrik {
 
 namespace {
+
+// The playlists handed to the desktop's opener are kept this long: the
+// player it starts reads them after the opener has ended (and after the
+// user has picked one, when the portal asks).
+constexpr int kListMinutes = 30;
 
 // One file or address of the command line, with its own options.
 struct Entry {
@@ -177,5 +187,36 @@ OpenerPlan PlanOpener(const Sandbox& sandbox, const std::vector<std::string>& ar
   if (!hint.empty()) plan.traces.push_back(hint);
   return plan;
 }
+
+int OpenWithDesktopOpener(const OpenerPlan& plan) {
+  auto& sys = platform::Sys();
+  for (const std::string& line : plan.traces) sys.Trace(line);
+  std::string target = plan.open, housekeeping;
+  if (!plan.list.empty()) {
+    // Where the host sees it at the same path (inside a Flatpak, the app's own folder).
+    char name[32];
+    std::snprintf(name, sizeof(name), "open-%016llx.m3u8", static_cast<unsigned long long>(sys.RandomNumber()));
+    const std::string folder = WindowsPrivateFolder();
+    if (!folder.empty() && sys.ReplaceWholeFile(folder + name, plan.list)) {
+      target = UnixPrivateFolder() + "/" + name;
+      sys.Trace("the playlist for the desktop's opener: " + target);
+      // Those of earlier starts, once their player has long read them (no link followed).
+      housekeeping = "find " + ShellQuote(UnixPrivateFolder()) + " -maxdepth 1 -name 'open-*.m3u8' -type f -mmin +" +
+                     std::to_string(kListMinutes) + " -delete 2>/dev/null; ";
+    } else {
+      sys.Trace("cannot write the playlist for the desktop's opener: only " + target + " is opened");
+    }
+  }
+  if (target.empty()) return 0;
+  // The sandbox's own xdg-open hands the file to the portal as a descriptor:
+  // the sandbox's path is the one it needs.
+  switch (RunUnixCommand(housekeeping + HostCommandLine({kDesktopOpener, target}))) {
+    case HostRun::kScriptNotWritten: return kExitScriptNotWritten;
+    case HostRun::kNotStarted: return kExitNotStarted;
+    case HostRun::kStarted: return 0;
+  }
+  return 0;
+}
+
 
 }  // namespace modrik

@@ -108,14 +108,9 @@ Sandbox DecideSandbox(const SandboxFacts& facts) {
   return s;
 }
 
-Sandbox SandboxForPlayer(const Sandbox& sandbox, const std::string& playerPath, bool inside) {
-  if (sandbox.kind != SandboxKind::kContainer || !inside) return sandbox;
-  for (const char* launchers : {"/flatpak/exports/bin/", "/snap/bin/"})
-    if (playerPath.find(launchers) != std::string::npos) return sandbox;
-  Sandbox plain;
-  plain.home = sandbox.home;
-  plain.runtimeDir = sandbox.runtimeDir;
-  return plain;
+bool ContainersOwnPlayer(const Sandbox& sandbox, const std::string& playerPath, bool inside) {
+  return sandbox.kind == SandboxKind::kContainer && inside && playerPath.find("/flatpak/exports/bin/") == std::string::npos &&
+         playerPath.find("/snap/bin/") == std::string::npos;
 }
 
 std::vector<std::string> HostCommand(const Sandbox& sandbox, const std::vector<std::string>& argv) {

@@ -76,11 +76,11 @@ extern const char kDesktopOpener[];
 
 // ---- decisions ----
 Sandbox DecideSandbox(const SandboxFacts& facts);
-// The sandbox a start of this player goes through: in a toolbox or
-// distrobox container, a player the container has (`inside`) is used as on
-// a plain host, unless it is the launcher of a Flatpak or a Snap, which
-// needs the host's flatpak or snap.
-Sandbox SandboxForPlayer(const Sandbox& sandbox, const std::string& playerPath, bool inside);
+// True when a start of this player goes as on a plain host, in a toolbox or
+// distrobox container: a player the container has (`inside`), unless it is
+// the launcher of a Flatpak or a Snap, which needs the host's flatpak or
+// snap.
+bool ContainersOwnPlayer(const Sandbox& sandbox, const std::string& playerPath, bool inside);
 // The command words that run `argv` on the host through the channel; argv
 // itself when there is no sandbox. Not for the portal, which runs no
 // command: empty then.

@@ -37,10 +37,6 @@ constexpr std::size_t kStatusBytes = 16;
 // modrik gives up on a host command that has not made the start's files
 // this long after the host command's own bound.
 constexpr unsigned kHoldMarginMs = 5000;
-// The playlists handed to the desktop's opener are kept this long: the
-// player it starts reads them after the opener has ended (and after the
-// user has picked one, when the portal asks).
-constexpr int kOpenerListMinutes = 30;
 
 bool ReadsStandardInput(const std::vector<std::string>& args) {
   for (const std::string& arg : args)
@@ -131,13 +127,19 @@ std::vector<std::string> HostArguments(const Sandbox& sandbox, const std::vector
 }
 
 // The sandbox a start of this player goes through: in a container, one the
-// container has is started there.
-Sandbox PlayerSandbox(const std::string& playerPath) {
+// container has is started there, as on a plain host.
+const Sandbox& PlayerSandbox(const std::string& playerPath) {
   const Sandbox& sandbox = CurrentSandbox(UnixHomeFolder());
-  if (sandbox.kind != SandboxKind::kContainer) return sandbox;
-  const Sandbox forPlayer = SandboxForPlayer(sandbox, playerPath, UnixFileExists(playerPath));
-  if (forPlayer.kind == SandboxKind::kNone) platform::Sys().Trace(playerPath + " is the container's own: started there");
-  return forPlayer;
+  if (sandbox.kind != SandboxKind::kContainer || !ContainersOwnPlayer(sandbox, playerPath, UnixFileExists(playerPath)))
+    return sandbox;
+  static const Sandbox plain = [&] {
+    platform::Sys().Trace(playerPath + " is the container's own: started there");
+    Sandbox s;
+    s.home = sandbox.home;
+    s.runtimeDir = sandbox.runtimeDir;
+    return s;
+  }();
+  return plain;
 }
 
 }  // namespace
@@ -161,7 +163,7 @@ std::string NativePlayerCommand(const std::string& playerPath, const std::vector
 }
 
 HostPlayer FindHostPlayer(const std::string& playerPath) {
-  const Sandbox sandbox = PlayerSandbox(playerPath);
+  const Sandbox& sandbox = PlayerSandbox(playerPath);
   // The desktop's opener needs no player.
   if (sandbox.channel == HostChannel::kPortal || playerPath == kDesktopOpener) return HostPlayer::kThere;
   if (sandbox.channel == HostChannel::kDirect)  // a folder is no player
@@ -175,38 +177,9 @@ HostPlayer FindHostPlayer(const std::string& playerPath) {
   return HostPlayer::kUnreachable;
 }
 
-int OpenWithDesktopOpener(const OpenerPlan& plan) {
-  auto& sys = platform::Sys();
-  for (const std::string& line : plan.traces) sys.Trace(line);
-  std::string target = plan.open, housekeeping;
-  if (!plan.list.empty()) {
-    // Where the host sees it at the same path (inside a Flatpak, the app's own folder).
-    const std::string name = "open-" + NewStartName() + ".m3u8";
-    const std::string folder = WindowsPrivateFolder();
-    if (!folder.empty() && sys.ReplaceWholeFile(folder + name, plan.list)) {
-      target = UnixPrivateFolder() + "/" + name;
-      sys.Trace("the playlist for the desktop's opener: " + target);
-      // Those of earlier starts, once their player has long read them (no link followed).
-      housekeeping = "find " + ShellQuote(UnixPrivateFolder()) + " -maxdepth 1 -name 'open-*.m3u8' -type f -mmin +" +
-                     std::to_string(kOpenerListMinutes) + " -delete 2>/dev/null; ";
-    } else {
-      sys.Trace("cannot write the playlist for the desktop's opener: only " + target + " is opened");
-    }
-  }
-  if (target.empty()) return 0;
-  // The sandbox's own xdg-open hands the file to the portal as a descriptor:
-  // the sandbox's path is the one it needs.
-  switch (RunUnixCommand(housekeeping + HostCommandLine({kDesktopOpener, target}))) {
-    case HostRun::kScriptNotWritten: return kExitScriptNotWritten;
-    case HostRun::kNotStarted: return kExitNotStarted;
-    case HostRun::kStarted: return 0;
-  }
-  return 0;
-}
-
 int RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>& sandboxArgs) {
   auto& sys = platform::Sys();
-  const Sandbox sandbox = PlayerSandbox(playerPath);
+  const Sandbox& sandbox = PlayerSandbox(playerPath);
   if (sandbox.channel == HostChannel::kPortal) return kStartWithOpener;
   const std::vector<std::string> args = HostArguments(sandbox, sandboxArgs);
   NativeStart start;

@@ -163,9 +163,6 @@ std::string NativePlayerCommand(const std::string& playerPath, const std::vector
 // sandbox, through its channel: the arguments are then the sandbox's paths,
 // given to the host as it sees them.
 int RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>& args);
-// Opens what the plan names with the desktop's opener (a sandbox's portal),
-// its playlist first written into the private folder; does not wait.
-int OpenWithDesktopOpener(const OpenerPlan& plan);
 // A host command line from its words, each quoted.
 std::string HostCommandLine(const std::vector<std::string>& words);
 // Whether the player at this host path is there, asked through the

@@ -160,6 +160,21 @@ TEST_F(HostCommand, LaunchClientsOwnFailureIsRecorded) {
   EXPECT_EQ(ReadAll(folder.path() + "/stderr"), said);
 }
 
+// modrik lets go of the start (it is ended): the player is ended, also
+// when Steam's launch client stands before it.
+TEST_F(HostCommand, PlayerEndsWhenModrikLetsGo) {
+  for (bool launch : {false, true}) {
+    start.launchClient = launch;
+    unlink((folder.path() + "/ended").c_str());
+    Run({"play"});
+    const int live = TakeHold();
+    ASSERT_TRUE(Eventually([&] { return Exists(folder.path() + "/argv"); }, 5000));
+    close(live);
+    EXPECT_TRUE(Eventually([&] { return ReadAll(folder.path() + "/ended") == "TERM\n"; }, 3000)) << launch;
+    EXPECT_TRUE(ShellEnds(3000));
+  }
+}
+
 // The folders of earlier starts whose host command is gone are removed;
 // those in use (their lock held), and any without a lock, stay. Playlists'
 // copies not written for a day go, with their folder once empty. A link

@@ -59,10 +59,12 @@ kill_later() {
 cd "$cwd" 2>/dev/null || cd 2>/dev/null
 if [ -n "$launch" ]; then
   mkfifo "$d/err" || exit 126
-  (while IFS= read -r l || [ -n "$l" ]; do
+  # (Closed by exec: a subshell's own redirections would keep a copy of "live".)
+  (exec <"$d/err" >&2 2>/dev/null 3>&- 5>&-
+   while IFS= read -r l || [ -n "$l" ]; do
      printf '%s\n' "$l"
      case $l in *'Unable to connect to any of the specified bus names'*) : >"$d/unreachable" ;; esac
-   done <"$d/err" >&2 2>/dev/null 3>&- 5>&-) &
+   done) &
   r=$!
   read -r u _ </proc/uptime
   t0=${u%.*}${u#*.}
