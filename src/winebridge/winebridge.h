@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "sandbox/sandbox.h"
-
 namespace modrik {
 
 // ---- Wine detection ----

@@ -89,6 +89,17 @@ const std::vector<SandboxKind>& SandboxKinds() {
        {"PRESSURE_VESSEL_RUNTIME=sniper", "STEAM_COMPAT_DATA_PATH=/home/umu/Games/umu", "UMU_ID=umu-0"}},
       // Wine from a Snap.
       {"snap", Channel::kPortal, "", true, "", {"SNAP=/snap/wine-platform/7", "SNAP_NAME=wine-platform"}},
+      // Proton in Steam's container, where the current client's launcher service does not answer.
+      {"steam_noservice", Channel::kLaunchFails, "", true, "pressure-vessel",
+       {"PRESSURE_VESSEL_RUNTIME=sniper", "SRT_LAUNCHER_SERVICE_ALONGSIDE_STEAM=1", "MDK_LAUNCH_FAILS=1"}},
+      // A toolbox and a distrobox without a player: the host's, through their way out.
+      {"toolbox", Channel::kFlatpakSpawn, "", true, "", {"container=oci"}, {"/run/.containerenv", "/run/.toolboxenv"}},
+      {"distrobox", Channel::kHostExec, "", true, "",
+       {"container=podman", "DISTROBOX_ENTER_PATH=/usr/bin/distrobox-enter", "CONTAINER_ID=box"}, {"/run/.containerenv"}},
+      // A plain host with a variable left over (a Flatpak's, a Snap's terminal; Steam's).
+      {"left_flatpak_id", Channel::kNone, "", true, "", {"FLATPAK_ID=org.gnome.Builder"}},
+      {"left_snap", Channel::kNone, "", true, "", {"SNAP=/snap/code/7", "SNAP_NAME=code"}},
+      {"left_pressure_vessel", Channel::kNone, "", true, "", {"PRESSURE_VESSEL_RUNTIME=sniper"}},
   };
   return kinds;
 }
@@ -137,6 +148,7 @@ Sandbox::Sandbox(const SandboxKind& kind, const std::string& testDir, const std:
   if (kind.channel == Channel::kFlatpakSpawn) info += "\n[Session Bus Policy]\norg.freedesktop.Flatpak=talk\n";
   WriteFile(dir_ + "/flatpak-info", info);
   WriteFile(dir_ + "/container-manager", std::string(kind.manager) + "\n");
+  WriteFile(dir_ + "/mark", "");
   if (!StartServices()) {
     if (error_.empty()) error_ = "the sandbox's services did not start";
     return;
@@ -191,6 +203,12 @@ Sandbox::~Sandbox() {
   RemoveTree(prefix_);
 }
 
+std::vector<std::string> Sandbox::WineEnv() const {
+  std::vector<std::string> env = {"WINEPREFIX=" + prefix_};
+  if (kind_.channel == Channel::kNone) env.insert(env.end(), kind_.variables.begin(), kind_.variables.end());
+  return env;
+}
+
 int Sandbox::Background(const std::vector<std::string>& argv, const std::string& log) {
   std::vector<std::string> env = Wine::Get().Environment({"DBUS_SESSION_BUS_ADDRESS=unix:path=" + bus_});
   const pid_t pid = fork();
@@ -200,6 +218,7 @@ int Sandbox::Background(const std::vector<std::string>& argv, const std::string&
     dup2(in, 0);
     dup2(out, 1);
     dup2(out, 2);
+    closefrom(3);  // no lock of the run's is held by a service a failed test leaves behind
     std::vector<char*> args, envp;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -224,7 +243,8 @@ bool Sandbox::StartServices() {
     error_ = "no session bus: " + ReadFile(dir_ + "/bus.log").value_or("");
     return false;
   }
-  if (kind_.channel == Channel::kPortal) {
+  if (kind_.channel == Channel::kNone) return true;
+  if (kind_.channel == Channel::kPortal || kind_.channel == Channel::kLaunchFails) {
     Background({"/usr/bin/python3", StandIn("portal.py"), dir_ + "/portal.rec"}, dir_ + "/portal.log");
     if (!WaitFor(dir_ + "/READY", 10000)) {
       error_ = "the portal stand-in did not start: " + ReadFile(dir_ + "/portal.log").value_or("");
@@ -243,6 +263,7 @@ bool Sandbox::StartServices() {
 }
 
 std::vector<std::string> Sandbox::BwrapArgs() const {
+  if (kind_.channel == Channel::kNone) return {};
   const std::string home = Wine::Get().Home();
   const bool flatpak = *kind_.flatpakId != 0;
   std::vector<std::string> a = {"bwrap"};
@@ -295,9 +316,15 @@ std::vector<std::string> Sandbox::BwrapArgs() const {
     a.insert(a.end(), {"--ro-bind", dir_ + "/container-manager", "/run/host/container-manager"});
   if (std::string(kind_.manager) == "pressure-vessel") a.insert(a.end(), {"--ro-bind", "/usr", "/run/host/usr"});
   if (std::string(kind_.name) == "snap") a.insert(a.end(), {"--ro-bind", "/usr", "/var/lib/snapd/hostfs/usr"});
-  if (kind_.channel == Channel::kPortal) a.insert(a.end(), {"--ro-bind", kXdgOpen, "/usr/local/bin/xdg-open"});
-  if (kind_.channel == Channel::kLaunchClient)
-    a.insert(a.end(), {"--ro-bind", StandIn("steam-runtime-launch-client"), "/usr/local/bin/steam-runtime-launch-client",
+  for (const std::string& mark : kind_.marks) a.insert(a.end(), {"--ro-bind", dir_ + "/mark", mark});
+  // A toolbox's flatpak-spawn, where Fedora's images have it.
+  if (kind_.channel == Channel::kFlatpakSpawn && !flatpak) a.insert(a.end(), {"--ro-bind", kSpawn, "/usr/bin/flatpak-spawn"});
+  if (kind_.channel == Channel::kPortal || kind_.channel == Channel::kLaunchFails)
+    a.insert(a.end(), {"--ro-bind", kXdgOpen, "/usr/local/bin/xdg-open"});
+  if (kind_.channel == Channel::kLaunchClient || kind_.channel == Channel::kLaunchFails || kind_.channel == Channel::kHostExec)
+    a.insert(a.end(), {"--ro-bind", StandIn("steam-runtime-launch-client"),
+                       kind_.channel == Channel::kHostExec ? "/usr/bin/distrobox-host-exec"
+                                                           : "/usr/local/bin/steam-runtime-launch-client",
                        "--ro-bind", kSpawn, "/usr/local/libexec/flatpak-spawn",
                        "--setenv", "MDK_LAUNCH_RECORD", dir_ + "/launch.rec"});
   a.insert(a.end(), {"--setenv", "DBUS_SESSION_BUS_ADDRESS", "unix:path=" + busInside, "--setenv", "PATH",
@@ -316,7 +343,7 @@ std::vector<std::string> Sandbox::Command(const std::vector<std::string>& argv) 
 RunResult Sandbox::Run(const std::vector<std::string>& argv, int timeoutMs, const std::vector<std::string>& env) {
   static int runs = 0;
   const std::vector<std::string> all = Command(argv);
-  std::vector<std::string> overrides = {"WINEPREFIX=" + prefix_};
+  std::vector<std::string> overrides = WineEnv();
   overrides.insert(overrides.end(), env.begin(), env.end());
   return RunProcess(all, Wine::Get().Environment(overrides), dir_ + "/run-" + std::to_string(++runs), timeoutMs);
 }

@@ -1,8 +1,9 @@
 // The sandboxes that Windows programs run in, imitated with bubblewrap: each
-// has the marks a program inside can read (/.flatpak-info, /run/host,
-// variables), a /usr without the host's player, its own session bus and the
-// channel it offers to the host, and a copy of the suite's prefix for a Wine
-// of its own inside.
+// has the marks a program inside can read (/.flatpak-info, /run/host, a
+// container's files, variables), a /usr without the host's player, its own
+// session bus and the channel it offers to the host, and a copy of the
+// suite's prefix for a Wine of its own inside. A plain host with variables
+// left over runs that Wine on the host itself.
 #pragma once
 
 #include <ostream>
@@ -17,6 +18,9 @@ enum class Channel {
   kFlatpakSpawn,  // flatpak-spawn --host, through the real flatpak-session-helper
   kLaunchClient,  // steam-runtime-launch-client --alongside-steam (a stand-in)
   kPortal,        // the portal's OpenURI.OpenFile (a stand-in), through the sandbox's xdg-open
+  kLaunchFails,   // a launch client whose service does not answer, as a current Steam's; the portal
+  kHostExec,      // distrobox-host-exec (the launch client's stand-in)
+  kNone,          // no sandbox: the host itself
 };
 
 struct SandboxKind {
@@ -26,6 +30,7 @@ struct SandboxKind {
   bool home;                // the user's home is visible (else only ~/.var/app/<id>)
   const char* manager;      // /run/host/container-manager, "" when absent
   std::vector<std::string> variables;  // NAME=VALUE set inside
+  std::vector<std::string> marks = {};  // empty files inside (/run/.containerenv)
 };
 
 // Test names and failure messages show a sandbox by its name.
@@ -69,7 +74,7 @@ class Sandbox {
   // The command that runs a program inside, and the host environment
   // overrides its Wine needs (DriveOptions' inside and hostEnv).
   std::vector<std::string> Inside() const { return BwrapArgs(); }
-  std::vector<std::string> WineEnv() const { return {"WINEPREFIX=" + prefix_}; }
+  std::vector<std::string> WineEnv() const;
   // Runs argv inside with the test user's Wine environment and `env` added.
   RunResult Run(const std::vector<std::string>& argv, int timeoutMs, const std::vector<std::string>& env = {});
   // What the portal stand-in was handed ("file PATH" / "uri URI" lines), and
