@@ -178,7 +178,7 @@ void player_args(const std::string& tail) {
   sys.AddFile("C:\\Apps\\a.mkv", "");
   sys.AddFile("C:\\Apps\\a.m3u", "a.mkv\r\nD:\\b.mkv\r\n");
   DriveLinks = {{"d:", "/media/d"}, {"e::", "/dev/sr0"}};
-  DriveMap = ParseDriveListing(std::string("d:\0/media/d\0", 12));
+  DriveMap = {"d:/media/d"};
   DriveMapLoaded = true;
   PrivateFolder = "/run/user/1000/modrik";
   const Words args = UnixPlayerArguments(tail, "C:\\Apps");
