@@ -47,7 +47,7 @@ for program in "${harnesses[@]}"; do
   result=ok
   if [ "$rc" -ne 0 ]; then
     input=$(sed -nE 's/.*Test unit written to //p' "$log" | tail -n1)
-    result="FAILED (exit $rc, $log): reproduce with $(printf '%q ' "$PWD/$program" "$PWD/$input")"
+    result="FAILED (exit $rc, $log): reproduce with TMPDIR=$(printf '%q ' "$PWD/build-fuzz/tmp" "$PWD/$program" "$PWD/$input")"
     failed+=("$name")
   fi
   printf '%-14s %8s %6s %6s  %s\n' "$name" "${rate:--}" "$(field cov)" "$(field ft)" "$result"
@@ -55,6 +55,7 @@ for program in "${harnesses[@]}"; do
   [ "$rc" -eq 0 ] || grep -E 'SUMMARY|runtime error|what\(\)|^Base64' "$log" | sed 's/^/    /' || true
 done
 
+rm -rf build-fuzz/tmp
 if [ "${#failed[@]}" -gt 0 ]; then
   echo "fuzzing: ${#failed[@]} of ${#harnesses[@]} harnesses failed (${failed[*]}), inputs in build-fuzz/crashes/"
   exit 1

@@ -147,23 +147,24 @@ void keyvalues(const std::string& data) {
   if (values) values->Get("libraryfolders");
 }
 
-// The same bytes in every file that a front-end's prefixes are read from.
+// The same bytes in every file that a front-end's prefixes are read from,
+// in a home made in $TMPDIR (scripts/fuzz.sh gives one in build-fuzz/).
 void frontends(const std::string& data) {
   namespace fs = std::filesystem;
   static const fs::path home = [] {
     std::string folder = fs::temp_directory_path() / "modrik-fuzz-XXXXXX";
-    fs::path made = mkdtemp(folder.data());
-    std::atexit([] { fs::remove_all(home); });
-    return made;
+    CHECK(mkdtemp(folder.data()));
+    return fs::path(folder);
   }();
   for (const char* file :
        {".config/lutris/games/quake-1.yml", ".config/lutris/runners/wine.yml", ".local/share/bottles/data.yml",
         ".local/share/bottles/bottles/b/bottle.yml", ".config/heroic/GamesConfig/app.json",
         ".local/share/Steam/steamapps/libraryfolders.vdf", ".local/share/Steam/steamapps/appmanifest_10.acf",
         ".local/share/Steam/steamapps/compatdata/10/config_info"}) {
-    fs::create_directories((home / file).parent_path());
-    fs::remove(home / file);  // (a file cut short and written again is flushed on close)
-    std::ofstream(home / file, std::ios::binary) << data;
+    const fs::path path = home / file;
+    fs::create_directories(path.parent_path());
+    fs::remove(path);  // (a file cut short and written again is flushed on close)
+    std::ofstream(path, std::ios::binary) << data;
   }
   frontends::FindAllPrefixes({home, home / ".config", home / ".local/share"});
 }
@@ -178,7 +179,7 @@ void player_args(const std::string& tail) {
   sys.AddFile("C:\\Apps\\a.mkv", "");
   sys.AddFile("C:\\Apps\\a.m3u", "a.mkv\r\nD:\\b.mkv\r\n");
   DriveLinks = {{"d:", "/media/d"}, {"e::", "/dev/sr0"}};
-  DriveMap = ParseDriveListing(std::string("d:\0/media/d\0", 12));
+  DriveMap = {"d:/media/d"};
   DriveMapLoaded = true;
   PrivateFolder = "/run/user/1000/modrik";
   const Words args = UnixPlayerArguments(tail, "C:\\Apps");
