@@ -118,11 +118,6 @@ fs::path RecordOf(const std::string& app) {
   return modrik::frontends::Home::FromEnvironment().dataHome / "modrik/flatpak-grants" / app;
 }
 
-bool Exists(const fs::path& path) {
-  std::error_code ec;
-  return fs::exists(fs::symlink_status(path, ec));
-}
-
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);

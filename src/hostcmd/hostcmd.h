@@ -4,6 +4,7 @@
 // prefix's own Wine (`reg import` / `reg export`).
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -65,6 +66,8 @@ WineCommand WineCommandOf(const Target& target, const std::string& program, cons
 std::string PrefixArch(const std::string& prefix);
 // The build folder name of an architecture ("x86_64", "i686"), "" for none.
 std::string BuildArchOf(const std::string& prefixArch);
+// True when something stands at the path (a link is not followed).
+bool Exists(const std::filesystem::path& path);
 // True when a wineserver of this user serves the prefix now.
 bool ServerRunning(const std::string& prefix);
 // True when the Flatpak app has a running instance (`flatpak ps`): its Wine

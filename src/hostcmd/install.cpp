@@ -88,11 +88,6 @@ std::vector<std::string> ReadLines(const std::string& path) {
   return lines;
 }
 
-bool Exists(const std::string& path) {
-  std::error_code ec;
-  return fs::exists(fs::symlink_status(path, ec));
-}
-
 // The folder this program lives in.
 std::string OwnFolder() {
   std::error_code ec;

@@ -15,6 +15,11 @@
 
 namespace hostcmd {
 
+bool Exists(const std::filesystem::path& path) {
+  std::error_code ec;
+  return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+}
+
 std::string PrefixArch(const std::string& prefix) {
   std::ifstream in(prefix + "/system.reg");
   if (!in) return "";
