@@ -21,16 +21,17 @@
 
 namespace {
 
-// Records its start; "play" plays until it is ended (recording TERM),
-// "stubborn" plays on after TERM; "x" ends at once; "say TEXT SECONDS STATUS"
-// writes the line on standard error and ends after that long.
+// Records its start once it is ready for TERM; "play" plays until it is
+// ended (recording TERM), "stubborn" plays on after TERM; "x" ends at once;
+// "say TEXT SECONDS STATUS" writes the line on standard error and ends after
+// that long.
 const char kPlayer[] =
     "#!/bin/sh\n"
     "d=$(dirname \"$0\")\n"
-    "echo \"$@\" > \"$d/argv\"\n"
-    "[ \"$1\" != say ] || { echo \"$2\" >&2; sleep \"$3\"; exit \"$4\"; }\n"
     "trap 'kill $! 2>/dev/null; echo TERM > \"$d/ended\"; exit 143' TERM\n"
     "[ \"$1\" != stubborn ] || trap '' TERM\n"
+    "echo \"$@\" > \"$d/argv.new\" && mv \"$d/argv.new\" \"$d/argv\"\n"
+    "[ \"$1\" != say ] || { echo \"$2\" >&2; sleep \"$3\"; exit \"$4\"; }\n"
     "[ \"$1\" = x ] || { sleep 30 >/dev/null 2>&1 & wait $!; }\n";
 
 bool Eventually(const std::function<bool()>& done, int boundMs) {
@@ -160,8 +161,11 @@ TEST_F(HostCommand, LaunchClientsOwnFailureIsRecorded) {
   }
   EXPECT_EQ(ReadAll(folder.path() + "/stderr"), said);
   start.launchClient = true;
+  unlink((folder.path() + "/argv").c_str());
   Run({"play"});
-  close(TakeHold());
+  const int live = TakeHold();
+  ASSERT_TRUE(Eventually([&] { return Exists(folder.path() + "/argv"); }, 5000));
+  close(live);
   EXPECT_TRUE(Eventually([&] { return ReadAll(folder.path() + "/ended") == "TERM\n"; }, 3000));
   EXPECT_TRUE(ShellEnds(3000));
 }

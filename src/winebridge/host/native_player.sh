@@ -110,6 +110,8 @@ if [ -n "$launch" ]; then
   [ "$s" != 125 ] || [ $((${u%.*}${u#*.} - t0)) -gt 200 ] || s=unreachable
   n=0
   while kill -0 "$r" 2>/dev/null && [ $n -lt 20 ]; do sleep 0.05; n=$((n + 1)); done
+  # A player ended before it opened "err" leaves the reader waiting for it.
+  kill "$r" 2>/dev/null
   [ ! -e "$d/unreachable" ] || s=unreachable
 fi
 [ -z "$k" ] || kill "$k" 2>/dev/null
