@@ -218,7 +218,13 @@ int main(int argc, char** argv) {
   first.InstallModrik();
 
   // Warm up: Wine's server and caches, the desktop entry and icon files.
-  TimeStart(viaModrik, rec, "", wine.LogDir() + "/bench-warm.log");
+  // A build that never reaches the player would only wait out every bound.
+  if (TimeStart(viaModrik, rec, "", wine.LogDir() + "/bench-warm.log").ms < 0) {
+    std::fprintf(stderr, "bench: %s did not start the player within 65 s; its output is in %s\n",
+                 ModrikExe().c_str(), (wine.LogDir() + "/bench-warm.log").c_str());
+    wine.Shutdown();
+    return 1;
+  }
   TimeStart(direct, rec, "", wine.LogDir() + "/bench-warm2.log");
 
   std::vector<double> modrikMs, directMs, modrik100Ms, listMs, freshMs, firstRunMs, firstOfEight,
