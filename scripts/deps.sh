@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing modrik needs, when it is missing:
 # the host compiler, GoogleTest and CLI11, the mingw-w64 cross compilers for
-# x86-64 and i686, Wine with wine32 (the i386 architecture), CPack's helpers,
+# x86-64 and i686, Wine (with wine32 where the kernel runs 32-bit programs), CPack's helpers,
 # a virtual X display, D-Bus with GVfs, GLib's Python bindings, and the real
 # player and ffmpeg (for the test that plays a real video with it), and
 # debootstrap for the Debian 13 root of the Wine 10 tests; the YAML and JSON
@@ -53,22 +53,57 @@ if [ "${#need[@]}" -gt 0 ]; then
   $SUDO apt-get install -y -q "${need[@]}"
 fi
 
-# 32-bit Wine, as Debian users install it. Where the archive cannot give it
-# (its i386 packages not matching the installed ones), the 32-bit cases run
-# in the Debian roots of scripts/wine10.sh, which have it, and skip here.
-if [ "$(dpkg --print-architecture)" = amd64 ] && ! have_pkg wine32:i386; then
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $SUDO dpkg --add-architecture i386
-    $SUDO apt-get update -q >/dev/null 2>&1 || true
-  fi
-  if apt-get -s install -q wine32:i386 >/dev/null 2>&1; then
-    echo "Installing: wine32:i386"
-    $SUDO apt-get install -y -q wine32:i386
-  else
-    echo "deps.sh: wine32 cannot be installed here; 32-bit Wine runs in the Debian roots only" >&2
-  fi
+# 32-bit Wine, as Debian users install it, where the kernel runs 32-bit
+# programs. Kernels differ between machines of one kind: one without IA-32
+# emulation fails every i386 program's execve with "Exec format error". So
+# a real i386 program is asked: the i386 dynamic loader of libc6-i386 (an
+# amd64 package). MODRIK_I386_PROBE names another program to ask instead.
+#
+# Where the kernel runs none, wine32 is not installed; and where it is
+# installed already, Debian's `wine` picks its loader, /usr/lib/wine/wine,
+# whenever that is executable, and so fails for 64-bit prefixes too. That
+# loader is then set aside with dpkg-divert (Debian knows of it, and
+# `dpkg-divert --rename --remove /usr/lib/wine/wine` undoes it); on a kernel
+# that runs 32-bit programs a loader set aside here is put back.
+LOADER=/usr/lib/wine/wine
+ASIDE=/usr/lib/wine/wine.i386-set-aside-by-modrik
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+probe=${MODRIK_I386_PROBE:-/lib/ld-linux.so.2}
+if [ -z "${MODRIK_I386_PROBE:-}" ] && [ ! -e "$probe" ]; then
+  echo "Installing: libc6-i386 (to ask whether this kernel runs 32-bit programs)"
+  $SUDO apt-get install -y -q libc6-i386 >/dev/null
+fi
+why32=""
+if [ "$(dpkg --print-architecture)" != amd64 ]; then
+  why32="this is no amd64 system"
+elif ! out=$("$probe" --version 2>&1); then
+  why32="this kernel runs no 32-bit programs ($(printf '%s\n' "$out" | grep -m1 -io 'exec format error' || echo "$probe failed"))"
 fi
 
+if [ -z "$why32" ]; then
+  if dpkg-divert --list "$LOADER" 2>/dev/null | grep -q "$ASIDE"; then
+    echo "deps.sh: this kernel runs 32-bit programs: putting back the 32-bit Wine loader set aside earlier"
+    $SUDO dpkg-divert --rename --remove "$LOADER" >/dev/null
+  fi
+  if ! have_pkg wine32:i386; then
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+      $SUDO dpkg --add-architecture i386
+      $SUDO apt-get update -q >/dev/null 2>&1 || true
+    fi
+    if apt-get -s install -q wine32:i386 >/dev/null 2>&1; then
+      echo "Installing: wine32:i386"
+      $SUDO apt-get install -y -q wine32:i386
+    else
+      echo "deps.sh: wine32 cannot be installed here; 32-bit Wine runs in the Debian roots only" >&2
+    fi
+  fi
+else
+  if [ -x "$LOADER" ] && ! dpkg-divert --list "$LOADER" 2>/dev/null | grep -q "$ASIDE"; then
+    echo "deps.sh: $why32, yet wine32 is installed: its loader $LOADER cannot start, and Debian's wine," \
+         "which prefers it, fails for 64-bit prefixes too; setting it aside (undo: dpkg-divert --rename --remove $LOADER)"
+    $SUDO dpkg-divert --rename --divert "$ASIDE" --add "$LOADER" >/dev/null
+  fi
+  echo "deps.sh: $why32: no 32-bit Wine here, the 32-bit cases skip"
+fi
