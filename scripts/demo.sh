@@ -11,7 +11,8 @@ cd "$(dirname "$0")/.."
 
 scripts/deps.sh
 cmake -S . -B build >/dev/null
-cmake --build build -j2 --target win >/dev/null
+cmake --build build -j2 --target win > build/demo-build.log 2>&1 ||
+  { tail -n 20 build/demo-build.log >&2; echo "demo.sh: the build failed (build/demo-build.log)" >&2; exit 1; }
 
 DEMO_USER=${MODRIK_DEMO_USER:-modrikdemo}
 DEMO_HOME=/home/$DEMO_USER
@@ -19,10 +20,34 @@ export USER=$DEMO_USER LOGNAME=$DEMO_USER HOME=$DEMO_HOME WINEPREFIX=$DEMO_HOME/
 export LANG=C.UTF-8 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$DEMO_HOME/bin" "$DEMO_HOME/.local/share/icons" "$DEMO_HOME/.local/share/applications"
 
+# When Wine fails, its own words and what mends them, instead of a player
+# that never starts.
+wine_failed() {
+  local what=$1 log=$2 rc=$3
+  echo "demo.sh: $what (exit $rc). Wine said:" >&2
+  grep -v '^[[:space:]]*$' "$log" | tail -n 5 | sed 's/^/  /' >&2
+  if grep -qi 'exec format error' "$log"; then
+    echo "demo.sh: this kernel runs no 32-bit programs, and Debian's wine picks the 32-bit loader of wine32;" \
+         "scripts/deps.sh sets that loader aside (dpkg-divert) so that wine runs 64-bit prefixes." >&2
+  elif grep -qi 'could not load kernel32\|wine32 is missing\|not a valid' "$log"; then
+    echo "demo.sh: this Wine cannot run the prefix's programs; remove $WINEPREFIX and run the demo again." >&2
+  else
+    echo "demo.sh: the whole output: $log" >&2
+  fi
+  exit 1
+}
+
+rc=0
+wine --version > "$DEMO_HOME/wine-version.txt" 2>&1 || rc=$?
+[ "$rc" -eq 0 ] || wine_failed "Wine cannot start" "$DEMO_HOME/wine-version.txt" "$rc"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "Creating a Wine prefix for $DEMO_USER (once, about 10 seconds)..."
-  wineboot -i >/dev/null 2>&1 || true
-  wineserver -w
+  rc=0
+  timeout 300 wineboot -i > "$DEMO_HOME/wineboot.txt" 2>&1 || rc=$?
+  timeout 60 wineserver -w || true
+  if [ "$rc" -ne 0 ] || [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wine_failed "Wine could not make the prefix $WINEPREFIX" "$DEMO_HOME/wineboot.txt" "$rc"
+  fi
 fi
 
 # The stand-in for the native player.
@@ -52,7 +77,8 @@ WINPATH="C:\\users\\$DEMO_USER\\Videos\\Summer holiday (été 2026).mkv"
 
 rm -f "$DEMO_HOME/player-output.txt"
 echo "Opening under Wine:  modrik.exe \"$WINPATH\""
-xvfb-run -a wine "$APP/modrik.exe" "$WINPATH" >"$DEMO_HOME/wine-output.txt" 2>&1 </dev/null || true
+rc=0
+WINEDEBUG=+debugstr timeout 120 xvfb-run -a wine "$APP/modrik.exe" "$WINPATH" >"$DEMO_HOME/wine-output.txt" 2>&1 </dev/null || rc=$?
 
 for _ in $(seq 1 40); do
   [ -s "$DEMO_HOME/player-output.txt" ] && break
@@ -63,5 +89,11 @@ if [ -s "$DEMO_HOME/player-output.txt" ]; then
   cat "$DEMO_HOME/player-output.txt"
 else
   echo "The player did not start." >&2
+  if ! grep -q 'modrik:' "$DEMO_HOME/wine-output.txt"; then
+    wine_failed "Wine could not start modrik.exe" "$DEMO_HOME/wine-output.txt" "$rc"
+  fi
+  echo "demo.sh: modrik.exe ended with exit $rc; what it traced:" >&2
+  grep -o 'modrik:.*' "$DEMO_HOME/wine-output.txt" | tail -n 8 | sed 's/^/  /' >&2
+  echo "demo.sh: the exit codes and the trace are explained in doc/troubleshooting.md" >&2
   exit 1
 fi

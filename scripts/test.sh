@@ -11,26 +11,38 @@
 # installed, its `modrik install` and the real player's case run from the
 # installed files in a 64-bit and in a 32-bit prefix, and it is purged again.
 # With the unit tests, the fuzz harnesses run for 120 s in all
-# (scripts/fuzz.sh). Each run ends with a line of its own, naming its Wine.
+# (scripts/fuzz.sh).
 #
-#   scripts/test.sh [--wine 8|10|package]... [--fuzz SECONDS] [CTEST ARGS]
+# Every stage ends with a line in the summary: passed, failed, skipped or
+# could not run, with the cause and the log to read; so do the 32-bit cases,
+# which skip where the kernel runs no 32-bit programs. The script exits 1
+# when any stage failed or could not run, also when it is cut short.
+#
+#   scripts/test.sh [--wine 8|10|package]... [--fuzz SECONDS] [--no-setup]
+#                   [--logs DIR] [CTEST ARGS]
 #
 # -L unit runs only the unit tests and the fuzzing, -L e2e only the Wine
 # tests; --wine picks the runs (default: all three); --fuzz 0 leaves the
-# fuzzing out. Other arguments go to every ctest run.
-set -euo pipefail
+# fuzzing out; --no-setup uses the build as it is (no dependencies installed,
+# nothing built); --logs puts the stages' logs in DIR (default build/).
+# Other arguments go to every ctest run.
+set -uo pipefail
 cd "$(dirname "$0")/.."
 
 wines=()
 args=()
 label=""
 fuzz_seconds=120
+setup=1
+logs=build
 while [ $# -gt 0 ]; do
   case "$1" in
     --wine) wines+=("$2"); shift 2 ;;
     --wine=*) wines+=("${1#--wine=}"); shift ;;
     -L) label=$2; shift 2 ;;
     --fuzz) fuzz_seconds=$2; shift 2 ;;
+    --no-setup) setup=0; shift ;;
+    --logs) logs=$2; shift 2 ;;
     *) args+=("$1"); shift ;;
   esac
 done
@@ -45,95 +57,232 @@ case "$label" in
   e2e) run_unit=0 ;;
   *) echo "test.sh: unknown label $label (unit or e2e)" >&2; exit 2 ;;
 esac
-want_wine10=0
-[ "$run_e2e" = 1 ] && [[ " ${wines[*]} " == *" 10 "* ]] && want_wine10=1
-want_package=0
-[ "$run_e2e" = 1 ] && [[ " ${wines[*]} " == *" package "* ]] && want_package=1
+wants() { [[ " ${wines[*]} " == *" $1 "* ]]; }
+want_wine8=0; want_wine10=0; want_package=0
+[ "$run_e2e" = 1 ] && wants 8 && want_wine8=1
+[ "$run_e2e" = 1 ] && wants 10 && want_wine10=1
+[ "$run_e2e" = 1 ] && wants package && want_package=1
+mkdir -p "$logs" || { echo "test.sh: cannot make the log folder $logs" >&2; exit 1; }
+logs=$(cd "$logs" && pwd)
 
-scripts/deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Debug >/dev/null
-cmake --build build -j2
+summary=()
+status=0
+summed=0
+children=()
+# The summary is printed however the script ends: after the last stage, on
+# an error of its own, or on a signal (each stage not reached says so).
+print_summary() {
+  [ "$summed" = 0 ] || return 0
+  summed=1
+  echo
+  echo "==== summary ===="
+  local line
+  for line in "${summary[@]}"; do echo "$line"; done
+}
+on_exit() {
+  local rc=$?
+  if [ "$summed" = 0 ] && [ -n "${stage:-}" ]; then
+    summary+=("$stage: could not run to its end (test.sh ended with exit $rc)")
+    status=1
+  fi
+  [ "${#children[@]}" -eq 0 ] || kill "${children[@]}" 2>/dev/null
+  print_summary
+  exit "$status"
+}
+trap on_exit EXIT
+trap 'summary+=("test.sh: interrupted"); status=1; exit 1' INT TERM HUP
+
+fail() { summary+=("$1"); status=1; }
+
+# The last line a failed command printed that says something, for a summary
+# line: Wine's own message, a compiler's error.
+last_words() { grep -v '^[[:space:]]*$' "$1" 2>/dev/null | tail -n1 | cut -c1-240; }
+
+# Why the 32-bit cases cannot run here, "" when they can. Asked of real
+# programs: the kernel (an i386 program) and Wine's 32-bit loader.
+no_32bit_here() {
+  local loader=/usr/lib/wine/wine out
+  if [ -x /lib/ld-linux.so.2 ] && ! out=$(/lib/ld-linux.so.2 --version 2>&1); then
+    echo "this kernel runs no 32-bit programs ($(printf '%s\n' "$out" | grep -m1 -io 'exec format error' || echo 'i386 loader failed'))"
+  elif [ ! -x "$loader" ]; then
+    echo "wine32 is not installed (no $loader)"
+  fi
+}
+
+# Runs one ctest pass, keeps its output in LOGS/test-NAME.log, and adds its
+# closing line (and the tests that failed or skipped) to the summary under
+# TITLE.
+ctest_pass() {
+  local name=$1 title=$2; shift 2
+  local log="$logs/test-$name.log" rc=0
+  stage=$title
+  echo "==== $title ===="
+  "$@" 2>&1 | tee "$log" || rc=$?
+  local closing failed skipped
+  closing=$(grep -E 'tests passed|No tests were found' "$log" | tail -n1 || true)
+  failed=$(sed -n '/The following tests FAILED:/,$p' "$log" | grep -E '^[[:space:]]+[0-9]+ - ' |
+           sed -E 's/^[[:space:]]+[0-9]+ - //' | tr '\n' ';' | sed 's/;$//; s/;/; /g' || true)
+  skipped=$(sed -n '/The following tests did not run:/,/^$/p' "$log" | grep -E '^[[:space:]]+[0-9]+ - ' |
+            sed -E 's/^[[:space:]]+[0-9]+ - //; s/ \(Skipped\)//' | tr '\n' ';' | sed 's/;$//; s/;/; /g' || true)
+  if [ -z "$closing" ]; then
+    closing="did not finish (exit $rc; $log): $(last_words "$log")"
+  elif [ "$rc" -ne 0 ]; then
+    closing="failed: $closing ($log)"
+  fi
+  summary+=("$title: $closing")
+  [ -z "$failed" ] || summary+=("  failed under $title: $failed")
+  [ -z "$skipped" ] || summary+=("  skipped under $title: $skipped")
+  [ "$rc" -eq 0 ] || status=1
+  stage=""
+}
+
+built=1
+if [ "$setup" = 1 ]; then
+  stage="dependencies"
+  echo "==== dependencies ===="
+  rc=0
+  scripts/deps.sh 2>&1 | tee "$logs/deps.log" || rc=$?
+  if [ "$rc" -ne 0 ]; then
+    fail "dependencies: could not be installed (exit $rc; $logs/deps.log): $(last_words "$logs/deps.log")"
+  else
+    summary+=("dependencies: installed")
+  fi
+  stage="build"
+  echo "==== build ===="
+  rc=0
+  { cmake -S . -B build -DCMAKE_BUILD_TYPE=Debug && cmake --build build -j2; } > "$logs/build.log" 2>&1 || rc=$?
+  if [ "$rc" -ne 0 ]; then
+    built=0
+    grep -E 'error|Error' "$logs/build.log" | tail -n 20 >&2
+    fail "build: failed (exit $rc; $logs/build.log): $(grep -m1 -E 'error' "$logs/build.log" | cut -c1-240)"
+  else
+    summary+=("build: built")
+  fi
+  stage=""
+fi
+no_build() { fail "$1: could not run, the build failed ($logs/build.log)"; }
 
 # Debian 13's and Debian 12's roots are made (or checked) while the other
 # tests run.
 setup_pid=""
-if [ "$want_wine10" = 1 ]; then
-  scripts/wine10.sh setup > build/wine10-setup.log 2>&1 &
+if [ "$want_wine10" = 1 ] && [ "$built" = 1 ]; then
+  scripts/wine10.sh setup > "$logs/wine10-setup.log" 2>&1 &
   setup_pid=$!
+  children+=("$setup_pid")
 fi
 setup12_pid=""
-if [ "$want_package" = 1 ]; then
-  MODRIK_DEBIAN=12 scripts/wine10.sh setup > build/debian12-setup.log 2>&1 &
+if [ "$want_package" = 1 ] && [ "$built" = 1 ]; then
+  MODRIK_DEBIAN=12 scripts/wine10.sh setup > "$logs/debian12-setup.log" 2>&1 &
   setup12_pid=$!
+  children+=("$setup12_pid")
 fi
-
-summary=()
-status=0
-
-# Runs one ctest pass, keeps its output in build/test-NAME.log, and adds its
-# closing line (and the tests that failed) to the summary under TITLE.
-ctest_pass() {
-  local name=$1 title=$2; shift 2
-  local log="build/test-$name.log" rc=0
-  echo "==== $title ===="
-  "$@" 2>&1 | tee "$log" || rc=$?
-  local closing failed
-  closing=$(grep -E 'tests passed|No tests were found' "$log" | tail -n1 || true)
-  failed=$(sed -n '/The following tests FAILED:/,$p' "$log" | grep -E '^[[:space:]]+[0-9]+ - ' |
-           sed -E 's/^[[:space:]]+[0-9]+ - //' | tr '\n' ';' | sed 's/;$//; s/;/; /g' || true)
-  [ -n "$closing" ] || closing="did not finish (exit $rc)"
-  summary+=("$title: $closing")
-  [ -z "$failed" ] || summary+=("  failed under $title: $failed")
-  [ "$rc" -eq 0 ] || status=1
-}
 
 if [ "$run_unit" = 1 ]; then
-  ctest_pass unit "unit tests" sh -c 'cd build && exec ctest --output-on-failure -L unit "$@"' ctest "${args[@]}"
+  if [ "$built" = 1 ]; then
+    ctest_pass unit "unit tests" sh -c 'cd build && exec ctest --output-on-failure -L unit "$@"' ctest "${args[@]}"
+  else
+    no_build "unit tests"
+  fi
 fi
 
-if [ "$run_unit" = 1 ] && [ "$fuzz_seconds" != 0 ]; then
-  echo "==== fuzzing ===="
-  rc=0
-  scripts/fuzz.sh "$fuzz_seconds" 2>&1 | tee build/fuzz.log || rc=$?
-  closing=$(tail -n1 build/fuzz.log)
-  [[ "$closing" == fuzzing:* ]] || closing="fuzzing: did not finish (exit $rc, build/fuzz.log)"
-  summary+=("$closing")
-  [ "$rc" -eq 0 ] || status=1
+if [ "$run_unit" = 1 ]; then
+  if [ "$fuzz_seconds" = 0 ]; then
+    summary+=("fuzzing: skipped (--fuzz 0)")
+  else
+    stage="fuzzing"
+    echo "==== fuzzing ===="
+    rc=0
+    scripts/fuzz.sh "$fuzz_seconds" 2>&1 | tee "$logs/fuzz.log" || rc=$?
+    closing=$(tail -n1 "$logs/fuzz.log")
+    [[ "$closing" == fuzzing:* ]] || closing="fuzzing: did not finish (exit $rc; $logs/fuzz.log): $closing"
+    summary+=("$closing")
+    [ "$rc" -eq 0 ] || status=1
+    stage=""
+  fi
 fi
 
-if [ "$run_e2e" = 1 ] && [[ " ${wines[*]} " == *" 8 "* ]]; then
-  version=$(wine --version 2>/dev/null | tail -n1 | sed 's/^wine-//; s/ .*//')
-  ctest_pass wine8 "Wine $version (this host)" \
-    sh -c 'cd build && exec xvfb-run -a dbus-run-session -- ctest --output-on-failure -L e2e "$@"' ctest "${args[@]}"
+if [ "$want_wine8" = 1 ]; then
+  title="Wine (this host)"
+  if [ "$built" = 0 ]; then
+    no_build "$title"
+  else
+    # A Wine that cannot start fails this stage with its own words; the
+    # suite would only time out case after case.
+    rc=0
+    timeout 120 wine --version > "$logs/wine8-version.log" 2>&1 || rc=$?
+    if [ "$rc" -ne 0 ]; then
+      fail "$title: failed, Wine cannot start (wine --version: exit $rc): $(last_words "$logs/wine8-version.log")"
+    else
+      version=$(grep -m1 '^wine-' "$logs/wine8-version.log" | sed 's/^wine-//; s/ .*//')
+      title="Wine ${version:-?} (this host)"
+      ctest_pass wine8 "$title" \
+        sh -c 'cd build && exec xvfb-run -a dbus-run-session -- ctest --output-on-failure -L e2e "$@"' ctest "${args[@]}"
+      why32=$(no_32bit_here)
+      if [ -n "$why32" ]; then
+        summary+=("  32-bit callers under $title: skipped, $why32")
+      else
+        summary+=("  32-bit callers under $title: run")
+      fi
+    fi
+  fi
 fi
 
 if [ "$want_wine10" = 1 ]; then
-  if wait "$setup_pid"; then
-    version=$(scripts/wine10.sh version | sed 's/^wine-//; s/ .*//')
-    ctest_pass wine10 "Wine $version (Debian 13)" \
-      scripts/wine10.sh run sh -c 'cd build && exec xvfb-run -a dbus-run-session -- ctest --output-on-failure -L e2e "$@"' \
-      ctest "${args[@]}"
+  title="Wine 10 (Debian 13)"
+  if [ "$built" = 0 ]; then
+    no_build "$title"
+  elif ! wait "$setup_pid"; then
+    cat "$logs/wine10-setup.log" >&2
+    fail "$title: could not run, its root could not be made ($logs/wine10-setup.log): $(last_words "$logs/wine10-setup.log")"
   else
-    cat build/wine10-setup.log >&2
-    summary+=("Wine 10.0 (Debian 13): not run, its root could not be made (build/wine10-setup.log)")
-    status=1
+    rc=0
+    scripts/wine10.sh run wine --version > "$logs/wine10-version.log" 2>&1 || rc=$?
+    if [ "$rc" -ne 0 ]; then
+      fail "$title: failed, Wine cannot start (wine --version: exit $rc): $(last_words "$logs/wine10-version.log")"
+    else
+      version=$(grep -m1 '^wine-' "$logs/wine10-version.log" | sed 's/^wine-//; s/ .*//')
+      title="Wine ${version:-?} (Debian 13)"
+      ctest_pass wine10 "$title" \
+        scripts/wine10.sh run sh -c 'cd build && exec xvfb-run -a dbus-run-session -- ctest --output-on-failure -L e2e "$@"' \
+        ctest "${args[@]}"
+      why32=$(grep -m1 'runs no 32-bit programs' "$logs/wine10-setup.log" || true)
+      if [ -n "$why32" ]; then
+        summary+=("  32-bit callers under $title: skipped, this kernel runs no 32-bit programs")
+      else
+        summary+=("  32-bit callers under $title: run")
+      fi
+    fi
   fi
 fi
 
 if [ "$want_package" = 1 ]; then
-  echo "==== packages ===="
-  if scripts/package.sh --check 2>&1 | tee build/package.log; then
-    summary+=("packages: $(ls dist | grep -v SHA256SUMS | tr '\n' ' ')made twice, identical bytes, lintian clean")
+  stage="packages"
+  if [ "$built" = 0 ]; then
+    no_build "packages"
   else
-    summary+=("packages: two builds differ, lintian or mandoc complained, or the build failed (build/package.log)")
-    status=1
+    echo "==== packages ===="
+    rm -f dist/modrik_*.deb
+    if scripts/package.sh --check 2>&1 | tee "$logs/package.log"; then
+      summary+=("packages: $(ls dist | grep -v SHA256SUMS | tr '\n' ' ')made twice, identical bytes, lintian clean")
+    else
+      fail "packages: failed: two builds differ, lintian or mandoc complained, or the build failed ($logs/package.log): $(last_words "$logs/package.log")"
+    fi
   fi
-  if [ -f dist/modrik_*.deb ] && wait "$setup12_pid"; then
+  stage=""
+  title="Wine 8.0 with wine32 (Debian 12), the .deb installed"
+  if [ "$built" = 0 ]; then
+    no_build "$title"
+  elif ! ls dist/modrik_*.deb >/dev/null 2>&1; then
+    fail "$title: could not run, no package was made ($logs/package.log)"
+  elif ! wait "$setup12_pid"; then
+    cat "$logs/debian12-setup.log" >&2 || true
+    fail "$title: could not run, its root could not be made ($logs/debian12-setup.log): $(last_words "$logs/debian12-setup.log")"
+  else
     # In the clean root: the package installed; its `modrik install` with
     # a 64-bit and a 32-bit caller (or the 32-bit prefix's) by name and by
     # association, and the real player from its files, in a 64-bit and in a
     # 32-bit prefix; the package purged again.
-    ctest_pass package "Wine 8.0 with wine32 (Debian 12), the .deb installed" \
+    ctest_pass package "$title" \
       env MODRIK_DEBIAN=12 MODRIK_E2E_HOSTCMD=/usr/bin/modrik scripts/wine10.sh run sh -c '
         apt-get install -y -q ./dist/modrik_*.deb > build/package-install.log 2>&1 || { cat build/package-install.log; exit 1; }
         cd build; rc=0
@@ -150,14 +299,15 @@ if [ "$want_package" = 1 ]; then
         fi
         apt-get purge -y -q modrik > /dev/null 2>&1 || rc=1
         exit $rc' ctest "${args[@]}"
-  else
-    cat build/debian12-setup.log >&2 || true
-    summary+=("Debian 12 with wine32: not run, no package or no root (build/debian12-setup.log)")
-    status=1
+    if grep -q 'the 32-bit prefix: skipped' "$logs/test-package.log"; then
+      summary+=("  the 32-bit prefix under $title: skipped, this kernel runs no 32-bit programs")
+    else
+      summary+=("  the 32-bit prefix under $title: run")
+    fi
   fi
 fi
 
-echo
-echo "==== summary ===="
-for line in "${summary[@]}"; do echo "$line"; done
+children=()
+stage=""
+print_summary
 exit "$status"
