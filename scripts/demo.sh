@@ -77,8 +77,11 @@ WINPATH="C:\\users\\$DEMO_USER\\Videos\\Summer holiday (été 2026).mkv"
 
 rm -f "$DEMO_HOME/player-output.txt"
 echo "Opening under Wine:  modrik.exe \"$WINPATH\""
-rc=0
-WINEDEBUG=+debugstr timeout 120 xvfb-run -a wine "$APP/modrik.exe" "$WINPATH" >"$DEMO_HOME/wine-output.txt" 2>&1 </dev/null || rc=$?
+# modrik.exe's own exit code is kept in a file: xvfb-run's may be its own.
+rm -f "$DEMO_HOME/wine-status.txt"
+WINEDEBUG=+debugstr timeout 120 xvfb-run -a sh -c 'wine "$@"; echo $? > "$HOME/wine-status.txt"' sh \
+  "$APP/modrik.exe" "$WINPATH" >"$DEMO_HOME/wine-output.txt" 2>&1 </dev/null || true
+rc=$(cat "$DEMO_HOME/wine-status.txt" 2>/dev/null || echo "unknown: Wine did not end within 120 s")
 
 for _ in $(seq 1 40); do
   [ -s "$DEMO_HOME/player-output.txt" ] && break
