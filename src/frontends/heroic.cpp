@@ -13,9 +13,9 @@ namespace {
 
 const char kFlatpakId[] = "com.heroicgameslauncher.hgl";
 
-// A game's settings file: the object under its app name; nothing, with
-// *why set when the file cannot be read (the parser's byte and cause), or
-// empty when it holds no settings of the game.
+// A game's settings file: the object under its app name, null when it has
+// none; nothing, with *why set, when the file cannot be read (the parser's
+// byte and cause, or not of the shape Heroic writes).
 std::optional<nlohmann::json> LoadSettings(const fs::path& file, const std::string& app, std::string* why) {
   std::optional<nlohmann::json> config = source::LoadJson(file, why);
   if (!config) return std::nullopt;
@@ -24,8 +24,8 @@ std::optional<nlohmann::json> LoadSettings(const fs::path& file, const std::stri
     *why = "not an object";
   } else if (settings != config->end() && !settings->is_object()) {
     *why = "\"" + app + "\" is not an object";
-  } else if (settings != config->end()) {
-    return std::move(*settings);
+  } else {
+    return settings != config->end() ? std::move(*settings) : nlohmann::json();
   }
   return std::nullopt;
 }
@@ -55,7 +55,11 @@ void FindIn(const fs::path& gamesConfig, const std::string& install, const std::
     std::string why;
     const std::optional<nlohmann::json> settings = LoadSettings(file, app, &why);
     if (!settings) {
-      if (!why.empty()) source::AddUnreadable(game, why, found);
+      if (!why.empty()) source::AddUnreadable(game, why, found);  // else gone since the folder was read
+      continue;
+    }
+    if (settings->is_null()) {
+      source::AddUnusable(game, "it holds no settings of \"" + app + "\"", found);
       continue;
     }
     const std::string winePrefix = Text(*settings, "winePrefix", "winePrefix", &why);

@@ -104,7 +104,9 @@ std::optional<std::string> ReadFile(const fs::path& file, std::string* why) {
   // device can do something, and a FIFO without a writer reads as empty.
   struct stat info;
   if (stat(file.c_str(), &info) != 0) {
-    if (errno != ENOENT && errno != ENOTDIR) *why = std::strerror(errno);
+    const int error = errno;
+    if (error == ENOENT && lstat(file.c_str(), &info) == 0) *why = "a link to a file that is not there";
+    else if (error != ENOENT && error != ENOTDIR) *why = std::strerror(error);
     return std::nullopt;
   }
   if (!S_ISREG(info.st_mode)) {

@@ -201,12 +201,14 @@ TEST_F(FrontendsTest, BrokenFilesAreNamedWithWhy) {
         {".config/heroic/GamesConfig/j.json", "{\"j\": {\"winePrefix\": \"~/J\", \"x\": " + Repeat("[", 254) + Repeat("]", 254) + "}}"},
         {".config/heroic/GamesConfig/k.json", "{\"k\": {\"x\": " + Repeat("[", 100000) + "}}"},
         {".config/heroic/GamesConfig/m.json", "{\"m\": {\"winePrefix\": \"~/M\", \"wineVersion\": {\"bin\": []}}}"},
-        {".config/heroic/GamesConfig/n.json", "{\"n\": {}}"}},
+        {".config/heroic/GamesConfig/n.json", "{\"n\": {}}"},
+        {".config/heroic/GamesConfig/o.json", "{\"other\": {}}"}},
        "", "", "", "", "", ""});
   // What is in a file's place is looked at before a byte is read: a FIFO
   // without a writer would otherwise read as empty, or hold the command.
   ASSERT_EQ(mkfifo((home_ / ".config/lutris/games/zf-3.yml").c_str(), 0600), 0);
   fs::create_symlink("/dev/null", home_ / ".config/lutris/games/zg-3.yml");
+  fs::create_symlink(home_ / "gone", home_ / ".config/lutris/games/zh-3.yml");
   fs::create_directories(home_ / ".local/share/bottles/bottles/D/bottle.yml");
   fs::create_directories(home_ / ".local/share/Steam/steamapps/compatdata/30/pfx");
   ASSERT_EQ(mkfifo((home_ / ".local/share/Steam/steamapps/compatdata/30/config_info").c_str(), 0600), 0);
@@ -224,6 +226,7 @@ TEST_F(FrontendsTest, BrokenFilesAreNamedWithWhy) {
       {"lutris", "zd", "~/.config/lutris/games/zd-4.yml", "line 1, column 263: " + deep},
       {"lutris", "zf", "~/.config/lutris/games/zf-3.yml", "not a regular file: a FIFO"},
       {"lutris", "zg", "~/.config/lutris/games/zg-3.yml", "not a regular file: a device"},
+      {"lutris", "zh", "~/.config/lutris/games/zh-3.yml", "a link to a file that is not there"},
       {"lutris", "zk", "~/.config/lutris/games/zk-5.yml", "line 1, column 1799: " + deep},
       {"lutris", "zl", "~/.config/lutris/games/zl-6.yml", "line 1, column 513: " + deep},
       {"lutris", "zn", "~/.config/lutris/games/zn-7.yml", "",
@@ -252,6 +255,8 @@ TEST_F(FrontendsTest, BrokenFilesAreNamedWithWhy) {
        "its Wine is unknown: ~/.config/heroic/GamesConfig/m.json: \"wineVersion.bin\" is an array, not a string"},
       {"heroic", "n", "~/.config/heroic/GamesConfig/n.json", "",
        "~/.config/heroic/GamesConfig/n.json: no \"winePrefix\": not a Windows game, or one not set up yet"},
+      {"heroic", "o", "~/.config/heroic/GamesConfig/o.json", "",
+       "~/.config/heroic/GamesConfig/o.json: it holds no settings of \"o\""},
   };
   const std::vector<Prefix> found = modrik::frontends::FindAllPrefixes(MakeHome());
   ASSERT_EQ(found.size(), expected.size());
