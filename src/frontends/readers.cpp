@@ -32,11 +32,13 @@ std::string NotRegular(mode_t mode) {
   return std::string("not a regular file: ") + what;
 }
 
-// yaml-cpp keeps every token of a flow collection until it closes, and
-// recurses once per level: the nesting of its brackets is counted first,
-// outside quoted texts and comments. (A bracket inside a plain text counts
-// too, which only ever makes the count higher.) "line L, column C: …" at
-// the first bracket too deep, else "".
+// yaml-cpp keeps the tokens of a flow collection until it closes, and
+// recurses once per level: 100,000 brackets cost it gigabytes before its
+// parser says a word. Their nesting is counted first, outside quoted texts
+// and comments, which refuses such a file at once. A bracket inside a plain
+// text counts too; what this count misses, the parse after it refuses (its
+// own recursion stops at 2,000 levels). "line L, column C: …" at the first
+// bracket too deep, else "".
 std::string FlowNestingProblem(const std::string& text) {
   int depth = 0, line = 1, column = 0;
   char quote = 0, before = '\n';
