@@ -33,7 +33,7 @@ std::string NotRegular(mode_t mode) {
 }
 
 // yaml-cpp keeps the tokens of a flow collection until it closes, and
-// recurses once per level: 100,000 brackets cost it gigabytes before its
+// recurses once per level: 16 MiB of brackets cost it 4 GB before its
 // parser says a word. Their nesting is counted first, outside quoted texts
 // and comments, which refuses such a file at once. A bracket inside a plain
 // text counts too; what this count misses, the parse after it refuses (its
