@@ -62,9 +62,10 @@ void FindIn(const fs::path& configDir, const fs::path& dataDir, const std::strin
     const std::string prefixPath = Scalar(*config, {"game", "prefix"});
     if (prefixPath.empty()) {
       const YAML::Node game = (*config)["game"];
-      const bool named = game && game.IsMap() && game["prefix"] && !game["prefix"].IsNull() && !game["prefix"].IsScalar();
+      const YAML::Node given = game && game.IsMap() ? game["prefix"] : YAML::Node();
+      const bool other = given && !given.IsNull() && !given.IsScalar();  // a list, a mapping
       source::AddUnusable({"lutris", slug, Scalar(*config, {"name"}), install, flatpakApp, file, "", ""},
-                          named ? "\"prefix\" under \"game\" is not a string"
+                          other ? "\"prefix\" under \"game\" is not a string"
                                 : "no \"prefix\" under \"game\": not a Wine game, or one in Wine's default prefix",
                           found);
       continue;

@@ -121,7 +121,8 @@ std::vector<Prefix> FindSteam(const Home& home) {
           unreadable(root, manifestFile, why);
         prefix.wine = ProtonWine(compatdata, &why);
         if (!why.empty()) {
-          prefix.notReady = "its Proton is unknown: " + (compatdata / "config_info").string() + " cannot be read: " + why;
+          prefix.notReady =
+              "its Proton is unknown: " + (compatdata / "config_info").string() + " cannot be read: " + why;
         } else if (prefix.wine.empty() || !source::IsFile(prefix.path / "system.reg")) {
           prefix.notReady = "Proton has not made this prefix yet: start the game once from Steam";
         } else {

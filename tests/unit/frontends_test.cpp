@@ -198,7 +198,8 @@ TEST_F(FrontendsTest, BrokenFilesAreNamedWithWhy) {
         {".config/lutris/games/zn-7.yml", "name: Linux game\ngame:\n  exe: /usr/bin/true\n"},
         {".config/lutris/games/zp-8.yml", "game:\n  prefix: [a]\n"},
         {".local/share/bottles/bottles/E/system.reg", ""},
-        {".config/heroic/GamesConfig/j.json", "{\"j\": {\"winePrefix\": \"~/J\", \"x\": " + Repeat("[", 254) + Repeat("]", 254) + "}}"},
+        {".config/heroic/GamesConfig/j.json",
+         "{\"j\": {\"winePrefix\": \"~/J\", \"x\": " + Repeat("[", 254) + Repeat("]", 254) + "}}"},
         {".config/heroic/GamesConfig/k.json", "{\"k\": {\"x\": " + Repeat("[", 100000) + "}}"},
         {".config/heroic/GamesConfig/m.json", "{\"m\": {\"winePrefix\": \"~/M\", \"wineVersion\": {\"bin\": []}}}"},
         {".config/heroic/GamesConfig/n.json", "{\"n\": {}}"},
@@ -230,7 +231,8 @@ TEST_F(FrontendsTest, BrokenFilesAreNamedWithWhy) {
       {"lutris", "zk", "~/.config/lutris/games/zk-5.yml", "line 1, column 1799: " + deep},
       {"lutris", "zl", "~/.config/lutris/games/zl-6.yml", "line 1, column 513: " + deep},
       {"lutris", "zn", "~/.config/lutris/games/zn-7.yml", "",
-       "~/.config/lutris/games/zn-7.yml: no \"prefix\" under \"game\": not a Wine game, or one in Wine's default prefix"},
+       "~/.config/lutris/games/zn-7.yml: no \"prefix\" under \"game\": not a Wine game, or one in Wine's default "
+       "prefix"},
       {"lutris", "zp", "~/.config/lutris/games/zp-8.yml", "",
        "~/.config/lutris/games/zp-8.yml: \"prefix\" under \"game\" is not a string"},
       {"bottles", "B", "~/.local/share/bottles/bottles/B/bottle.yml", "not a mapping"},
@@ -276,7 +278,8 @@ TEST_F(FrontendsTest, BrokenFilesAreNamedWithWhy) {
   std::vector<std::string> errors;
   EXPECT_TRUE(modrik::frontends::SelectPrefixes(MakeHome(), {{{"steam", "1"}}, false}, &errors).empty());
   const auto libraries =
-      std::find_if(found.begin(), found.end(), [](const Prefix& p) { return p.path.filename() == "libraryfolders.vdf"; });
+      std::find_if(found.begin(), found.end(),
+                   [](const Prefix& p) { return p.path.filename() == "libraryfolders.vdf"; });
   EXPECT_EQ(errors, std::vector<std::string>{"no Steam game 1 found; " + libraries->notReady});
 }
 

@@ -405,7 +405,8 @@ TEST_F(ModrikCommandRefusal, FrontEndPrefixesThatCannotBeWorkedOnAreRefused) {
            " cannot be read: not a regular file: a FIFO; nothing changed.\n"},
       {{"list"}, 0, "", quake + " (Lutris game quake): cannot be read: line 2, column 1: end of sequence flow not found\n"},
       {{"list"}, 0, "", fifo + " (Lutris game zz): cannot be read: not a regular file: a FIFO\n"},
-      {{"list"}, 0, "", (heroic / "deep.json").string() + " (Heroic game deep): cannot be read: nested more than 256 levels deep\n"},
+      {{"list"}, 0, "",
+       (heroic / "deep.json").string() + " (Heroic game deep): cannot be read: nested more than 256 levels deep\n"},
       {{"install", "--steam", "70"}, 5,
        "modrik: Steam game 70 is not ready: Proton has not made this prefix yet: start the game once from Steam; "
        "nothing changed.\n"},
