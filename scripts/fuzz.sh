@@ -7,8 +7,9 @@
 # the coverage reached (libFuzzer's cov: edges and ft: features). An input
 # that crashes, hangs (10 s), leaks or breaks a rule is kept in
 # build-fuzz/crashes/; the cause, the input (in base64) and the command
-# that reproduces it are printed, and the run exits 1. The last line sums
-# the run up.
+# that reproduces it are printed, and the run exits 1. The front-end readers'
+# deep and large inputs are made in build-fuzz/seeds/ and run first. The
+# last line sums the run up.
 #
 #   scripts/fuzz.sh [SECONDS]
 set -euo pipefail
@@ -24,6 +25,32 @@ if ! cmake --build build-fuzz -j2 > build-fuzz/build.log 2>&1; then
   echo "fuzzing: the harnesses did not build (build-fuzz/build.log)"
   exit 1
 fi
+
+# The deep and the large cases of the readers of the front-ends' files: made
+# here, not kept in the tree (a 100,000-level nesting in each format, and a
+# file a byte past the 16 MiB bound), and run once each before the fuzzing.
+# tests/fuzz/corpus holds the same shapes at 300 levels for the mutations.
+repeat() { awk -v text="$1" -v times="$2" 'BEGIN { for (i = 0; i < times; i++) printf "%s", text }'; }
+seeds=build-fuzz/seeds
+rm -rf "$seeds" && mkdir -p "$seeds/frontends" "$seeds/keyvalues"
+{ printf '{"app": {"x": '; repeat '[' 100000; repeat ']' 100000; printf '}}'; } > "$seeds/frontends/deep-json"
+{ printf 'game:\n  x: '; repeat '[' 100000; printf '\n'; } > "$seeds/frontends/deep-yaml-flow"
+{ printf 'x:\n'; repeat '- ' 100000; printf 'x\n'; } > "$seeds/frontends/deep-yaml-block"
+{ printf 'game: '; repeat '[ "]", ' 100000; } > "$seeds/frontends/deep-yaml-quoted"
+{ printf '"libraryfolders"\n{\n'; repeat '"k" {' 100000; } > "$seeds/frontends/deep-keyvalues"
+head -c $((16 * 1024 * 1024 + 1)) /dev/zero | tr '\0' ' ' > "$seeds/frontends/large"
+cp "$seeds/frontends/deep-keyvalues" "$seeds/keyvalues/deep"
+for name in frontends keyvalues; do
+  rm -rf build-fuzz/tmp && mkdir build-fuzz/tmp
+  rc=0
+  TMPDIR=$PWD/build-fuzz/tmp "build-fuzz/fuzz/fuzz_$name" -timeout=10 "$seeds/$name"/* > "build-fuzz/$name-seeds.log" 2>&1 || rc=$?
+  if [ "$rc" -ne 0 ]; then
+    echo "fuzzing: $name failed on the deep or large seeds in $seeds/$name (exit $rc, build-fuzz/$name-seeds.log)"
+    grep -E 'SUMMARY|runtime error|what\(\)|^Running' "build-fuzz/$name-seeds.log" | sed 's/^/    /' || true
+    exit 1
+  fi
+done
+echo "fuzzing: the deep and large seeds of frontends and keyvalues pass"
 
 harnesses=(build-fuzz/fuzz/fuzz_*)
 share=$((seconds / ${#harnesses[@]}))

@@ -38,13 +38,14 @@ void FindIn(const fs::path& base, const std::string& install, const std::string&
     source::AddUnreadable({"bottles", "", "", install, flatpakApp, base / "data.yml", "", ""}, why, found);
   }
   for (const fs::path& dir : source::SortedEntries(bottles)) {
-    const std::optional<YAML::Node> config = source::LoadYaml(dir / "bottle.yml", &why);
-    if (!config) {
-      if (!why.empty())
-        source::AddUnreadable({"bottles", dir.filename().string(), "", install, flatpakApp, dir / "bottle.yml", "", ""},
-                              why, found);
-      continue;
+    const Prefix bottle = {"bottles", dir.filename().string(), "", install, flatpakApp, dir / "bottle.yml", "", ""};
+    const std::optional<YAML::Node> config = source::LoadYaml(bottle.path, &why);
+    if (!config && !why.empty()) {
+      source::AddUnreadable(bottle, why, found);
+    } else if (!config && source::IsDirectory(dir)) {
+      source::AddUnusable(bottle, "there is no such file: not a bottle, or one not made yet", found);
     }
+    if (!config) continue;
     if (Scalar(*config, "Environment") == "Steam") continue;  // Steam's own prefixes, listed with Steam
     // Known by its name; by its folder's when it has none.
     std::string id = Scalar(*config, "Name");

@@ -1,12 +1,7 @@
 // The front-ends together: the home they are looked for in, the Wine
 // command of a prefix, and the lookups by front-end and id.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <system_error>
 
 #include "frontends/frontends.h"
@@ -117,60 +112,14 @@ std::vector<fs::path> SortedEntries(const fs::path& folder) {
   return entries;
 }
 
-std::optional<std::string> ReadFile(const fs::path& file, std::string* why) {
-  why->clear();
-  std::error_code ec;
-  const fs::file_status status = fs::status(file, ec);
-  if (!fs::exists(status)) return std::nullopt;
-  if (fs::is_directory(status)) {
-    *why = "a folder, not a file";
-    return std::nullopt;
-  }
-  const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    *why = std::strerror(errno);
-    return std::nullopt;
-  }
-  // A front-end's file is a few kilobytes; a bound keeps a device or a huge
-  // file from holding the command.
-  constexpr size_t kLimit = 16 << 20;
-  std::string text;
-  char buffer[65536];
-  ssize_t n;
-  while (text.size() <= kLimit && (n = read(fd, buffer, sizeof buffer)) != 0) {
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      *why = std::strerror(errno);
-      break;
-    }
-    text.append(buffer, n);
-  }
-  close(fd);
-  if (why->empty() && text.size() > kLimit) *why = "larger than 16 MiB: no front-end's file";
-  if (why->empty() && text.empty()) *why = "the file is empty";
-  if (why->empty() && text.find('\0') != std::string::npos) *why = "a binary file (it holds NUL bytes), not text";
-  if (!why->empty()) return std::nullopt;
-  return text;
-}
-
-std::optional<YAML::Node> LoadYaml(const fs::path& file, std::string* why) {
-  const std::optional<std::string> text = ReadFile(file, why);
-  if (!text) return std::nullopt;
-  try {
-    YAML::Node node = YAML::Load(*text);
-    if (node.IsMap()) return node;
-    *why = "not a mapping";
-  } catch (const YAML::Exception& e) {
-    *why = e.mark.is_null() ? e.msg
-                            : "line " + std::to_string(e.mark.line + 1) + ", column " +
-                                  std::to_string(e.mark.column + 1) + ": " + e.msg;
-  }
-  return std::nullopt;
-}
-
 void AddUnreadable(Prefix prefix, const std::string& why, std::vector<Prefix>& found) {
   prefix.unreadable = why;
   prefix.notReady = prefix.path.string() + " cannot be read: " + why;
+  found.push_back(std::move(prefix));
+}
+
+void AddUnusable(Prefix prefix, const std::string& why, std::vector<Prefix>& found) {
+  prefix.notReady = prefix.path.string() + ": " + why;
   found.push_back(std::move(prefix));
 }
 

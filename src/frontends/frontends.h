@@ -5,6 +5,7 @@
 // command; nothing here runs inside Wine.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -30,7 +31,8 @@ struct Prefix {
   std::string name;      // the front-end's own title, when it has one
   std::string install;   // "native", "flatpak" or "snap": which copy of the front-end
   std::string flatpakApp;  // the Flatpak's id when the front-end is one
-  fs::path path;         // the prefix: the folder that holds system.reg (the file, when unreadable)
+  fs::path path;         // the prefix: the folder that holds system.reg (the front-end's file, when
+                         // that cannot be read or names no usable prefix)
   std::string wine;      // the Wine program that runs it ("wine" for the system's), as
                          // the front-end sees it (inside its Flatpak for a Flatpak's)
   // Empty when the prefix can be worked on; else why not, for the user.
@@ -73,6 +75,11 @@ std::vector<Prefix> SelectPrefixes(const Home& home, const Selection& selection,
 std::string Describe(const Prefix& prefix);
 
 // ---- readers shared by the front-ends --------------------------------------
+
+// The bounds of every reader of a front-end's files: a front-end's file is a
+// few kilobytes and nests a few levels; more is refused with why.
+constexpr int kNestingLimit = 256;
+constexpr std::size_t kSizeLimit = 16 << 20;
 
 // Valve's KeyValues text (libraryfolders.vdf, appmanifest_*.acf): a tree of
 // quoted keys, each with a quoted value or a braced block.

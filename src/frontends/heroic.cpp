@@ -13,36 +13,37 @@ namespace {
 
 const char kFlatpakId[] = "com.heroicgameslauncher.hgl";
 
-std::string Text(const nlohmann::json& object, const char* key) {
-  if (!object.is_object()) return {};
-  const auto it = object.find(key);
-  return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
-// A game's settings file: the object under its app name; nothing, with
-// *why set when the file cannot be read (the parser's byte and cause), or
-// empty when it holds no settings of the game.
+// A game's settings file: the object under its app name, null when it has
+// none; nothing, with *why set, when the file cannot be read (the parser's
+// byte and cause, or not of the shape Heroic writes).
 std::optional<nlohmann::json> LoadSettings(const fs::path& file, const std::string& app, std::string* why) {
-  const std::optional<std::string> text = source::ReadFile(file, why);
-  if (!text) return std::nullopt;
-  nlohmann::json config;
-  try {
-    config = nlohmann::json::parse(*text);
-  } catch (const nlohmann::json::parse_error& e) {
-    // what() is "[json.exception.parse_error.101] parse error at …: CAUSE".
-    const std::string what = e.what();
-    const size_t at = what.find(": ", what.find("parse error"));
-    *why = "byte " + std::to_string(e.byte) + ": " + (at == std::string::npos ? what : what.substr(at + 2));
-    return std::nullopt;
-  }
-  if (!config.is_object()) {
+  std::optional<nlohmann::json> config = source::LoadJson(file, why);
+  if (!config) return std::nullopt;
+  const auto settings = config->is_object() ? config->find(app) : config->end();
+  if (!config->is_object()) {
     *why = "not an object";
-  } else if (config.contains(app) && !config[app].is_object()) {
+  } else if (settings != config->end() && !settings->is_object()) {
     *why = "\"" + app + "\" is not an object";
-  } else if (config.contains(app)) {
-    return config[app];
+  } else {
+    return settings != config->end() ? std::move(*settings) : nlohmann::json();
   }
   return std::nullopt;
+}
+
+// A value's kind, for the user: "a number", "an array".
+std::string KindOf(const nlohmann::json& value) {
+  const std::string name = value.type_name();
+  return (name == "array" || name == "object" ? "an " : "a ") + name;
+}
+
+// The text of a setting; "" when it is not there. Another kind of value
+// (a number, a list) sets *why, naming the setting by its `path`.
+std::string Text(const nlohmann::json& object, const char* key, const std::string& path, std::string* why) {
+  const auto it = object.find(key);
+  if (it == object.end() || it->is_null()) return {};
+  if (it->is_string()) return it->get<std::string>();
+  if (why->empty()) *why = "\"" + path + "\" is " + KindOf(*it) + ", not a string";
+  return {};
 }
 
 void FindIn(const fs::path& gamesConfig, const std::string& install, const std::string& flatpakApp,
@@ -50,23 +51,39 @@ void FindIn(const fs::path& gamesConfig, const std::string& install, const std::
   for (const fs::path& file : source::SortedEntries(gamesConfig)) {
     if (file.extension() != ".json") continue;
     const std::string app = file.stem().string();
+    const Prefix game = {"heroic", app, "", install, flatpakApp, file, "", ""};
     std::string why;
     const std::optional<nlohmann::json> settings = LoadSettings(file, app, &why);
     if (!settings) {
-      if (!why.empty()) source::AddUnreadable({"heroic", app, "", install, flatpakApp, file, "", ""}, why, found);
+      if (!why.empty()) source::AddUnreadable(game, why, found);  // else gone since the folder was read
       continue;
     }
-    const std::string winePrefix = Text(*settings, "winePrefix");
-    if (winePrefix.empty()) continue;  // a native game
-    const nlohmann::json wineVersion =
-        settings->contains("wineVersion") ? (*settings)["wineVersion"] : nlohmann::json::object();
-    const std::string bin = Text(wineVersion, "bin");
+    if (settings->is_null()) {
+      source::AddUnusable(game, "it holds no settings of \"" + app + "\"", found);
+      continue;
+    }
+    const std::string winePrefix = Text(*settings, "winePrefix", "winePrefix", &why);
+    if (!why.empty()) {
+      source::AddUnusable(game, why, found);
+      continue;
+    }
+    if (winePrefix.empty()) {
+      source::AddUnusable(game, "no \"winePrefix\": not a Windows game, or one not set up yet", found);
+      continue;
+    }
+    const auto version = settings->find("wineVersion");
+    const bool versioned = version != settings->end() && version->is_object();
+    if (version != settings->end() && !version->is_null() && !versioned)
+      why = "\"wineVersion\" is " + KindOf(*version) + ", not an object";
+    const std::string bin = versioned ? Text(*version, "bin", "wineVersion.bin", &why) : "";
+    const std::string type = versioned ? Text(*version, "type", "wineVersion.type", &why) : "";
     fs::path path = winePrefix, wine = bin;
-    if (Text(wineVersion, "type") == "proton") {
+    if (type == "proton") {
       path /= "pfx";
       wine = source::ProtonFolderWine(fs::path(bin).parent_path());
     }
     source::Add({"heroic", app, "", install, flatpakApp, path, "", ""}, wine, found);
+    if (!why.empty()) found.back().notReady = "its Wine is unknown: " + file.string() + ": " + why;
   }
 }
 

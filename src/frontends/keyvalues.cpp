@@ -88,8 +88,8 @@ struct Lexer {
 
 // Reads pairs into `into` until a closing brace (nested) or the end (top).
 bool ReadPairs(Lexer& lex, KeyValues& into, bool nested, int depth) {
-  if (depth > 64) {
-    lex.error = "blocks nest too deep";
+  if (depth > kNestingLimit) {
+    lex.error = "blocks nested more than " + std::to_string(kNestingLimit) + " levels deep";
     return false;
   }
   std::string word;

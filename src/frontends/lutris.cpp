@@ -57,10 +57,19 @@ void FindIn(const fs::path& configDir, const fs::path& dataDir, const std::strin
       if (!why.empty()) source::AddUnreadable({"lutris", SlugOfFile(file), "", install, flatpakApp, file, "", ""}, why, found);
       continue;
     }
-    const std::string prefixPath = Scalar(*config, {"game", "prefix"});
-    if (prefixPath.empty()) continue;  // not a Wine game, or one in the default ~/.wine
     std::string slug = Scalar(*config, {"game_slug"});
     if (slug.empty()) slug = SlugOfFile(file);
+    const std::string prefixPath = Scalar(*config, {"game", "prefix"});
+    if (prefixPath.empty()) {
+      const YAML::Node game = (*config)["game"];
+      const YAML::Node given = game && game.IsMap() ? game["prefix"] : YAML::Node();
+      const bool other = given && !given.IsNull() && !given.IsScalar();  // a list, a mapping
+      source::AddUnusable({"lutris", slug, Scalar(*config, {"name"}), install, flatpakApp, file, "", ""},
+                          other ? "\"prefix\" under \"game\" is not a string"
+                                : "no \"prefix\" under \"game\": not a Wine game, or one in Wine's default prefix",
+                          found);
+      continue;
+    }
     std::string version = Scalar(*config, {"wine", "version"});
     if (version.empty()) version = defaultVersion;
     const fs::path wine = version.empty() || version == "system" ? fs::path() : dataDir / "runners/wine" / version / "bin/wine";

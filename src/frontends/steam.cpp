@@ -59,9 +59,10 @@ fs::path HostPath(const Root& root, const Home& home, const std::string& written
   return written;
 }
 
-// The Wine of the Proton that last ran the prefix, from config_info.
-std::string ProtonWine(const fs::path& compatdata) {
-  const std::optional<std::string> info = ReadText(compatdata / "config_info");
+// The Wine of the Proton that last ran the prefix, from config_info; ""
+// with *why set when that cannot be read.
+std::string ProtonWine(const fs::path& compatdata, std::string* why) {
+  const std::optional<std::string> info = source::ReadFile(compatdata / "config_info", why);
   if (!info) return {};
   std::istringstream lines(*info);
   std::string version, fonts;
@@ -118,8 +119,11 @@ std::vector<Prefix> FindSteam(const Home& home) {
           prefix.name = manifest->Find("AppState")->Get("name");
         else if (!why.empty())
           unreadable(root, manifestFile, why);
-        prefix.wine = ProtonWine(compatdata);
-        if (prefix.wine.empty() || !source::IsFile(prefix.path / "system.reg")) {
+        prefix.wine = ProtonWine(compatdata, &why);
+        if (!why.empty()) {
+          prefix.notReady =
+              "its Proton is unknown: " + (compatdata / "config_info").string() + " cannot be read: " + why;
+        } else if (prefix.wine.empty() || !source::IsFile(prefix.path / "system.reg")) {
           prefix.notReady = "Proton has not made this prefix yet: start the game once from Steam";
         } else {
           source::CheckReady(prefix, HostPath(root, home, prefix.wine));

@@ -122,6 +122,14 @@ int main(int argc, char** argv) {
     for (const std::string& e : errors) std::cerr << "modrik: " << e << "; nothing changed.\n";
     return 1;
   }
+  if (targets.empty()) {
+    // Only --all finds nothing: the plain prefix is not one, nor is any front-end's.
+    const std::string why = "no prefix found: " + WineTargets(where)[0].prefix +
+                            " is no Wine prefix, and no Lutris, Bottles, Steam or Heroic prefix is here";
+    if (list->parsed()) std::cout << why << "\n";
+    else std::cerr << "modrik: " << why << "; nothing changed.\n";
+    return list->parsed() ? 0 : 1;
+  }
   if (list->parsed()) return ListWithChannels(targets);
   CatchSignals();
   int status = 0;

@@ -166,7 +166,16 @@ void frontends(const std::string& data) {
     fs::remove(path);  // (a file cut short and written again is flushed on close)
     std::ofstream(path, std::ios::binary) << data;
   }
-  frontends::FindAllPrefixes({home, home / ".config", home / ".local/share"});
+  // Each game's file gives one entry, whatever it holds: a prefix, or why
+  // there is none; a file that cannot be read says why.
+  std::size_t lutris = 0, heroic = 0, steam = 0;
+  for (const frontends::Prefix& p : frontends::FindAllPrefixes({home, home / ".config", home / ".local/share"})) {
+    CHECK(p.unreadable.empty() || p.notReady.find(p.unreadable) != std::string::npos);
+    lutris += p.frontend == "lutris" && p.path != home / ".config/lutris/runners/wine.yml";
+    heroic += p.frontend == "heroic";
+    steam += p.frontend == "steam" && p.id == "10";
+  }
+  CHECK(lutris == 1 && heroic == 1 && steam == 1);
 }
 
 // What holds for any command tail: each word reaches the player's arguments

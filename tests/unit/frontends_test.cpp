@@ -1,7 +1,9 @@
 // The front-ends' prefixes, found in fixture trees laid out as each
 // front-end lays out its files; and the KeyValues reader under them.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <fstream>
 #include <map>
@@ -13,6 +15,12 @@ namespace {
 namespace fs = std::filesystem;
 using modrik::frontends::Home;
 using modrik::frontends::Prefix;
+
+std::string Repeat(const std::string& text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
 
 // "~" in a row stands for the fixture's home.
 std::string Expand(const std::string& text, const fs::path& home) {
@@ -182,35 +190,97 @@ TEST_F(FrontendsTest, BrokenFilesAreNamedWithWhy) {
         {".config/heroic/GamesConfig/e.json", ""},
         {".config/heroic/GamesConfig/g.json", "{\"g\": "},
         {".config/heroic/GamesConfig/h.json", "{\"h\": {\"winePrefix\": 7}}"},
-        {".config/heroic/GamesConfig/i.json", "{\"i\": 5}"}},
+        {".config/heroic/GamesConfig/i.json", "{\"i\": 5}"},
+        // Deep, large and of any shape: each named with why, the rest still read.
+        {".config/lutris/games/zd-4.yml", "game: " + std::string(100000, '[') + "\n"},
+        {".config/lutris/games/zk-5.yml", "game: " + Repeat("[ \"]\", ", 300)},  // quoted brackets close nothing
+        {".config/lutris/games/zl-6.yml", Repeat("- ", 100000) + "x\n"},
+        {".config/lutris/games/zn-7.yml", "name: Linux game\ngame:\n  exe: /usr/bin/true\n"},
+        {".config/lutris/games/zp-8.yml", "game:\n  prefix: [a]\n"},
+        {".local/share/bottles/bottles/E/system.reg", ""},
+        {".config/heroic/GamesConfig/j.json",
+         "{\"j\": {\"winePrefix\": \"~/J\", \"x\": " + Repeat("[", 254) + Repeat("]", 254) + "}}"},
+        {".config/heroic/GamesConfig/k.json", "{\"k\": {\"x\": " + Repeat("[", 100000) + "}}"},
+        {".config/heroic/GamesConfig/m.json", "{\"m\": {\"winePrefix\": \"~/M\", \"wineVersion\": {\"bin\": []}}}"},
+        {".config/heroic/GamesConfig/n.json", "{\"n\": {}}"},
+        {".config/heroic/GamesConfig/o.json", "{\"other\": {}}"}},
        "", "", "", "", "", ""});
-  const std::vector<std::array<std::string, 4>> expected = {
+  // What is in a file's place is looked at before a byte is read: a FIFO
+  // without a writer would otherwise read as empty, or hold the command.
+  ASSERT_EQ(mkfifo((home_ / ".config/lutris/games/zf-3.yml").c_str(), 0600), 0);
+  fs::create_symlink("/dev/null", home_ / ".config/lutris/games/zg-3.yml");
+  fs::create_symlink(home_ / "gone", home_ / ".config/lutris/games/zh-3.yml");
+  fs::create_directories(home_ / ".local/share/bottles/bottles/D/bottle.yml");
+  fs::create_directories(home_ / ".local/share/Steam/steamapps/compatdata/30/pfx");
+  ASSERT_EQ(mkfifo((home_ / ".local/share/Steam/steamapps/compatdata/30/config_info").c_str(), 0600), 0);
+  {
+    std::ofstream(home_ / ".config/heroic/GamesConfig/l.json") << "{}";
+    fs::resize_file(home_ / ".config/heroic/GamesConfig/l.json", modrik::frontends::kSizeLimit + 1);
+  }
+  const std::string deep = "nested more than 256 levels deep";
+  // The front-end, the id, the path, why the file cannot be read, and
+  // (when it can) why the prefix is not ready.
+  const std::vector<std::array<std::string, 5>> expected = {
       {"lutris", "", "~/.config/lutris/runners/wine.yml", "not a mapping"},
       {"lutris", "x", "~/.config/lutris/games/x-1.yml", "line 2, column 1: end of sequence flow not found"},
       {"lutris", "y", "~/Y", ""},
+      {"lutris", "zd", "~/.config/lutris/games/zd-4.yml", "line 1, column 263: " + deep},
+      {"lutris", "zf", "~/.config/lutris/games/zf-3.yml", "not a regular file: a FIFO"},
+      {"lutris", "zg", "~/.config/lutris/games/zg-3.yml", "not a regular file: a device"},
+      {"lutris", "zh", "~/.config/lutris/games/zh-3.yml", "a link to a file that is not there"},
+      {"lutris", "zk", "~/.config/lutris/games/zk-5.yml", "line 1, column 1799: " + deep},
+      {"lutris", "zl", "~/.config/lutris/games/zl-6.yml", "line 1, column 513: " + deep},
+      {"lutris", "zn", "~/.config/lutris/games/zn-7.yml", "",
+       "~/.config/lutris/games/zn-7.yml: no \"prefix\" under \"game\": not a Wine game, or one in Wine's default "
+       "prefix"},
+      {"lutris", "zp", "~/.config/lutris/games/zp-8.yml", "",
+       "~/.config/lutris/games/zp-8.yml: \"prefix\" under \"game\" is not a string"},
       {"bottles", "B", "~/.local/share/bottles/bottles/B/bottle.yml", "not a mapping"},
       {"bottles", "C", "~/.local/share/bottles/bottles/C/bottle.yml", "a binary file (it holds NUL bytes), not text"},
+      {"bottles", "D", "~/.local/share/bottles/bottles/D/bottle.yml", "not a regular file: a folder"},
+      {"bottles", "E", "~/.local/share/bottles/bottles/E/bottle.yml", "",
+       "~/.local/share/bottles/bottles/E/bottle.yml: there is no such file: not a bottle, or one not made yet"},
       {"steam", "", "~/.local/share/Steam/steamapps/libraryfolders.vdf", "line 1: the key \"path\" has no value"},
+      {"steam", "30", "~/.local/share/Steam/steamapps/compatdata/30/pfx", "",
+       "its Proton is unknown: ~/.local/share/Steam/steamapps/compatdata/30/config_info cannot be read: not a regular "
+       "file: a FIFO"},
       {"heroic", "e", "~/.config/heroic/GamesConfig/e.json", "the file is empty"},
       {"heroic", "g", "~/.config/heroic/GamesConfig/g.json",
        "byte 7: syntax error while parsing value - unexpected end of input; expected '[', '{', or a literal"},
+      {"heroic", "h", "~/.config/heroic/GamesConfig/h.json", "",
+       "~/.config/heroic/GamesConfig/h.json: \"winePrefix\" is a number, not a string"},
       {"heroic", "i", "~/.config/heroic/GamesConfig/i.json", "\"i\" is not an object"},
+      {"heroic", "j", "~/J", "", "the prefix ~/J has not been made yet"},  // 256 levels: read
+      {"heroic", "k", "~/.config/heroic/GamesConfig/k.json", deep},
+      {"heroic", "l", "~/.config/heroic/GamesConfig/l.json", "larger than 16 MiB: no front-end's file"},
+      {"heroic", "m", "~/M", "",
+       "its Wine is unknown: ~/.config/heroic/GamesConfig/m.json: \"wineVersion.bin\" is an array, not a string"},
+      {"heroic", "n", "~/.config/heroic/GamesConfig/n.json", "",
+       "~/.config/heroic/GamesConfig/n.json: no \"winePrefix\": not a Windows game, or one not set up yet"},
+      {"heroic", "o", "~/.config/heroic/GamesConfig/o.json", "",
+       "~/.config/heroic/GamesConfig/o.json: it holds no settings of \"o\""},
   };
   const std::vector<Prefix> found = modrik::frontends::FindAllPrefixes(MakeHome());
   ASSERT_EQ(found.size(), expected.size());
   for (size_t i = 0; i < found.size(); i++) {
-    const auto& [frontend, id, path, why] = expected[i];
+    const auto& [frontend, id, path, why, notReady] = expected[i];
     EXPECT_EQ(found[i].frontend + " " + found[i].id + " " + found[i].path.string() + ": " + found[i].unreadable,
               frontend + " " + id + " " + Expand(path, home_) + ": " + why);
     if (!why.empty()) {
       EXPECT_EQ(found[i].notReady, Expand(path, home_) + " cannot be read: " + why);
+    }
+    if (!notReady.empty()) {
+      EXPECT_EQ(found[i].notReady, Expand(notReady, home_));
     }
   }
   EXPECT_EQ(found[2].notReady, "its Wine is unknown: " + Expand(expected[0][2], home_) + " cannot be read: not a mapping");
   // A name that matches no readable file is said with the files that cannot be read.
   std::vector<std::string> errors;
   EXPECT_TRUE(modrik::frontends::SelectPrefixes(MakeHome(), {{{"steam", "1"}}, false}, &errors).empty());
-  EXPECT_EQ(errors, std::vector<std::string>{"no Steam game 1 found; " + found[5].notReady});
+  const auto libraries =
+      std::find_if(found.begin(), found.end(),
+                   [](const Prefix& p) { return p.path.filename() == "libraryfolders.vdf"; });
+  EXPECT_EQ(errors, std::vector<std::string>{"no Steam game 1 found; " + libraries->notReady});
 }
 
 TEST(KeyValues, ReadsValvesText) {
@@ -238,11 +308,13 @@ TEST(KeyValues, RefusesBrokenText) {
     EXPECT_FALSE(modrik::frontends::ParseKeyValues(text, &error)) << text;
     EXPECT_EQ(error, message) << text;
   }
-  std::string deep;
-  for (int i = 0; i < 100; ++i) deep += "\"k\" {";
+  // 256 levels are read; a level more is refused, also 100,000 levels.
   std::string error;
-  EXPECT_FALSE(modrik::frontends::ParseKeyValues(deep, &error));
-  EXPECT_EQ(error, "line 1: blocks nest too deep");
+  EXPECT_TRUE(modrik::frontends::ParseKeyValues(Repeat("\"k\" {", 256) + Repeat("}", 256), &error)) << error;
+  for (int levels : {257, 100000}) {
+    EXPECT_FALSE(modrik::frontends::ParseKeyValues(Repeat("\"k\" {\n", levels), &error));
+    EXPECT_EQ(error, "line 257: blocks nested more than 256 levels deep");
+  }
 }
 
 }  // namespace

@@ -238,16 +238,23 @@ TEST_F(ModrikCommandRefusal, UsageErrorsAre2AndHelpShowsTheOptions) {
     std::vector<std::string> args;
     int status;
     std::string says;  // on standard output or error
+    std::vector<std::string> env = {};
   } rows[] = {
       {{"frobnicate"}, 2, "modrik: frobnicate is no command: install, uninstall or list (modrik --help says more)\n"},
       {{"install", "--no-such-option"}, 2, "The following argument was not expected: --no-such-option\n"},
       {{}, 2, "A subcommand is required\n"},
       {{"--help"}, 0, "\nEach command's options: modrik install --help, modrik uninstall --help, modrik list --help.\n"},
       {{"install", "--help"}, 0, "\n  --player TEXT "},
+      // --all in a home with no prefix at all.
+      {{"install", "--all"}, 1,
+       "modrik: no prefix found: " + dir_.string() + "/.wine is no Wine prefix, and no Lutris, Bottles, Steam or "
+       "Heroic prefix is here; nothing changed.\n", {"HOME=" + dir_.string(), "WINEPREFIX="}},
+      {{"list", "--all"}, 0, "no prefix found: " + dir_.string() + "/.wine is no Wine prefix",
+       {"HOME=" + dir_.string(), "WINEPREFIX="}},
   };
   for (const auto& row : rows) {
     std::string out, err;
-    EXPECT_EQ(Command(row.args, &err, {}, &out), row.status) << err;
+    EXPECT_EQ(Command(row.args, &err, row.env, &out), row.status) << err;
     EXPECT_NE((out + err).find(row.says), std::string::npos) << out << err;
     EXPECT_NE(man.find("\n.B " + std::to_string(row.status) + "\n"), std::string::npos) << row.status;
   }
@@ -376,6 +383,14 @@ TEST_F(ModrikCommandRefusal, FrontEndPrefixesThatCannotBeWorkedOnAreRefused) {
   fs::create_directories(fs::path(quake).parent_path());
   std::ofstream(quake) << "game: [unclosed\n";
   const std::string unreadable = quake + " cannot be read: line 2, column 1: end of sequence flow not found";
+  // A Lutris file that is a FIFO (read, it would hold the command or read
+  // as empty) and a Heroic file nested 100,000 levels deep: each is named
+  // with why, and the rest is listed.
+  const std::string fifo = (dir_ / "home/.config/lutris/games/zz-2.yml").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const fs::path heroic = dir_ / "home/.config/heroic/GamesConfig";
+  fs::create_directories(heroic);
+  std::ofstream(heroic / "deep.json") << "{\"deep\": " << std::string(100000, '[') << std::string(100000, ']') << "}";
   const std::vector<std::string> env = {"HOME=" + (dir_ / "home").string(), "XDG_CONFIG_HOME=", "XDG_DATA_HOME=",
                                         "WINEPREFIX="};
   const struct {
@@ -385,8 +400,13 @@ TEST_F(ModrikCommandRefusal, FrontEndPrefixesThatCannotBeWorkedOnAreRefused) {
     std::string out = "";  // a part of the output
   } rows[] = {
       {{"install", "--lutris", "quake"}, 5, "modrik: Lutris game quake is not ready: " + unreadable + "; nothing changed.\n"},
-      {{"uninstall", "--lutris", "Quake"}, 1, "modrik: no Lutris game Quake found; " + unreadable + "; nothing changed.\n"},
+      {{"uninstall", "--lutris", "Quake"}, 1,
+       "modrik: no Lutris game Quake found; " + unreadable + "; " + fifo +
+           " cannot be read: not a regular file: a FIFO; nothing changed.\n"},
       {{"list"}, 0, "", quake + " (Lutris game quake): cannot be read: line 2, column 1: end of sequence flow not found\n"},
+      {{"list"}, 0, "", fifo + " (Lutris game zz): cannot be read: not a regular file: a FIFO\n"},
+      {{"list"}, 0, "",
+       (heroic / "deep.json").string() + " (Heroic game deep): cannot be read: nested more than 256 levels deep\n"},
       {{"install", "--steam", "70"}, 5,
        "modrik: Steam game 70 is not ready: Proton has not made this prefix yet: start the game once from Steam; "
        "nothing changed.\n"},
@@ -395,7 +415,8 @@ TEST_F(ModrikCommandRefusal, FrontEndPrefixesThatCannotBeWorkedOnAreRefused) {
        "nothing changed.\n"},
       {{"install", "--all"}, 0, "", "Lutris game quake: " + unreadable + "; passed over.\n"},  // said and passed over
       {{"install", "--steam", "70", "--bottle", "Office", "--heroic", "x"}, 1,
-       "modrik: no Bottles bottle Office found; nothing changed.\nmodrik: no Heroic game x found; nothing changed.\n"},
+       "modrik: no Bottles bottle Office found; nothing changed.\nmodrik: no Heroic game x found; " +
+           (heroic / "deep.json").string() + " cannot be read: nested more than 256 levels deep; nothing changed.\n"},
   };
   const std::string before = Listing();
   for (const auto& row : rows) {
