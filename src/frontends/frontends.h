@@ -80,6 +80,7 @@ std::string Describe(const Prefix& prefix);
 // few kilobytes and nests a few levels; more is refused with why.
 constexpr int kNestingLimit = 256;
 constexpr std::size_t kSizeLimit = 16 << 20;
+constexpr std::size_t kYamlSizeLimit = 1 << 20;  // YAML files: their parser needs far more memory
 
 // Valve's KeyValues text (libraryfolders.vdf, appmanifest_*.acf): a tree of
 // quoted keys, each with a quoted value or a braced block.

@@ -150,6 +150,13 @@ std::optional<std::string> ReadFile(const fs::path& file, std::string* why) {
 std::optional<YAML::Node> LoadYaml(const fs::path& file, std::string* why) {
   const std::optional<std::string> text = ReadFile(file, why);
   if (!text) return std::nullopt;
+  // yaml-cpp keeps every token of an open flow collection: a flat list costs
+  // it over a hundred times its text. The front-ends' YAML files are a few
+  // kilobytes; this bound keeps a hostile one to about 150 MB.
+  if (text->size() > kYamlSizeLimit) {
+    *why = "larger than 1 MiB: no front-end's YAML file";
+    return std::nullopt;
+  }
   *why = FlowNestingProblem(*text);
   if (!why->empty()) return std::nullopt;
   try {

@@ -216,6 +216,7 @@ TEST_F(FrontendsTest, BrokenFilesAreNamedWithWhy) {
   {
     std::ofstream(home_ / ".config/heroic/GamesConfig/l.json") << "{}";
     fs::resize_file(home_ / ".config/heroic/GamesConfig/l.json", modrik::frontends::kSizeLimit + 1);
+    std::ofstream(home_ / ".config/lutris/games/zq-9.yml") << "game: [" << Repeat("a,", 1 << 19) << "a]\n";
   }
   const std::string deep = "nested more than 256 levels deep";
   // The front-end, the id, the path, why the file cannot be read, and
@@ -235,6 +236,7 @@ TEST_F(FrontendsTest, BrokenFilesAreNamedWithWhy) {
        "prefix"},
       {"lutris", "zp", "~/.config/lutris/games/zp-8.yml", "",
        "~/.config/lutris/games/zp-8.yml: \"prefix\" under \"game\" is not a string"},
+      {"lutris", "zq", "~/.config/lutris/games/zq-9.yml", "larger than 1 MiB: no front-end's YAML file"},
       {"bottles", "B", "~/.local/share/bottles/bottles/B/bottle.yml", "not a mapping"},
       {"bottles", "C", "~/.local/share/bottles/bottles/C/bottle.yml", "a binary file (it holds NUL bytes), not text"},
       {"bottles", "D", "~/.local/share/bottles/bottles/D/bottle.yml", "not a regular file: a folder"},
