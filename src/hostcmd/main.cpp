@@ -23,7 +23,9 @@ int main(int argc, char** argv) {
       "A front-end's prefix (--lutris, --bottle, --steam, --heroic, --all) is worked on with that prefix's\n"
       "own Wine: the Lutris runner, the bottle's runner, the Proton that last ran the game. `modrik list`\n"
       "with no prefix named lists every prefix found.\n"
-      "Each command's options: modrik install --help, modrik uninstall --help, modrik list --help.");
+      "`modrik doctor` says why a video does not open: each check a start needs, and the command that mends it.\n"
+      "Each command's options: modrik install --help, modrik uninstall --help, modrik list --help, "
+      "modrik doctor --help.");
 
   TargetOptions where;
   InstallOptions options;
@@ -91,13 +93,24 @@ int main(int argc, char** argv) {
                                               "and whether it is current");
   addTarget(list);
 
+  DoctorOptions doctorOptions;
+  bool noStart = false;
+  CLI::App* doctor = app.add_subcommand(
+      "doctor", "check what a start in each prefix needs, in the order it needs it, and make a real start with a "
+                "recorder in the player's place; changes nothing (exit status 6 when a start will not work)");
+  addTarget(doctor);
+  doctor->add_flag("--no-start", noStart, "only the checks: no real start");
+  doctor->add_option("FILE", doctorOptions.file,
+                     "the file the real start opens (default: a test file of the doctor's own, its name with "
+                     "blanks and accents)");
+
   // A usage error is 2, as for other command-line tools; --help and
   // --version are 0.
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() != 0 && app.get_subcommands().empty() && !app.remaining().empty()) {
-      std::cerr << "modrik: " << app.remaining()[0] << " is no command: install, uninstall or list "
+      std::cerr << "modrik: " << app.remaining()[0] << " is no command: install, uninstall, list or doctor "
                 << "(modrik --help says more)\n";
       return 2;
     }
@@ -117,12 +130,17 @@ int main(int argc, char** argv) {
   }
 
   std::vector<std::string> errors;
-  std::vector<Target> targets = SelectTargets(where, list->parsed(), &errors);
+  std::vector<Target> targets = SelectTargets(where, list->parsed() || doctor->parsed(), &errors);
   if (!errors.empty()) {
     for (const std::string& e : errors) std::cerr << "modrik: " << e << "; nothing changed.\n";
     return 1;
   }
   if (list->parsed()) return ListWithChannels(targets);
+  if (doctor->parsed()) {
+    doctorOptions.start = !noStart;
+    CatchSignals();
+    return Doctor(targets, doctorOptions);
+  }
   CatchSignals();
   int status = 0;
   for (const Target& t : targets) {
