@@ -170,9 +170,7 @@ class Examination {
     const int status = fd < 0 ? -1 : hostcmd::Run(c.argv, c.env, log, o_.seconds);
     const std::string output = ReadText(log).value_or("");
     unlink(log);
-    Check check = WineCheck(status, output, arch_, o_.seconds);
-    check.name = "wine " + t_.wine;
-    return Say(check);
+    return Say(WineCheck(t_.wine, status, output, arch_, o_.seconds));
   }
 
   void Server() {
@@ -324,25 +322,26 @@ std::string Check::Line() const {
   return name + ": " + wrong + (mend.empty() ? "" : "; mend: " + mend);
 }
 
-Check WineCheck(int status, const std::string& output, const std::string& arch, int seconds) {
+Check WineCheck(const std::string& wine, int status, const std::string& output, const std::string& arch,
+                int seconds) {
   const std::string lower = Lower(output);
   if (status == -1 && output.empty())
-    return {"wine", "gave no answer within " + std::to_string(seconds) + " s, or could not be started", ""};
+    return {"wine", wine + " gave no answer within " + std::to_string(seconds) + " s, or could not be started", ""};
   if (lower.find("exec format error") != std::string::npos) {
     if (arch == "win32")
-      return {"wine", "cannot start: Exec format error: this kernel runs no 32-bit programs, and this prefix is "
+      return {"wine", wine + " cannot start: Exec format error: this kernel runs no 32-bit programs, and this prefix is "
                       "32-bit", "none on this kernel: use the prefix on one that runs 32-bit programs"};
-    return {"wine", "cannot start: Exec format error: this kernel runs no 32-bit programs, and Debian's wine "
+    return {"wine", wine + " cannot start: Exec format error: this kernel runs no 32-bit programs, and Debian's wine "
                     "picks the loader of wine32 (" + std::string(kLoader) + ") for 64-bit prefixes too",
             "sudo dpkg-divert --rename --divert " + std::string(kLoaderAside) + " --add " + kLoader};
   }
   if (status != 0)
-    return {"wine", "cannot start (exit status " + std::to_string(status) + "): " + LastLine(output), ""};
+    return {"wine", wine + " cannot start (exit status " + std::to_string(status) + "): " + LastLine(output), ""};
   const bool no32 = lower.find("wine32 is missing") != std::string::npos;
   if (no32 && arch == "win32")
     return {"wine", "wine32 is missing, which this 32-bit prefix needs",
             "sudo dpkg --add-architecture i386 && sudo apt-get update && sudo apt-get install wine32:i386"};
-  return {"wine", "", "", LastLine(output) + (no32 ? "; no wine32: 32-bit programs of the prefix cannot start" : "")};
+  return {"wine", "", "", wine + ": " + LastLine(output) + (no32 ? "; no wine32: 32-bit programs of the prefix cannot start" : "")};
 }
 
 Check HomeCheck(const std::string& home) {
@@ -377,27 +376,27 @@ Check PrivateFolderCheck(const std::string& runtime, const std::string& home) {
   // As a start chooses it: modrik in the runtime folder (the user's alone),
   // else in ~/.cache (writable by the user alone); modrik's own folder,
   // made when missing, the user's alone.
-  std::vector<std::string> faults;
+  std::vector<std::string> faults, faulty;
   const struct {
     std::string path;
     mode_t forbidden;
   } places[] = {{runtime, 077}, {home + "/.cache", 022}};
   for (const auto& place : places) {
     if (place.path.empty() || place.path[0] != '/') continue;
-    std::string fault = FolderFault(place.path, place.forbidden), faulty = place.path;
+    std::string fault = FolderFault(place.path, place.forbidden), path = place.path;
     if (fault == "is missing" && place.forbidden == 022) fault = "";  // a start makes ~/.cache
     if (fault.empty() && Exists(place.path + "/modrik")) {
-      faulty = place.path + "/modrik";
-      fault = FolderFault(faulty, 077);
+      path = place.path + "/modrik";
+      fault = FolderFault(path, 077);
     }
     if (fault.empty()) return {"private folder", "", "", place.path + "/modrik"};
-    faults.push_back(faulty + " " + fault);
+    faults.push_back(path + " " + fault);
+    faulty.push_back(path);
   }
   std::string text;
   for (const std::string& f : faults) text += (text.empty() ? "" : "; ") + f;
-  const std::string last = faults.empty() ? home + "/.cache" : faults.back().substr(0, faults.back().find(' '));
   return {"private folder", "none is fit (" + text + "): the player is not started (126)",
-          "chmod go-rwx " + ShellWord(last)};
+          "chmod go-rwx " + ShellWord(faulty.empty() ? home + "/.cache" : faulty.back())};
 }
 
 Check ChannelCheck(const std::string& channel) {

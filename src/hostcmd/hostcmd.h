@@ -279,9 +279,11 @@ struct Check {
   bool Ok() const { return wrong.empty(); }
   std::string Line() const;
 };
-// Wine's answer to `--version` (its exit status, -1 when it gave none within
-// `seconds`, and its output) for a prefix of the architecture `arch`.
-Check WineCheck(int status, const std::string& output, const std::string& arch, int seconds);
+// The answer of the program `wine` to `--version` (its exit status, -1 when
+// it gave none within `seconds`, and its output) for a prefix of the
+// architecture `arch`.
+Check WineCheck(const std::string& wine, int status, const std::string& output, const std::string& arch,
+                int seconds);
 // The home as the start's host commands judge it (owned by the user, and
 // writable by nobody else), its dues.sh (a file or nothing), and the private
 // folder's places ($XDG_RUNTIME_DIR, else ~/.cache; runtime "" for none).

@@ -100,6 +100,9 @@ int main(int argc, char** argv) {
                 "recorder in the player's place; changes nothing (exit status 6 when a start will not work)");
   addTarget(doctor);
   doctor->add_flag("--no-start", noStart, "only the checks: no real start");
+  doctor->add_option("--time-limit", doctorOptions.seconds,
+                     "seconds that each Wine the doctor runs may take before it counts as hung (default: 60)")
+      ->check(CLI::PositiveNumber);
   doctor->add_option("FILE", doctorOptions.file,
                      "the file the real start opens (default: a test file of the doctor's own, its name with "
                      "blanks and accents)");

@@ -470,10 +470,12 @@ TEST_F(UnixPlayerStart, TheDoctorsRecorderStandsInForThePlayerAndNothingIsWritte
     const auto before = sys.files;
     EXPECT_EQ(modrik::MainRoutine(), 0);
     EXPECT_TRUE(sys.messages.empty());
-    EXPECT_EQ(HostCommand(sys), "'/tmp/doctor/recorder' '/home/guest/.wine/drive_c/a b.mkv'");
-    for (const auto& [path, bytes] : sys.files)
-      if (path.find("\\home\\guest\\dues.") == std::string::npos && path.find("\\modrik\\") == std::string::npos)
+    EXPECT_EQ(HostCommand(sys), "'/tmp/doctor/recorder' '/home/guest/.wine/dosdevices/c:/a b.mkv'");
+    for (const auto& [path, bytes] : sys.files) {
+      if (path.find("\\home\\guest\\dues.") == std::string::npos && path.find("\\modrik\\") == std::string::npos) {
         EXPECT_EQ(before.count(path) ? before.at(path) : "(new)", bytes) << path;
+      }
+    }
     fake::ResetProgramState();
   }
 }
