@@ -762,3 +762,48 @@ TEST_F(ModrikDoctor, EachFaultIsNamedWithItsRemedy) {
     fs::permissions(home_, static_cast<fs::perms>(0755));
   }
 }
+
+// The real start with a stand-in Wine: what its recorder got is shown, the
+// home's dues.sh is put back, the doctor's folder goes; a Wine that hangs
+// or starts no player is a finding.
+TEST_F(ModrikDoctor, TheStartShowsWhatThePlayerGotAndLeavesNothing) {
+  const std::string wine = (dir_ / "wine").string(), vlc = (dir_ / "bin/vlc").string();
+  const std::string answer = "[ \"$1\" = --version ] && { echo wine-8.0; exit 0; }\n";
+  const struct {
+    const char* name;
+    std::string wine;  // after its answer to --version
+    int status;
+    std::string line;      // the start of a line of the output
+    std::string end = "";  // and its end
+  } rows[] = {
+      {"the recorder gets the file", "cd / && \"$MODRIK_DOCTOR_PLAYER\" \"$2\" && echo changed >\"$HOME/dues.sh\"", 0,
+       "    the player would get: " + vlc + " 'Z:\\tmp\\modrik-doctor-",
+       "\\modrik doctor vid\xC3\xA9o d'\\''\xC3\xA9t\xC3\xA9.mkv'"},
+      {"its working folder", "cd / && \"$MODRIK_DOCTOR_PLAYER\" \"$2\"", 0, "    in the working folder: /"},
+      {"the channel", "\"$MODRIK_DOCTOR_PLAYER\"", 0, "    channel taken: host commands run directly"},
+      {"a Wine that hangs", "exec sleep 60", 6,
+       "  start: Wine did not end within 2 s: a hung Wine, or a wineserver that does not answer; mend: WINEPREFIX=" +
+           ShellWord(pfx_) + " wineserver -k"},
+      {"a start that is refused", "echo 'warn:debugstr:OutputDebugStringA \"modrik: the home is refused\"'; exit 126", 6,
+       "    trace: the home is refused"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    TearDown();
+    SetUp();
+    fs::create_directories(dir_ / "pfx/dosdevices");
+    fs::create_directory_symlink("/", dir_ / "pfx/dosdevices/z:");
+    Script("wine", answer + row.wine);
+    const std::string before = Listing();
+    std::string out, err;
+    EXPECT_EQ(Command({"doctor", "--time-limit", "2", "--prefix", pfx_, "--wine", wine}, &err, Env(), &out), row.status)
+        << out << err;
+    const size_t at = ("\n" + out).find("\n" + row.line);
+    ASSERT_NE(at, std::string::npos) << out;
+    EXPECT_EQ(out.substr(out.find('\n', at + row.line.size()) - row.end.size(), row.end.size()), row.end) << out;
+    EXPECT_EQ(out.find("\n  start: ok (in ") != std::string::npos, row.status == 0) << out;
+    EXPECT_EQ(Listing(), before);
+    const size_t named = out.find("\\tmp\\modrik-doctor-");
+    EXPECT_FALSE(named != std::string::npos && Exists("/tmp/" + out.substr(named + 5, 20))) << out;
+  }
+}
