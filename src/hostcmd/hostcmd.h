@@ -254,7 +254,7 @@ int TakeBack(const Target& target, bool said);
 int InstallAndGrant(const Target& target, const InstallOptions& options, bool grantHost);
 int UninstallAndTakeBack(const Target& target, int waitSeconds, bool grantOnly);
 
-// ---- the doctor (doctor.cpp, doctor_start.cpp) ---------------------------------
+// ---- the doctor (doctor.cpp, doctor_checks.cpp, doctor_start.cpp) ---------------
 
 // `modrik doctor`: for each target, what a start needs, in the order it
 // needs it, one line a check: "ok", or what is wrong and the command that

@@ -681,6 +681,7 @@ TEST_F(ModrikDoctor, EachFaultIsNamedWithItsRemedy) {
        {}, 6,
        "  wine: wine32 is missing, which this 32-bit prefix needs; mend: sudo dpkg --add-architecture i386 && "
        "sudo apt-get update && sudo apt-get install wine32:i386"},
+      {"no Wine", [&] { fs::remove(dir_ / "wine"); }, {}, 6, "  wine: " + wine + " is not installed here"},
       {"a Wine that does not answer", [&] { Script("wine", "exec sleep 60"); }, {}, 6,
        "  wine: " + wine + " gave no answer within 2 s, or could not be started"},
       {"a half-removed prefix",
