@@ -291,6 +291,11 @@ class Examination {
 }  // namespace
 
 int Doctor(const std::vector<Target>& targets, const DoctorOptions& options) {
+  if (targets.empty()) {
+    std::cerr << "modrik: no Wine prefix found ($WINEPREFIX, ~/.wine, or one of Lutris, Bottles, Steam or Heroic); "
+                 "name one with --prefix\n";
+    return 1;
+  }
   int found = 0;
   for (const Target& t : targets) {
     if (Interrupted()) return 128 + Interrupted();

@@ -133,7 +133,10 @@ int main(int argc, char** argv) {
   }
 
   std::vector<std::string> errors;
-  std::vector<Target> targets = SelectTargets(where, list->parsed() || doctor->parsed(), &errors);
+  // The doctor with no prefix named looks at every one found, as --all.
+  if (doctor->parsed() && where.prefix.empty() && where.wine.empty() && where.frontends.wanted.empty())
+    where.frontends.all = true;
+  std::vector<Target> targets = SelectTargets(where, list->parsed(), &errors);
   if (!errors.empty()) {
     for (const std::string& e : errors) std::cerr << "modrik: " << e << "; nothing changed.\n";
     return 1;

@@ -744,6 +744,11 @@ TEST_F(ModrikDoctor, EachFaultIsNamedWithItsRemedy) {
   std::ifstream page(MODRIK_SOURCE_DIR_PATH "/doc/modrik.1");
   const std::string man((std::istreambuf_iterator<char>(page)), std::istreambuf_iterator<char>());
   EXPECT_NE(man.find("\n.B 6\n"), std::string::npos);
+  // Nothing named and nothing found.
+  std::string out, err;
+  EXPECT_EQ(Command({"doctor"}, &err, Env(), &out), 1);
+  EXPECT_EQ(err, "modrik: no Wine prefix found ($WINEPREFIX, ~/.wine, or one of Lutris, Bottles, Steam or Heroic); "
+                 "name one with --prefix\n");
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     TearDown();
