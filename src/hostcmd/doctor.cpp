@@ -79,9 +79,10 @@ class Examination {
     Say(HomeCheck(home_));
     Say(DuesCheck(home_));
     Say(PrivateFolderCheck(Env("XDG_RUNTIME_DIR"), home_));
+    if (!prefix) return ok_;
     const Check channel = ChannelCheck(ChannelOf(t_, ReadHostFacts()));
-    if (prefix) Say(channel);
-    if (!o_.start || !prefix) return ok_;
+    Say(channel);
+    if (!o_.start) return ok_;
     if (!ok_) {
       Say({"start", "not made: " + std::string(!wine ? "Wine cannot start"
                                                       : !installed ? "modrik is not installed"

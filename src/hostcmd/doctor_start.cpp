@@ -139,15 +139,15 @@ std::string ChannelTaken(const std::string& trace) {
 
 Check RealStart(const Target& t, const std::string& exeWin, const std::string& player, const DoctorOptions& o,
                 std::vector<std::string>* details) {
+  std::error_code ec;
+  const std::string given = o.file.empty() ? "" : fs::absolute(o.file, ec).lexically_normal().string();
+  if (!given.empty() && !Exists(given)) return {"start", "not made: there is no file " + given, ""};
   std::string folder = (t.flatpakApp.empty() ? std::string("/tmp") : t.prefix) + "/modrik-doctor-XXXXXX";
   if (!mkdtemp(folder.data())) return {"start", "not made: cannot make " + folder + ": " + WriteReason(errno), ""};
-  std::string file = o.file;
-  std::error_code ec;
+  std::string file = given;
   if (file.empty()) {
     file = folder + "/" + kTestFile;
     WriteWhole(file, "modrik doctor: a test file, not a video\n");
-  } else {
-    file = fs::absolute(file, ec).lexically_normal().string();
   }
   const std::string record = folder + "/record", recorder = folder + "/recorder", log = folder + "/wine.log";
   WriteWhole(recorder,

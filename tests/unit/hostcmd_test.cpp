@@ -780,7 +780,8 @@ TEST_F(ModrikDoctor, TheStartShowsWhatThePlayerGotAndLeavesNothing) {
     std::string wine;  // after its answer to --version
     int status;
     std::string line;      // the start of a line of the output
-    std::string end = "";  // and its end
+    std::string end = "";   // and its end
+    std::string file = "";  // FILE, relative to the working folder
   } rows[] = {
       {"the recorder gets the file", "cd / && \"$MODRIK_DOCTOR_PLAYER\" \"$2\" && echo changed >\"$HOME/dues.sh\"", 0,
        "    the player would get: " + vlc + " 'Z:\\tmp\\modrik-doctor-",
@@ -790,6 +791,7 @@ TEST_F(ModrikDoctor, TheStartShowsWhatThePlayerGotAndLeavesNothing) {
       {"a Wine that hangs", "exec sleep 60", 6,
        "  start: Wine did not end within 2 s: a hung Wine, or a wineserver that does not answer; mend: WINEPREFIX=" +
            ShellWord(pfx_) + " wineserver -k"},
+      {"a file that is not there", "\"$MODRIK_DOCTOR_PLAYER\"", 6, "  start: not made: there is no file " + home_ + "/gone.mkv", "", "home/gone.mkv"},
       {"a start that is refused", "echo 'warn:debugstr:OutputDebugStringA \"modrik: the home is refused\"'; exit 126", 6,
        "    trace: the home is refused"},
   };
@@ -802,8 +804,9 @@ TEST_F(ModrikDoctor, TheStartShowsWhatThePlayerGotAndLeavesNothing) {
     Script("wine", answer + row.wine);
     const std::string before = Listing();
     std::string out, err;
-    EXPECT_EQ(Command({"doctor", "--time-limit", "2", "--prefix", pfx_, "--wine", wine}, &err, Env(), &out), row.status)
-        << out << err;
+    std::vector<std::string> args = {"doctor", "--time-limit", "2", "--prefix", pfx_, "--wine", wine};
+    if (!row.file.empty()) args.push_back(row.file);
+    EXPECT_EQ(Command(args, &err, Env(), &out), row.status) << out << err;
     const size_t at = ("\n" + out).find("\n" + row.line);
     ASSERT_NE(at, std::string::npos) << out;
     EXPECT_EQ(out.substr(out.find('\n', at + row.line.size()) - row.end.size(), row.end.size()), row.end) << out;
