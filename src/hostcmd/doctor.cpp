@@ -90,6 +90,8 @@ class Examination {
                                                                       : "the above comes first"), ""});
       return false;
     }
+    if (!player_.empty() && player_[0] != '/')
+      return Say({"start", "", "", "not made: a Windows player gets the command line as it is, through Wine"});
     std::vector<std::string> details;
     Say(RealStart(t_, places_[0].ExeWin(), player_, o_, &details));
     for (const std::string& line : details) std::cout << "    " << line << "\n";
