@@ -97,7 +97,8 @@ int main(int argc, char** argv) {
   bool noStart = false;
   CLI::App* doctor = app.add_subcommand(
       "doctor", "check what a start in each prefix needs, in the order it needs it, and make a real start with a "
-                "recorder in the player's place; changes nothing (exit status 6 when a start will not work)");
+                "recorder in the player's place (with no prefix named: each one found); changes nothing (exit status 6 "
+                "when a start will not work)");
   addTarget(doctor);
   doctor->add_flag("--no-start", noStart, "only the checks: no real start");
   doctor->add_option("--time-limit", doctorOptions.seconds,
