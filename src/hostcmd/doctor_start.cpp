@@ -5,8 +5,9 @@
 // icon). The recorder, the record, the test file and Wine's output live in
 // a folder of the doctor's own, removed afterwards: in /tmp, or for a
 // Flatpak's Wine, which sees only its own /tmp, beside drive_c in the
-// prefix. The one file of the home a start writes, ~/dues.sh (and the
-// dues.log of its host commands), is put back as it was.
+// prefix. The files of the home a start writes, ~/dues.sh (and the dues.log
+// of its host commands), are put back as they were, and the folders of a
+// first start's private folder taken away again.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -161,10 +162,24 @@ Check RealStart(const Target& t, const std::string& exeWin, const std::string& p
 
   const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
   const Kept kept[] = {Keep(home + "/dues.sh"), Keep(home + "/dues.log")};
+  // The folders a first start makes for its private folder, deepest first.
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  std::vector<std::string> made;
+  for (const std::string& path : {runtime && runtime[0] == '/' ? std::string(runtime) + "/modrik" : std::string(),
+                                  home + "/.cache/modrik", home + "/.cache"})
+    if (!path.empty() && !Exists(path)) made.push_back(path);
   const auto begin = std::chrono::steady_clock::now();
   const int status = Run(c.argv, c.env, log, o.seconds);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
   for (const Kept& k : kept) PutBack(k);
+  // Taken away again once empty: the host side removes a start's own
+  // folder in it right after the start.
+  for (int tries = 0; tries < 20 && !made.empty(); tries++) {
+    if (tries > 0) usleep(100000);
+    for (size_t i = 0; i < made.size(); i++)
+      if (rmdir(made[i].c_str()) == 0 || errno == ENOENT) made.erase(made.begin() + i--);
+      else if (errno != ENOTEMPTY && errno != EEXIST) made.clear();
+  }
   const std::string trace = ReadText(log).value_or("");
   const std::vector<std::string> got = RecordLines(ReadText(record).value_or(""), player);
   fs::remove_all(folder, ec);

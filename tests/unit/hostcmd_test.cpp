@@ -783,7 +783,10 @@ TEST_F(ModrikDoctor, TheStartShowsWhatThePlayerGotAndLeavesNothing) {
     std::string end = "";   // and its end
     std::string file = "";  // FILE, relative to the working folder
   } rows[] = {
-      {"the recorder gets the file", "cd / && \"$MODRIK_DOCTOR_PLAYER\" \"$2\" && echo changed >\"$HOME/dues.sh\"", 0,
+      {"the recorder gets the file",
+       "mkdir -p \"$HOME/.cache/modrik/start\" && cd / && \"$MODRIK_DOCTOR_PLAYER\" \"$2\" && echo changed >\"$HOME/dues.sh\"; "
+       "(sleep 0.5; rmdir \"$HOME/.cache/modrik/start\") &",
+       0,
        "    the player would get: " + vlc + " 'Z:\\tmp\\modrik-doctor-",
        "\\modrik doctor vid\xC3\xA9o d'\\''\xC3\xA9t\xC3\xA9.mkv'"},
       {"its working folder", "cd / && \"$MODRIK_DOCTOR_PLAYER\" \"$2\"", 0, "    in the working folder: /"},
