@@ -245,7 +245,8 @@ class Examination {
       if (++count <= 5) broken += " ." + type;
     }
     if (types.empty())
-      Say({"associations", "asked for, but HKLM\\" + app + " names no media types", "modrik install " + option_ + " --associate"});
+      Say({"associations", "asked for, but HKLM\\" + app + " names no media types",
+           "modrik install " + option_ + " --associate"});
     else if (count > 0)
       Say({"associations", std::to_string(count) + " of " + std::to_string(types.size()) +
                                " media types do not open with modrik:" + broken + (count > 5 ? " ..." : ""),

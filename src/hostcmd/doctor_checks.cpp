@@ -78,7 +78,8 @@ Check WineCheck(const std::string& wine, int status, const std::string& output, 
   if (no32 && arch == "win32")
     return {"wine", "wine32 is missing, which this 32-bit prefix needs",
             "sudo dpkg --add-architecture i386 && sudo apt-get update && sudo apt-get install wine32:i386"};
-  return {"wine", "", "", wine + ": " + LastLine(output) + (no32 ? "; no wine32: 32-bit programs of the prefix cannot start" : "")};
+  return {"wine", "", "",
+          wine + ": " + LastLine(output) + (no32 ? "; no wine32: 32-bit programs of the prefix cannot start" : "")};
 }
 
 Check HomeCheck(const std::string& home) {
