@@ -17,6 +17,10 @@ namespace {
 const char kSettingsFileName[] = "modrik.ini";
 const char kHiddenSwitch[] = "/hidden";
 const char kShellVerb[] = "open";
+// `modrik doctor` names a recorder here for one start: it stands in for the
+// player, and the start asks nothing and writes no settings file, desktop
+// entry or icon.
+const char kDoctorPlayer[] = "MODRIK_DOCTOR_PLAYER";
 
 // A player on the host: a Unix path, or (in a sandbox that offers only
 // that) the desktop's opener.
@@ -79,8 +83,9 @@ namespace {
 
 int Run() {
   platform::Platform& sys = platform::Sys();
+  const std::string doctorPlayer = sys.EnvironmentVariable(kDoctorPlayer);
 
-  RegisterAsLinuxApp();
+  if (doctorPlayer.empty()) RegisterAsLinuxApp();
   UnderWine = IsWine() != 0;
   SettingsPath = ExecutableFolder() + kSettingsFileName;
   if (UnderWine)
@@ -91,7 +96,7 @@ int Run() {
   if (UnderWine) CurrentSandbox(UnixHomeFolder());
   sys.Trace("settings file " + SettingsPath);
 
-  if (!PathExists(SettingsPath)) {
+  if (doctorPlayer.empty() && !PathExists(SettingsPath)) {
     int answer = sys.ShowMessage(FirstRunQuestion(), MessageTitle(),
                                  platform::kMbYesNo | platform::kMbIconQuestion);
     if (answer == platform::kIdYes) DetectPlayer();
@@ -102,6 +107,7 @@ int Run() {
   }
 
   ReadPlayerPath();
+  if (!doctorPlayer.empty()) PlayerPath = doctorPlayer;
   sys.Trace("player " + PlayerPath);
 
   bool found;

@@ -149,26 +149,6 @@ mode_t ModeOf(const fs::path& file, mode_t otherwise) {
   return stat(file.c_str(), &st) == 0 ? st.st_mode & 07777 : otherwise;
 }
 
-// The words of a shell command line: quoted when they hold more than
-// letters, digits and . _ - / = :.
-std::string ShellWord(const std::string& word) {
-  if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-/=:") ==
-                           std::string::npos)
-    return word;
-  std::string quoted = "'";
-  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-// The command line option that names a front-end's prefix.
-std::string OptionOf(const Target& t) {
-  static const std::pair<const char*, const char*> options[] = {
-      {"lutris", "--lutris"}, {"bottles", "--bottle"}, {"steam", "--steam"}, {"heroic", "--heroic"}};
-  for (const auto& [frontend, option] : options)
-    if (t.frontend == frontend) return std::string(option) + " " + ShellWord(t.id);
-  return "--prefix " + ShellWord(t.prefix);
-}
-
 // The native player a start in the prefix uses, when this system has it:
 // vlcpath of its modrik.ini, else vlc on PATH.
 std::string PlayerHere(const Target& t) {
@@ -214,6 +194,23 @@ bool HasLine(const std::vector<std::string>& lines, const std::string& line) {
 }
 
 }  // namespace
+
+std::string ShellWord(const std::string& word) {
+  if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-/=:") ==
+                           std::string::npos)
+    return word;
+  std::string quoted = "'";
+  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+std::string OptionOf(const Target& t) {
+  static const std::pair<const char*, const char*> options[] = {
+      {"lutris", "--lutris"}, {"bottles", "--bottle"}, {"steam", "--steam"}, {"heroic", "--heroic"}};
+  for (const auto& [frontend, option] : options)
+    if (t.frontend == frontend) return std::string(option) + " " + ShellWord(t.id);
+  return "--prefix " + ShellWord(t.prefix);
+}
 
 // ---- key files ---------------------------------------------------------------
 

@@ -23,7 +23,9 @@ int main(int argc, char** argv) {
       "A front-end's prefix (--lutris, --bottle, --steam, --heroic, --all) is worked on with that prefix's\n"
       "own Wine: the Lutris runner, the bottle's runner, the Proton that last ran the game. `modrik list`\n"
       "with no prefix named lists every prefix found.\n"
-      "Each command's options: modrik install --help, modrik uninstall --help, modrik list --help.");
+      "`modrik doctor` says why a video does not open: each check a start needs, and the command that mends it.\n"
+      "Each command's options: modrik install --help, modrik uninstall --help, modrik list --help, "
+      "modrik doctor --help.");
 
   TargetOptions where;
   InstallOptions options;
@@ -91,13 +93,28 @@ int main(int argc, char** argv) {
                                               "and whether it is current");
   addTarget(list);
 
+  DoctorOptions doctorOptions;
+  bool noStart = false;
+  CLI::App* doctor = app.add_subcommand(
+      "doctor", "check what a start in each prefix needs, in the order it needs it, and make a real start with a "
+                "recorder in the player's place (with no prefix named: each one found); changes nothing (exit status 6 "
+                "when a start will not work)");
+  addTarget(doctor);
+  doctor->add_flag("--no-start", noStart, "only the checks: no real start");
+  doctor->add_option("--time-limit", doctorOptions.seconds,
+                     "seconds that each Wine the doctor runs may take before it counts as hung (default: 60)")
+      ->check(CLI::PositiveNumber);
+  doctor->add_option("FILE", doctorOptions.file,
+                     "the file the real start opens (default: a test file of the doctor's own, its name with "
+                     "blanks and accents)");
+
   // A usage error is 2, as for other command-line tools; --help and
   // --version are 0.
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() != 0 && app.get_subcommands().empty() && !app.remaining().empty()) {
-      std::cerr << "modrik: " << app.remaining()[0] << " is no command: install, uninstall or list "
+      std::cerr << "modrik: " << app.remaining()[0] << " is no command: install, uninstall, list or doctor "
                 << "(modrik --help says more)\n";
       return 2;
     }
@@ -117,6 +134,9 @@ int main(int argc, char** argv) {
   }
 
   std::vector<std::string> errors;
+  // The doctor with no prefix named looks at every one found, as --all.
+  if (doctor->parsed() && where.prefix.empty() && where.wine.empty() && where.frontends.wanted.empty())
+    where.frontends.all = true;
   std::vector<Target> targets = SelectTargets(where, list->parsed(), &errors);
   if (!errors.empty()) {
     for (const std::string& e : errors) std::cerr << "modrik: " << e << "; nothing changed.\n";
@@ -127,10 +147,16 @@ int main(int argc, char** argv) {
     const std::string why = "no prefix found: " + WineTargets(where)[0].prefix +
                             " is no Wine prefix, and no Lutris, Bottles, Steam or Heroic prefix is here";
     if (list->parsed()) std::cout << why << "\n";
+    else if (doctor->parsed()) std::cerr << "modrik: " << why << "; name one with --prefix.\n";
     else std::cerr << "modrik: " << why << "; nothing changed.\n";
     return list->parsed() ? 0 : 1;
   }
   if (list->parsed()) return ListWithChannels(targets);
+  if (doctor->parsed()) {
+    doctorOptions.start = !noStart;
+    CatchSignals();
+    return Doctor(targets, doctorOptions);
+  }
   CatchSignals();
   int status = 0;
   for (const Target& t : targets) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <string>
 #include <vector>
@@ -438,4 +439,70 @@ TEST_F(Install, AnUninstallCutShortIsFinishedByTheNext) {
   }
   RunProcess({"wineserver", "-k"}, wine_.Environment({"WINEPREFIX=" + copy}), wine_.LogDir() + "/cut-k", 30000);
   RemoveTree(parent);
+}
+
+// `modrik doctor` on a sound prefix: every check ok, and a real start whose
+// recorder got the file (its name with blanks, accents and a quote) as the
+// player would have; the registry, drive_c, modrik's state and ~/dues.sh
+// are as they were. A Wine that cannot start is named, and nothing started.
+TEST_F(Install, DoctorMakesARealStartAndChangesNothing) {
+  const std::vector<std::string> env = wine_.Environment();
+  const std::string prefix = wine_.Prefix(), files = wine_.Home() + "/.mdk-doctor";
+  const std::string file = files + "/clip d'\xC3\xA9t\xC3\xA9 \xC3\xA0 Paris.mkv";
+  RemoveTree(files);
+  MakeDirs(files);
+  WriteFile(file, "x");
+  RunResult r = Script("install.sh", {"--associate", "--player", player_});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  RunResult sound = RunProcess({HostCommand(), "doctor", "--no-start", "--prefix", prefix}, env,
+                               wine_.LogDir() + "/doctor-no-start", 120000);
+  EXPECT_EQ(sound.exitCode, 0) << sound.out << sound.err;
+  EXPECT_NE(sound.out.find("\n  associations: ok ("), std::string::npos) << sound.out;
+  EXPECT_EQ(sound.out.find("\n  start:"), std::string::npos) << sound.out;
+
+  // What a change would touch: drive_c, modrik's state, dues.sh, the registry.
+  auto listing = [&] {
+    wine_.RunTool({"wineserver", "-w"}, 60000);
+    return RunProcess({"sh", "-c", "find \"$0/drive_c\" \"$0/modrik-install\" \\( -type d -printf '%p %m\\n' \\) -o "
+                                   "-printf '%p %s %m %T@\\n' | sort; "
+                                   "cat \"$1/dues.sh\" 2>&1", prefix, wine_.Home()},
+                      env, wine_.LogDir() + "/doctor-listing", 60000).out;
+  };
+  const std::string registry = ExportSoftware("wine", prefix, env), before = listing();
+  ASSERT_GT(registry.size(), 1000u);
+  for (const std::vector<std::string>& given : {std::vector<std::string>{}, {file}}) {
+    SCOPED_TRACE(given.empty() ? "the doctor's own file" : file);
+    std::vector<std::string> argv = {HostCommand(), "doctor", "--prefix", prefix};
+    argv.insert(argv.end(), given.begin(), given.end());
+    r = RunProcess(argv, env, wine_.LogDir() + "/doctor", 180000, files);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    const std::string got = "\n    the player would get: " + player_ + " '" + prefix + "/dosdevices/z:";
+    EXPECT_NE(r.out.find(given.empty() ? got + "/tmp/modrik-doctor-" : got + file.substr(0, file.find('\'')) + "'\\''" +
+                                                                         file.substr(file.find('\'') + 1) + "'\n"),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(given.empty() ? "/modrik doctor vid\xC3\xA9o d'\\''\xC3\xA9t\xC3\xA9.mkv'\n" : "\n"),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\n    in the working folder: " + files + "\n    channel taken: host commands run directly\n"),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\n  start: ok (in "), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1), "modrik doctor: every start will work.\n");
+    EXPECT_EQ(listing(), before);
+    EXPECT_TRUE(ExportSoftware("wine", prefix, env) == registry) << "the registry differs after the doctor";
+  }
+
+  // A Wine that cannot run its 32-bit loader.
+  const std::string standIn = files + "/wine";
+  WriteFile(standIn, "#!/bin/sh\necho \"/usr/bin/wine-stable: 40: exec: /usr/lib/wine/wine: Exec format error\" >&2\nexit 126\n");
+  chmod(standIn.c_str(), 0755);
+  r = RunProcess({HostCommand(), "doctor", "--prefix", prefix}, wine_.Environment({"WINE=" + standIn}),
+                 wine_.LogDir() + "/doctor-126", 60000);
+  EXPECT_EQ(r.exitCode, 6) << r.out << r.err;
+  EXPECT_NE(r.out.find("\n  wine: " + standIn + " cannot start: Exec format error: this kernel runs no 32-bit "
+                       "programs, and Debian's wine picks the loader of wine32 (/usr/lib/wine/wine) for 64-bit "
+                       "prefixes too; mend: sudo dpkg-divert --rename --divert "
+                       "/usr/lib/wine/wine.i386-set-aside-by-modrik --add /usr/lib/wine/wine\n"),
+            std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\n  start: not made: Wine cannot start\n"), std::string::npos) << r.out;
+  EXPECT_EQ(listing(), before);
+  RemoveTree(files);
 }

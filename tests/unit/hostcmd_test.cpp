@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -240,10 +241,13 @@ TEST_F(ModrikCommandRefusal, UsageErrorsAre2AndHelpShowsTheOptions) {
     std::string says;  // on standard output or error
     std::vector<std::string> env = {};
   } rows[] = {
-      {{"frobnicate"}, 2, "modrik: frobnicate is no command: install, uninstall or list (modrik --help says more)\n"},
+      {{"frobnicate"}, 2, "modrik: frobnicate is no command: install, uninstall, list or doctor (modrik --help says more)\n"},
       {{"install", "--no-such-option"}, 2, "The following argument was not expected: --no-such-option\n"},
       {{}, 2, "A subcommand is required\n"},
-      {{"--help"}, 0, "\nEach command's options: modrik install --help, modrik uninstall --help, modrik list --help.\n"},
+      {{"--help"}, 0,
+       "\n`modrik doctor` says why a video does not open: each check a start needs, and the command that mends it.\n"
+       "Each command's options: modrik install --help, modrik uninstall --help, modrik list --help, modrik doctor "
+       "--help.\n"},
       {{"install", "--help"}, 0, "\n  --player TEXT "},
       // --all in a home with no prefix at all.
       {{"install", "--all"}, 1,
@@ -251,6 +255,8 @@ TEST_F(ModrikCommandRefusal, UsageErrorsAre2AndHelpShowsTheOptions) {
        "Heroic prefix is here; nothing changed.\n", {"HOME=" + dir_.string(), "WINEPREFIX="}},
       {{"list", "--all"}, 0, "no prefix found: " + dir_.string() + "/.wine is no Wine prefix",
        {"HOME=" + dir_.string(), "WINEPREFIX="}},
+      {{"doctor", "--help"}, 0, "\n  --no-start "},
+      {{"doctor", "--player", "/usr/bin/vlc"}, 2, "The following argument was not expected: --player\n"},
   };
   for (const auto& row : rows) {
     std::string out, err;
@@ -606,4 +612,232 @@ TEST(ModrikCommandGrant, ListSaysTheChannelOfAStart) {
   EXPECT_EQ(ChannelOf(bottle, {}), "flatpak-spawn (com.usebottles.bottles may start host programs: " +
                                         UserOverride(bottle.flatpakApp) + ", granted by modrik install --grant-host)");
   fs::remove_all(home);
+}
+
+// `modrik doctor` without a start: each fault a start would meet is named
+// with its remedy, and the status is 6; a sound prefix is 0. A stand-in
+// wine answers --version; nothing in the folder changes.
+class ModrikDoctor : public ModrikCommandRefusal {
+ protected:
+  void SetUp() override {
+    ModrikCommandRefusal::SetUp();
+    pfx_ = (dir_ / "pfx").string();
+    home_ = (dir_ / "home").string();
+    fs::create_directories(home_);
+    fs::create_directories(dir_ / "bin");
+    Script("bin/vlc", "exit 0");
+    Script("wine", "echo 'wine-8.0 (stand-in)'");
+    // A Flatpak's Wine, and its instances (none).
+    Script("bin/flatpak", "[ \"$1\" = run ] && echo 'wine-9.0 (Flatpak)'; exit 0");
+    SystemReg("win64");
+    std::ofstream(dir_ / "pfx/system.reg", std::ios::app) << Section("Software\\VideoLAN\\VLC", kExe)
+        << Section("Software\\Wow6432Node\\VideoLAN\\VLC", kExe32)
+        << Section("Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vlc.exe", kExe);
+    const fs::path win = fs::path(MODRIK_HOSTCMD_PATH).parent_path() / "..";
+    std::string installed = "version=" MODRIK_VERSION "\n";
+    for (const auto& [folder, build] : {std::pair{"Program Files", "win"}, {"Program Files (x86)", "win32"}}) {
+      const fs::path place = dir_ / "pfx/drive_c" / folder / "VideoLAN/VLC";
+      fs::create_directories(place);
+      fs::copy_file(win / build / "modrik.exe", place / "vlc.exe");
+      std::ofstream(place / "modrik.ini") << "[modrik]\r\nvlcpath=" << (dir_ / "bin/vlc").string() << "\r\n";
+    }
+    fs::create_directories(dir_ / "pfx/modrik-install");
+    std::ofstream(dir_ / "pfx/modrik-install/installed") << installed;
+  }
+  void Script(const std::string& name, const std::string& body) {
+    std::ofstream(dir_ / name) << "#!/bin/sh\n" << body << "\n";
+    fs::permissions(dir_ / name, static_cast<fs::perms>(0755));
+  }
+  static std::string Section(std::string key, const std::string& value) {
+    std::string escaped;
+    for (char c : key) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    std::string v;
+    for (char c : value) v += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return "\n[" + escaped + "] 1700000000\n@=\"" + v + "\"\n";
+  }
+  std::vector<std::string> Env() const {
+    return {"HOME=" + home_, "PATH=" + (dir_ / "bin").string() + ":/usr/bin:/bin", "XDG_RUNTIME_DIR=",
+            "XDG_DATA_HOME=", "XDG_CONFIG_HOME=", "WINEPREFIX=", "FLATPAK_USER_DIR=" + (dir_ / "flatpak").string(),
+            "FLATPAK_SYSTEM_DIR=" + (dir_ / "flatpak-system").string()};
+  }
+
+  static constexpr const char* kExe = "C:\\Program Files\\VideoLAN\\VLC\\vlc.exe";
+  static constexpr const char* kExe32 = "C:\\Program Files (x86)\\VideoLAN\\VLC\\vlc.exe";
+  std::string pfx_, home_;
+};
+
+TEST_F(ModrikDoctor, EachFaultIsNamedWithItsRemedy) {
+  const std::string wine = (dir_ / "wine").string(), vlc = (dir_ / "bin/vlc").string();
+  const std::string bottle = home_ + "/.var/app/com.usebottles.bottles/data/bottles/bottles/Games";
+  const struct {
+    const char* name;
+    std::function<void()> make;
+    std::vector<std::string> args;
+    int status;
+    std::string line;  // a whole line of the output
+  } rows[] = {
+      {"a sound prefix", [] {}, {}, 0, "  wine: ok (" + wine + ": wine-8.0 (stand-in))"},
+      {"the modrik current", [] {}, {}, 0, "  modrik: ok (" MODRIK_VERSION ", current)"},
+      {"the player", [] {}, {}, 0, "  player: ok (vlcpath=" + vlc + ", an executable file on the host)"},
+      {"the channel", [] {}, {}, 0, "  channel: ok (host)"},
+      {"Wine's 32-bit loader on a kernel without 32-bit programs",
+       [&] { Script("wine", "echo '/usr/bin/wine-stable: 40: exec: /usr/lib/wine/wine: Exec format error' >&2; exit 126"); },
+       {}, 6,
+       "  wine: " + wine + " cannot start: Exec format error: this kernel runs no 32-bit programs, and Debian's wine "
+       "picks the loader of wine32 (/usr/lib/wine/wine) for 64-bit prefixes too; mend: sudo dpkg-divert --rename "
+       "--divert /usr/lib/wine/wine.i386-set-aside-by-modrik --add /usr/lib/wine/wine"},
+      {"a 32-bit prefix on such a kernel",
+       [&] {
+         SystemReg("win32");
+         Script("wine", "echo 'exec: /usr/lib/wine/wine: Exec format error' >&2; exit 126");
+       },
+       {}, 6,
+       "  wine: " + wine + " cannot start: Exec format error: this kernel runs no 32-bit programs, and this prefix is "
+       "32-bit; mend: none on this kernel: use the prefix on one that runs 32-bit programs"},
+      {"a 32-bit prefix without wine32",
+       [&] {
+         SystemReg("win32");
+         Script("wine", "echo 'it looks like wine32 is missing, you should install it.' >&2; echo wine-8.0");
+       },
+       {}, 6,
+       "  wine: wine32 is missing, which this 32-bit prefix needs; mend: sudo dpkg --add-architecture i386 && "
+       "sudo apt-get update && sudo apt-get install wine32:i386"},
+      {"no Wine", [&] { fs::remove(dir_ / "wine"); }, {}, 6, "  wine: " + wine + " is not installed here"},
+      {"a Wine that does not answer", [&] { Script("wine", "exec sleep 60"); }, {}, 6,
+       "  wine: " + wine + " gave no answer within 2 s, or could not be started"},
+      {"a half-removed prefix",
+       [&] { std::ofstream(dir_ / "pfx/modrik-install/journal") << "operation=uninstall\ndone=files\n"; }, {}, 6,
+       "  changes: modrik is half-removed: an uninstall was cut short; mend: modrik uninstall --prefix " + ShellWord(pfx_)},
+      {"a half-installed prefix",
+       [&] { std::ofstream(dir_ / "pfx/modrik-install/journal") << "operation=install\ndone=keep\n"; }, {}, 6,
+       "  changes: modrik is half-installed: an install was cut short; mend: modrik install --prefix " + ShellWord(pfx_) +
+           " (modrik uninstall --prefix " + ShellWord(pfx_) + " takes it back)"},
+      {"a stand-in that is not the shipped build",
+       [&] { std::ofstream(dir_ / "pfx/drive_c/Program Files (x86)/VideoLAN/VLC/vlc.exe", std::ios::app) << "x"; }, {},
+       6,
+       "  modrik: not current: " + std::string(kExe32) + " is not the build shipped with this command (" +
+           (fs::path(MODRIK_HOSTCMD_PATH).parent_path().parent_path() / "win32/modrik.exe").string() +
+           "); mend: modrik install --prefix " + ShellWord(pfx_)},
+      {"a registry that does not name it",
+       [&] {
+         SystemReg("win64");
+         std::ofstream(dir_ / "pfx/system.reg", std::ios::app)
+             << Section("Software\\VideoLAN\\VLC", kExe) << Section("Software\\Wow6432Node\\VideoLAN\\VLC", "C:\\x.exe");
+       },
+       {}, 6,
+       "  registry: HKLM\\Software\\Wow6432Node\\VideoLAN\\VLC does not name " + std::string(kExe32) +
+           "; App Paths\\vlc.exe does not name " + kExe + "; mend: modrik install --prefix " + ShellWord(pfx_)},
+      {"a vlcpath that is gone",
+       [&] { std::ofstream(dir_ / "pfx/drive_c/Program Files/VideoLAN/VLC/modrik.ini") << "[modrik]\r\nvlcpath=/gone/vlc\r\n"; },
+       {}, 6,
+       "  player: vlcpath=/gone/vlc does not exist on the host; mend: modrik install --prefix " + ShellWord(pfx_) + " --player " + vlc},
+      {"a home of mode 0777", [&] { fs::permissions(home_, static_cast<fs::perms>(0777)); }, {}, 6,
+       "  home: " + home_ + " has mode 0777: others may write it, and every start is refused (126); mend: chmod go-w " +
+           ShellWord(home_)},
+      {"a folder in the place of dues.sh", [&] { fs::create_directories(home_ + "/dues.sh"); }, {}, 6,
+       "  dues.sh: " + home_ + "/dues.sh is a folder: no start can write its host command there; mend: mv " +
+           ShellWord(home_ + "/dues.sh") + " " + ShellWord(home_ + "/dues.sh.folder")},
+      {"a link in the place of dues.sh", [&] { fs::create_symlink("/etc/passwd", home_ + "/dues.sh"); }, {}, 6,
+       "  dues.sh: " + home_ + "/dues.sh is a link: no start writes its host command there; mend: rm " +
+           ShellWord(home_ + "/dues.sh")},
+      {"no private folder",
+       [&] {
+         fs::create_directories(home_ + "/.cache");
+         fs::permissions(home_ + "/.cache", static_cast<fs::perms>(0777));
+       },
+       {}, 6,
+       "  private folder: none is fit (" + home_ + "/.cache has mode 0777: others may use it): the player is not "
+       "started (126); mend: chmod go-rwx " + ShellWord(home_ + "/.cache")},
+      {"a Bottles bottle that reaches only the portal",
+       [&] {
+         fs::create_directories(bottle);
+         fs::rename(dir_ / "pfx", bottle);
+         std::ofstream(bottle + "/bottle.yml") << "Name: Games\nArch: win64\nRunner: sys-wine-9.0\n";
+         fs::create_directories(dir_ / "flatpak/app/com.usebottles.bottles/current/active");
+         std::ofstream(dir_ / "flatpak/app/com.usebottles.bottles/current/active/metadata")
+             << "[Application]\nname=com.usebottles.bottles\n";
+       },
+       {"--bottle", "Games"}, 6,
+       "  channel: portal (com.usebottles.bottles may not start host programs); lost: the player's options beyond "
+       "what a playlist carries, the wait for the player and its exit code; mend: modrik install --bottle Games "
+       "--grant-host"},
+  };
+  std::ifstream page(MODRIK_SOURCE_DIR_PATH "/doc/modrik.1");
+  const std::string man((std::istreambuf_iterator<char>(page)), std::istreambuf_iterator<char>());
+  EXPECT_NE(man.find("\n.B 6\n"), std::string::npos);
+  // Nothing named and nothing found.
+  std::string out, err;
+  EXPECT_EQ(Command({"doctor"}, &err, Env(), &out), 1);
+  EXPECT_NE(err.find("modrik: no prefix found: "), std::string::npos) << err;
+  EXPECT_NE(err.find(" is no Wine prefix, and no Lutris, Bottles, Steam or Heroic prefix is here; name one with "
+                     "--prefix.\n"), std::string::npos) << err;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    TearDown();
+    SetUp();
+    row.make();
+    std::vector<std::string> args = {"doctor", "--no-start", "--time-limit", "2", "--prefix", pfx_, "--wine", wine};
+    if (!row.args.empty()) args = {"doctor", "--no-start", "--time-limit", "2", row.args[0], row.args[1]};
+    const std::string before = Listing();
+    std::string out, err;
+    EXPECT_EQ(Command(args, &err, Env(), &out), row.status) << out << err;
+    EXPECT_NE(("\n" + out).find("\n" + row.line + "\n"), std::string::npos) << out;
+    EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2) + 1),
+              row.status == 0 ? "modrik doctor: every start will work.\n"
+                              : "modrik doctor: 1 of 1 prefix has a start that will not work.\n");
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(Listing(), before);
+    fs::permissions(home_, static_cast<fs::perms>(0755));
+  }
+}
+
+// The real start with a stand-in Wine: what its recorder got is shown, the
+// home's dues.sh is put back, the doctor's folder goes; a Wine that hangs
+// or starts no player is a finding.
+TEST_F(ModrikDoctor, TheStartShowsWhatThePlayerGotAndLeavesNothing) {
+  const std::string wine = (dir_ / "wine").string(), vlc = (dir_ / "bin/vlc").string();
+  const std::string answer = "[ \"$1\" = --version ] && { echo wine-8.0; exit 0; }\n";
+  const struct {
+    const char* name;
+    std::string wine;  // after its answer to --version
+    int status;
+    std::string line;      // the start of a line of the output
+    std::string end = "";   // and its end
+    std::string file = "";  // FILE, relative to the working folder
+  } rows[] = {
+      {"the recorder gets the file",
+       "mkdir -p \"$HOME/.cache/modrik/start\" && cd / && \"$MODRIK_DOCTOR_PLAYER\" \"$2\" && echo changed >\"$HOME/dues.sh\"; "
+       "(sleep 0.5; rmdir \"$HOME/.cache/modrik/start\") &",
+       0,
+       "    the player would get: " + vlc + " 'Z:\\tmp\\modrik-doctor-",
+       "\\modrik doctor vid\xC3\xA9o d'\\''\xC3\xA9t\xC3\xA9.mkv'"},
+      {"its working folder", "cd / && \"$MODRIK_DOCTOR_PLAYER\" \"$2\"", 0, "    in the working folder: /"},
+      {"the channel", "\"$MODRIK_DOCTOR_PLAYER\"", 0, "    channel taken: host commands run directly"},
+      {"a Wine that hangs", "exec sleep 60", 6,
+       "  start: Wine did not end within 2 s: a hung Wine, or a wineserver that does not answer; mend: WINEPREFIX=" +
+           ShellWord(pfx_) + " wineserver -k"},
+      {"a file that is not there", "\"$MODRIK_DOCTOR_PLAYER\"", 6, "  start: not made: there is no file " + home_ + "/gone.mkv", "", "home/gone.mkv"},
+      {"a start that is refused", "echo 'warn:debugstr:OutputDebugStringA \"modrik: the home is refused\"'; exit 126", 6,
+       "    trace: the home is refused"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    TearDown();
+    SetUp();
+    fs::create_directories(dir_ / "pfx/dosdevices");
+    fs::create_directory_symlink("/", dir_ / "pfx/dosdevices/z:");
+    Script("wine", answer + row.wine);
+    const std::string before = Listing();
+    std::string out, err;
+    std::vector<std::string> args = {"doctor", "--time-limit", "2", "--prefix", pfx_, "--wine", wine};
+    if (!row.file.empty()) args.push_back(row.file);
+    EXPECT_EQ(Command(args, &err, Env(), &out), row.status) << out << err;
+    const size_t at = ("\n" + out).find("\n" + row.line);
+    ASSERT_NE(at, std::string::npos) << out;
+    EXPECT_EQ(out.substr(out.find('\n', at + row.line.size()) - row.end.size(), row.end.size()), row.end) << out;
+    EXPECT_EQ(out.find("\n  start: ok (in ") != std::string::npos, row.status == 0) << out;
+    EXPECT_EQ(Listing(), before);
+    const size_t named = out.find("\\tmp\\modrik-doctor-");
+    EXPECT_FALSE(named != std::string::npos && Exists("/tmp/" + out.substr(named + 5, 20))) << out;
+  }
 }

@@ -457,6 +457,29 @@ TEST_F(UnixPlayerStart, ManyFilesCostNoMoreListingsThanOne) {
   EXPECT_NE(HostCommand(sys).find("'/home/guest/.wine/dosdevices/e:/clip 99.mkv'"), std::string::npos);
 }
 
+// The doctor's start: the recorder it names stands in for the player of
+// modrik.ini; with no settings file nothing is asked, and nothing is
+// written but the host command's script.
+TEST_F(UnixPlayerStart, TheDoctorsRecorderStandsInForThePlayerAndNothingIsWritten) {
+  sys.environment["MODRIK_DOCTOR_PLAYER"] = "/tmp/doctor/recorder";
+  sys.AddFile("\\\\?\\unix\\tmp\\doctor\\recorder", "#!/bin/sh");
+  sys.commandLine = "modrik.exe \"C:\\a b.mkv\"";
+  for (const bool settings : {true, false}) {
+    SCOPED_TRACE(settings);
+    if (!settings) sys.files.erase("c:\\apps\\modrik.ini");
+    const auto before = sys.files;
+    EXPECT_EQ(modrik::MainRoutine(), 0);
+    EXPECT_TRUE(sys.messages.empty());
+    EXPECT_EQ(HostCommand(sys), "'/tmp/doctor/recorder' '/home/guest/.wine/dosdevices/c:/a b.mkv'");
+    for (const auto& [path, bytes] : sys.files) {
+      if (path.find("\\home\\guest\\dues.") == std::string::npos && path.find("\\modrik\\") == std::string::npos) {
+        EXPECT_EQ(before.count(path) ? before.at(path) : "(new)", bytes) << path;
+      }
+    }
+    fake::ResetProgramState();
+  }
+}
+
 TEST_F(UnixPlayerStart, OptionAloneGetsNothingAdded) {
   sys.commandLine = "modrik.exe --fullscreen";
   modrik::MainRoutine();
