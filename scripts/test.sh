@@ -123,7 +123,8 @@ ctest_pass() {
   failed=$(sed -n '/The following tests FAILED:/,$p' "$log" | grep -E '^[[:space:]]+[0-9]+ - ' |
            sed -E 's/^[[:space:]]+[0-9]+ - //' | tr '\n' ';' | sed 's/;$//; s/;/; /g' || true)
   skipped=$(sed -n '/The following tests did not run:/,/^$/p' "$log" | grep -E '^[[:space:]]+[0-9]+ - ' |
-            sed -E 's/^[[:space:]]+[0-9]+ - //; s/ \(Skipped\)//' | tr '\n' ';' | sed 's/;$//; s/;/; /g' || true)
+            sed -E 's/^[[:space:]]+[0-9]+ - //; s/ \(Skipped\)//; s/[[:space:]]+# GetParam.*//' |
+            tr '\n' ';' | sed 's/;$//; s/;/, /g' || true)
   if [ -z "$closing" ]; then
     closing="did not finish (exit $rc; $log): $(last_words "$log")"
   elif [ "$rc" -ne 0 ]; then
@@ -131,7 +132,8 @@ ctest_pass() {
   fi
   summary+=("$title: $closing")
   [ -z "$failed" ] || summary+=("  failed under $title: $failed")
-  [ -z "$skipped" ] || summary+=("  skipped under $title: $skipped")
+  [ -z "$skipped" ] ||
+    summary+=("  skipped under $title: $(tr ',' '\n' <<<"$skipped" | wc -l) (why: $log): $skipped")
   [ "$rc" -eq 0 ] || status=1
   stage=""
 }
