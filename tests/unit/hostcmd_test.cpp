@@ -2,11 +2,13 @@
 // hands to Wine, and its refusals (run as a program against folders that are
 // no usable prefix: it must say why and change nothing, before any Wine runs).
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -53,6 +55,13 @@ TEST(ModrikCommandRegistry, SaveKeysListsWhatTheInstallCreatesAndKeepsWhatItRepl
        {kSw + "\\Classes\\.mkv", kSw + "\\VideoLAN\\VLC\\x"}, {kSw + "\\classes\\.mkv", kSw + "\\VideoLAN"}, {}, ""},
       {"two keys below one missing ancestor: it is listed once",
        {kSw + "\\VideoLAN\\VLC", kSw + "\\VideoLAN\\Other"}, {}, {kSw + "\\VideoLAN"}, ""},
+      // Wine's own keys missing from the export (one cut short): never
+      // listed, only modrik's key below them.
+      {"a missing ancestor of Wine's: the key itself",
+       {kSw + "\\Classes\\Wow6432Node\\VLC.mkv", kSw + "\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vlc.exe"}, {},
+       {kSw + "\\Classes\\Wow6432Node\\VLC.mkv", kSw + "\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vlc.exe"}, ""},
+      {"a missing class folder: modrik's to make", {kSw + "\\Classes\\Applications\\vlc.exe"}, {},
+       {kSw + "\\Classes\\Applications"}, ""},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -244,6 +253,8 @@ TEST_F(ModrikCommandRefusal, UsageErrorsAre2AndHelpShowsTheOptions) {
       {{}, 2, "A subcommand is required\n"},
       {{"--help"}, 0, "\nEach command's options: modrik install --help, modrik uninstall --help, modrik list --help.\n"},
       {{"install", "--help"}, 0, "\n  --player TEXT "},
+      {{"install", "--wait", "abc"}, 2, "--wait: abc is no number of seconds (a whole number from 0 to 999999)\n"},
+      {{"uninstall", "--wait", "-1"}, 2, "--wait: -1 is no number of seconds (a whole number from 0 to 999999)\n"},
   };
   for (const auto& row : rows) {
     std::string out, err;
@@ -304,6 +315,8 @@ TEST_F(ModrikCommandRefusal, ListSaysWhatIsThere) {
     std::ofstream(dir_ / name / "system.reg") << "WINE REGISTRY Version 2\n\n#arch=win64\n" << (row.keys ? keys : "");
     if (!row.journal.empty()) std::ofstream(dir_ / name / "modrik-install/journal") << row.journal;
     if (!row.installed.empty()) std::ofstream(dir_ / name / "modrik-install/installed") << row.installed << "\n";
+    if (!row.installed.empty()) std::ofstream(dir_ / name / "modrik-install/registry.keys") << kSw << "\\VideoLAN\n";
+    if (!row.installed.empty()) std::ofstream(dir_ / name / "modrik-install/registry.saved");
     for (const char* place : {"win", "win32"}) {
       const fs::path folder = dir_ / name / "drive_c" / (place == std::string("win") ? "Program Files" : "Program Files (x86)");
       fs::create_directories(folder / "VideoLAN/VLC");
@@ -324,10 +337,12 @@ TEST(ModrikCommandState, TheStepsOfAChangeFinishOneCutShort) {
   } rows[] = {
       {"install", "", install},
       {"install", "operation=install\ndone=keep\ndone=files\n", install},  // all again
-      {"install", "operation=uninstall\ndone=files\n", "uninstall:registry uninstall:desktop uninstall:state " + install},
+      // An uninstall cut short is run again whole: its journal's word is
+      // not taken for what is done.
+      {"install", "operation=uninstall\ndone=files\n", uninstall + install},
       {"uninstall", "", uninstall},
       {"uninstall", "operation=install\ndone=keep\n", uninstall},  // taken back
-      {"uninstall", "operation=uninstall\ndone=files\ndone=registry\n", "uninstall:desktop uninstall:state "},
+      {"uninstall", "operation=uninstall\ndone=files\ndone=registry\n", uninstall},
   };
   for (const auto& row : rows) {
     const Journal journal = ParseJournal(row.journal);
@@ -405,6 +420,287 @@ TEST_F(ModrikCommandRefusal, FrontEndPrefixesThatCannotBeWorkedOnAreRefused) {
     EXPECT_NE(out.find(row.out), std::string::npos) << out;
     EXPECT_EQ(Listing(), before);
   }
+}
+
+// The only keys an install lists and an uninstall deletes, in any letter
+// case: Wine's own (Classes\AppID, Classes\Wow6432Node) are never among them.
+TEST(ModrikCommandState, OnlyModriksKeysAreListedOrDeleted) {
+  const struct {
+    std::string key;
+    bool modriks;
+  } rows[] = {
+      {kSw + "\\VideoLAN\\VLC", true},
+      {kSw + "\\wow6432node\\videolan", true},
+      {kSw + "\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vlc.exe", true},
+      {kSw + "\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vlc.exe", false},
+      {kSw + "\\Microsoft\\Windows\\CurrentVersion\\App Paths", false},
+      {kSw + "\\Classes\\.MP3", true},
+      {kSw + "\\Classes\\Wow6432Node\\VLC.mkv", true},
+      {kSw + "\\Classes\\Applications\\vlc.exe", true},
+      {kSw + "\\Classes\\Applications", true},
+      {kSw + "\\Classes\\Applications\\other.exe", false},
+      {kSw + "\\Classes\\AppID", false},
+      {kSw + "\\Classes\\Wow6432Node\\AppID", false},
+      {kSw + "\\Classes\\Wow6432Node", false},
+      {kSw + "\\Classes", false},
+      {kSw, false},
+      {kSw + "\\Classes\\.txt", false},
+      {kSw + "\\Wine", false},
+      {kSw + "\\VideoLAN\\VLC\\..\\..\\Wine", false},
+      {"HKEY_CURRENT_USER\\Software\\VideoLAN\\VLC", false},
+  };
+  for (const auto& row : rows) EXPECT_EQ(IsModrikKey(row.key), row.modriks) << row.key;
+}
+
+// The state folder is input: each entry that is not modrik's is set aside,
+// a file that does not parse or does not match the install's record is named
+// with why.
+TEST(ModrikCommandState, TheStateFolderIsReadAsInput) {
+  const fs::path dir = fs::temp_directory_path() / ("mdk state in " + std::to_string(getpid()));
+  const std::string state = (dir / "modrik-install").string(), data = (dir / "home/.local/share").string();
+  const std::vector<std::string> desktop = {data + "/applications/wine-vlc.desktop", data + "/icons/vlc.ico",
+                                            data + "/icons/vlc.png"};
+  const std::string keys = kSw + "\\VideoLAN\n" + kSw + "\\Classes\\.mp3\n";
+  const std::string saved = "[" + kSw + "\\Classes\\.mp3]\n\"Content Type\"=\"audio/mpeg\"\n@=\"mp3file\"\n\n";
+  const std::string run = "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]\n\"x\"=\"evil.exe\"\n\n";
+  const std::string names = "modrik-install/", left = ", which is not modrik's: left alone";
+  const struct {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> files;  // "SUMS" stands for the record of what is written
+    size_t keys, created;
+    std::string saved;
+    std::vector<std::string> said;  // foreign, then damaged, without the folder
+    bool registryDamaged = false;
+  } rows[] = {
+      {"as an install leaves it", {{"installed", "version=1.4\n"}, {"registry.keys", keys}, {"registry.saved", saved},
+       {"created-files", desktop[0] + "\n" + desktop[2] + "\n"}, {"registry.sums", "SUMS"}}, 2, 2, saved, {}},
+      {"files of the home, and a .. spelling of modrik's own",
+       {{"created-files", (dir / "home/canary-doc.txt").string() + "\n" + (dir / "home/.ssh/id_test").string() + "\n" + data +
+                              "/applications/../applications/wine-vlc.desktop\n" + data + "/applications/other.desktop\n"}},
+       0, 0, "", {"created-files names " + (dir / "home/canary-doc.txt").string() + left,
+                  "created-files names " + (dir / "home/.ssh/id_test").string() + left,
+                  "created-files names " + data + "/applications/../applications/wine-vlc.desktop" + left,
+                  "created-files names " + data + "/applications/other.desktop" + left}},
+      {"keys modrik never writes", {{"installed", ""}, {"registry.keys", keys + kSw + "\\Wine\nHKEY_CURRENT_USER\\Software\\Canary\n" +
+                                    kSw + "\\Classes\\AppID\n"}, {"registry.saved", saved}}, 2, 0, saved,
+       {"registry.keys names " + kSw + "\\Wine" + left, "registry.keys names HKEY_CURRENT_USER\\Software\\Canary" + left,
+        "registry.keys names " + kSw + "\\Classes\\AppID" + left}},
+      {"an autorun value to import", {{"installed", ""}, {"registry.keys", keys}, {"registry.saved", saved + run}}, 2, 0, saved,
+       {"registry.saved names [HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]" + left}},
+      {"a saved registry cut to 60 bytes", {{"installed", ""}, {"registry.keys", keys}, {"registry.saved", saved.substr(0, 60)}},
+       2, 0, "", {"registry.saved is damaged: it ends inside a line (cut short)"}, true},
+      {"cut at a line's end, with the record", {{"installed", ""}, {"registry.keys", keys}, {"registry.saved", saved},
+       {"registry.sums", "SUMS"}, {"registry.saved", saved.substr(0, saved.find("@="))}}, 2, 0, "",
+       {"registry.saved is damaged: it is 71 bytes, the install wrote 84"}, true},
+      {"the same size, other bytes", {{"installed", ""}, {"registry.keys", keys}, {"registry.saved", saved},
+       {"registry.sums", "SUMS"}, {"registry.saved", std::string(saved).replace(saved.find("mp3file"), 3, "wav")}}, 2, 0, "",
+       {"registry.saved is damaged: it is not what the install wrote (its SHA-256 differs)"}, true},
+      {"no key at all", {{"installed", ""}, {"registry.keys", ""}, {"registry.saved", ""}}, 0, 0, "",
+       {"registry.keys is damaged: it is empty"}, true},
+      {"garbage keys", {{"installed", ""}, {"registry.keys", "\x01\x02garbage\n"}, {"registry.saved", ""}}, 0, 0, "",
+       {"registry.keys is damaged: line 1 is no registry key"}, true},
+      {"a journal of an unknown operation", {{"journal", "operation=frobnicate\n"}}, 0, 0, "",
+       {"journal is damaged: an unknown operation \"frobnicate\""}},
+      {"a journal of an unknown step", {{"journal", "operation=uninstall\ndone=files\ndone=everything\n"}}, 0, 0, "",
+       {"journal is damaged: an unknown step \"everything\" of the uninstall"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    fs::remove_all(dir);
+    fs::create_directories(state);
+    for (const auto& [name, text] : row.files) {
+      std::string bytes = text;
+      if (bytes == "SUMS") bytes = "registry.keys " + std::to_string(fs::file_size(state + "/registry.keys")) + " " +
+                                   Sha256(state + "/registry.keys") + "\nregistry.saved " +
+                                   std::to_string(fs::file_size(state + "/registry.saved")) + " " + Sha256(state + "/registry.saved") + "\n";
+      std::ofstream(state + "/" + name, std::ios::binary | std::ios::trunc) << bytes;
+    }
+    const InstallState read = ReadInstallState(dir.string(), desktop);
+    EXPECT_EQ(read.refused, "");
+    EXPECT_EQ(read.keys.size(), row.keys);
+    EXPECT_EQ(read.created.size(), row.created);
+    EXPECT_EQ(read.saved, row.saved);
+    EXPECT_EQ(read.registryDamaged, row.registryDamaged);
+    std::vector<std::string> said = read.foreign;
+    said.insert(said.end(), read.damaged.begin(), read.damaged.end());
+    for (std::string& line : said) line = line.substr(line.find(names) == std::string::npos ? 0 : line.find(names) + names.size());
+    EXPECT_EQ(said, row.said);
+  }
+  // Links: a file of the folder is damaged, the folder itself refused.
+  fs::remove_all(dir);
+  fs::create_directories(dir / "keep");
+  fs::create_directories(state);
+  std::ofstream(dir / "keep/one.txt") << kSw << "\\Wine\n";
+  fs::create_symlink(dir / "keep/one.txt", state + "/registry.keys");
+  EXPECT_EQ(ReadInstallState(dir.string(), desktop).damaged, std::vector<std::string>{state + "/registry.keys is damaged: it is a link"});
+  fs::remove_all(state);
+  fs::create_symlink(dir / "keep", state);
+  EXPECT_EQ(ReadInstallState(dir.string(), desktop).refused,
+            state + " is a link: modrik follows no link there and uses only a folder of your own");
+  fs::remove_all(dir);
+}
+
+// An uninstall over a state that is not all modrik's (a stand-in Wine
+// records the .reg it imports): the keys and files modrik made go, the rest
+// stays; a damaged state is named, and "restored" is not said for keys it
+// did not put back. A journal's word is not taken for what is done; links
+// in the state folder, or as it, are not written through.
+TEST_F(ModrikCommandRefusal, AnUninstallTakesAwayOnlyWhatModrikMade) {
+  const std::string pfx = (dir_ / "pfx").string(), home = (dir_ / "home").string(), state = pfx + "/modrik-install";
+  const std::string data = home + "/.local/share", entry = data + "/applications/wine-vlc.desktop";
+  std::ofstream(dir_ / "pfx/system.reg")
+      << "WINE REGISTRY Version 2\n\n#arch=win64\n\n[Software\\\\VideoLAN\\\\VLC] 1\n"
+         "@=\"C:\\\\Program Files\\\\VideoLAN\\\\VLC\\\\vlc.exe\"\n\n[Software\\\\Classes\\\\.mp3] 1\n@=\"VLC.mp3\"\n\n"
+         "[Software\\\\Classes\\\\Applications\\\\other.exe] 1\n@=\"x\"\n\n[Software\\\\Classes\\\\Applications\\\\vlc.exe] 1\n";
+  std::ofstream(dir_ / "no-wine") << "#!/bin/sh\necho \"wine $*\"\ncp \"$WINEPREFIX\"/drive_c/windows/temp/modrik-reg-*/import.reg "
+                                     "\"$WINEPREFIX/../import.reg\" 2>/dev/null\nexit 0\n";
+  std::ofstream(dir_ / "wineserver") << "#!/bin/sh\nexit 0\n";
+  for (const char* tool : {"no-wine", "wineserver"}) fs::permissions(dir_ / tool, fs::perms::owner_all);
+  const std::string keys = kSw + "\\VideoLAN\n" + kSw + "\\Classes\\Applications\n" + kSw + "\\Classes\\.mp3\n";
+  const std::string saved = "[" + kSw + "\\Classes\\.mp3]\n\"Content Type\"=\"audio/mpeg\"\n@=\"mp3file\"\n\n";
+  const std::string restore = "[-" + kSw + "\\VideoLAN]\n\n[-" + kSw + "\\Classes\\Applications\\vlc.exe]\n\n[-" + kSw +
+                              "\\Classes\\.mp3]\n\n" + saved;
+  const std::string hostile = kSw + "\\Wine\nHKEY_CURRENT_USER\\Software\\Canary\n" + kSw + "\\Classes\\AppID\n";
+  const std::string run = "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]\n\"x\"=\"evil.exe\"\n\n";
+  const std::string created = entry + "\n" + home + "/canary-doc.txt\n" + home + "/keep/../keep/one.txt\n" + data +
+                              "/applications/other.desktop\n";
+  const std::string left = ", which is not modrik's: left alone\n";
+  const struct {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> files;
+    int status;
+    std::optional<std::string> imported;  // the body of the .reg imported, nullopt for none
+    std::vector<std::string> said;        // lines of its standard error
+    bool restored;                        // it says it restored the keys
+  } rows[] = {
+      {"hostile", {{"installed", ""}, {"registry.keys", keys + hostile}, {"registry.saved", saved + run}, {"created-files", created}},
+       6, restore, {"modrik: " + state + "/registry.keys names " + kSw + "\\Wine" + left,
+                    "modrik: " + state + "/registry.saved names [HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]" + left,
+                    "modrik: " + state + "/created-files names " + home + "/keep/../keep/one.txt" + left}, true},
+      {"cut to 60 bytes", {{"installed", ""}, {"registry.keys", keys}, {"registry.saved", saved.substr(0, 60)}}, 6,
+       "[-" + kSw + "\\VideoLAN\\VLC]\n\n[-" + kSw + "\\Classes\\.mp3]\n\n",
+       {"modrik: " + state + "/registry.saved is damaged: it ends inside a line (cut short)\n",
+        "modrik: what the install replaced in the registry is not put back: the state that kept it is damaged\n"}, false},
+      {"a journal that says all is done",
+       {{"journal", "operation=uninstall\ndone=files\ndone=registry\ndone=desktop\n"}, {"registry.keys", keys}, {"registry.saved", saved}},
+       0, restore, {}, true},
+      {"wine.log a link to a file of the home", {{"installed", ""}, {"registry.keys", keys}, {"registry.saved", saved},
+       {"wine.log", "->" + home + "/canary-doc.txt"}}, 0, restore, {}, true},
+      {"the state folder a link", {{"", "->" + home + "/keep"}}, 6, std::nullopt,
+       {"modrik: " + state + " is a link: modrik follows no link there and uses only a folder of your own; nothing changed.\n"}, false},
+  };
+  const std::vector<std::string> env = {"HOME=" + home, "XDG_DATA_HOME=", "WINEPREFIX="};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    fs::remove_all(home);
+    fs::remove_all(state);
+    fs::remove(dir_ / "import.reg");
+    for (const std::string& f : {home + "/canary-doc.txt", home + "/keep/one.txt", data + "/applications/other.desktop"}) {
+      fs::create_directories(fs::path(f).parent_path());
+      std::ofstream(f) << "mine\n";
+    }
+    std::ofstream(entry) << "[Desktop Entry]\r\nName=vlc\r\nStartupWMClass=vlc.exe\r\nNoDisplay=true\r\nType=Application\r\n"
+                            "Terminal=false\r\nStartupNotify=true\r\nIcon=vlc\r\n";
+    fs::create_directories(state);
+    for (const auto& [name, text] : row.files) {
+      if (text.rfind("->", 0) == 0) {
+        if (name.empty()) fs::remove_all(state);
+        fs::create_symlink(text.substr(2), name.empty() ? state : state + "/" + name);
+      } else {
+        std::ofstream(state + "/" + name) << text;
+      }
+    }
+    std::string err, out;
+    EXPECT_EQ(Command({"uninstall", "--prefix", pfx}, &err, env, &out), row.status) << err;
+    for (const std::string& line : row.said) EXPECT_NE(err.find(line), std::string::npos) << line << "\nin:\n" << err;
+    EXPECT_EQ(out.find("restored the registry keys") != std::string::npos, row.restored) << out;
+    EXPECT_EQ(modrik::frontends::ReadText((dir_ / "import.reg").string()),
+              row.imported ? std::optional<std::string>(RegFileBytes(*row.imported)) : std::nullopt);
+    // The home as it was, but for modrik's own desktop entry, which went
+    // where the install had made it; nothing written in the folder a link names.
+    EXPECT_EQ(fs::exists(entry), row.name != std::string("hostile"));
+    EXPECT_EQ(modrik::frontends::ReadText(home + "/canary-doc.txt"), "mine\n");
+    EXPECT_EQ(modrik::frontends::ReadText(home + "/keep/one.txt"), "mine\n");
+    EXPECT_EQ(modrik::frontends::ReadText(data + "/applications/other.desktop"), "mine\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(home + "/keep"), fs::directory_iterator()), 1);
+    EXPECT_EQ(fs::exists(state), !row.imported) << "the state folder";
+  }
+}
+
+// One change at a time: while another command holds the prefix's lock, a
+// change waits for it up to --wait (saying so), then refuses with 4, or
+// stops on a signal; `list` does not wait.
+TEST_F(ModrikCommandRefusal, AChangeWaitsForTheOneUnderWay) {
+  SystemReg("win64");
+  const std::string pfx = (dir_ / "pfx").string();
+  fs::create_directories(dir_ / "pfx/modrik-install");
+  std::ofstream(dir_ / "pfx/modrik-install/installed") << "version=1.4\n";
+  const int fd = open(pfx.c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_EQ(flock(fd, LOCK_EX), 0);
+  const std::string before = Listing(), waiting = "modrik: another modrik command is changing " + pfx + ": waiting up to ";
+  const struct {
+    std::vector<std::string> args;
+    int signal, status;
+    std::string out, err;
+  } rows[] = {
+      {{"install", "--prefix", pfx, "--wait", "1"}, 0, 4, waiting + "1 s for it to end\n",
+       "modrik: another modrik command is still changing " + pfx + "; try again once it has ended; nothing changed.\n"},
+      {{"uninstall", "--prefix", pfx, "--wait", "1"}, 0, 4, waiting + "1 s for it to end\n",
+       "modrik: another modrik command is still changing " + pfx + "; try again once it has ended; nothing changed.\n"},
+      {{"install", "--prefix", pfx, "--wait", "30"}, SIGINT, 130, waiting + "30 s for it to end\n",
+       "modrik: interrupted by SIGINT; nothing changed.\n"},
+      {{"list", "--prefix", pfx}, 0, 0, pfx + " (wine): win64, a change is under way (modrik install or uninstall)\n", ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args[0]);
+    std::string out, err;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Command(row.args, &err, {}, &out, row.signal), row.status);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(out.substr(0, row.out.size()), row.out);
+    EXPECT_EQ(err, row.err);
+    EXPECT_EQ(Listing(), before);
+  }
+  close(fd);
+}
+
+// The registry step of an install cut short by a full disk, or by the
+// state folder turning read-only (a stand-in Wine does either as it exports):
+// each said for what it is, and "nothing changed" only when the journal
+// could go again (else `list` would say half-installed).
+TEST_F(ModrikCommandRefusal, AFaultDuringTheExportIsSaidForWhatItIs) {
+  const std::string pfx = (dir_ / "pfx").string();
+  if (mount("tmpfs", pfx.c_str(), "tmpfs", 0, "size=4m") != 0) GTEST_SKIP() << "a tmpfs needs root";
+  const struct {
+    const char* name;
+    std::string wine;  // what the stand-in Wine does
+    std::string err, listed;
+  } rows[] = {
+      {"a full disk", "head -c 8M /dev/zero >\"$WINEPREFIX/fill\"",
+       "modrik: cannot export the registry of " + pfx + ": no space left on the device; nothing changed.\n", "modrik not installed"},
+      {"a state folder that turns read-only",
+       "s=\"$WINEPREFIX/modrik-install\"; mount --bind \"$s\" \"$s\" && mount -o remount,bind,ro \"$s\" \"$s\"",
+       "modrik: cannot read the registry of " + pfx + " with " + (dir_ / "no-wine").string() + "\nmodrik: " + pfx +
+           " is half-installed: `modrik install` finishes it, `modrik uninstall` takes it back.\n",
+       "modrik half-installed"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    mount(nullptr, pfx.c_str(), nullptr, MS_REMOUNT, "size=4m");
+    fs::remove_all(dir_ / "pfx/modrik-install");
+    fs::remove(dir_ / "pfx/fill");
+    SystemReg("win64");
+    fs::create_directories(dir_ / "pfx/drive_c/windows/temp");
+    std::ofstream(dir_ / "no-wine") << "#!/bin/sh\n" << row.wine << "\nexit 1\n";
+    fs::permissions(dir_ / "no-wine", fs::perms::owner_all);
+    std::string err, out;
+    EXPECT_EQ(Command({"install", "--prefix", pfx, "--player", ""}, &err), 1);
+    EXPECT_EQ(err, row.err);
+    EXPECT_EQ(Command({"list", "--prefix", pfx}, &err, {}, &out), 0);
+    EXPECT_NE(out.find(row.listed), std::string::npos) << out;
+    umount((pfx + "/modrik-install").c_str());
+  }
+  umount(pfx.c_str());
 }
 
 TEST_F(ModrikCommandRefusal, AReadOnlyPrefixIsRefused) {
