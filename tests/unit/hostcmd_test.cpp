@@ -590,8 +590,11 @@ TEST_F(ModrikCommandRefusal, AnUninstallTakesAwayOnlyWhatModrikMade) {
        {"modrik: " + state + " is a link: modrik follows no link there and uses only a folder of your own; nothing changed.\n"}, false},
   };
   const std::vector<std::string> env = {"HOME=" + home, "XDG_DATA_HOME=", "WINEPREFIX="};
+  std::ifstream page(MODRIK_SOURCE_DIR_PATH "/doc/modrik.1");
+  const std::string man((std::istreambuf_iterator<char>(page)), std::istreambuf_iterator<char>());
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
+    EXPECT_NE(man.find("\n.B " + std::to_string(row.status) + "\n"), std::string::npos) << "not in the man page";
     fs::remove_all(home);
     fs::remove_all(state);
     fs::remove(dir_ / "import.reg");
