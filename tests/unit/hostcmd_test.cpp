@@ -706,6 +706,24 @@ TEST_F(ModrikCommandRefusal, AFaultDuringTheExportIsSaidForWhatItIs) {
   umount(pfx.c_str());
 }
 
+// A home that others may write: every start there would refuse to run a
+// host command, so the install warns of it.
+TEST_F(ModrikCommandRefusal, AHomeOthersMayWriteIsWarnedOf) {
+  SystemReg("win64");
+  const std::string pfx = (dir_ / "pfx").string(), home = (dir_ / "home").string();
+  std::ofstream(dir_ / "no-wine") << "#!/bin/sh\nexit 1\n";
+  fs::permissions(dir_ / "no-wine", fs::perms::owner_all);
+  fs::create_directories(home);
+  const std::string warning = "modrik: warning: your home " + home + " is not yours alone (mode 0777): modrik.exe starts "
+                              "no native player from a home that others may write; `chmod go-w " + home + "` mends it\n";
+  for (const auto& [mode, warned] : {std::pair<fs::perms, bool>{fs::perms::all, true}, {fs::perms(0755), false}}) {
+    fs::permissions(home, mode);
+    std::string err;
+    EXPECT_EQ(Command({"install", "--prefix", pfx, "--player", ""}, &err, {"HOME=" + home}), 1);
+    EXPECT_EQ(err.rfind(warning, 0) == 0, warned) << err;
+  }
+}
+
 TEST_F(ModrikCommandRefusal, AReadOnlyPrefixIsRefused) {
   SystemReg("win32");
   const std::string pfx = (dir_ / "pfx").string();
