@@ -252,6 +252,8 @@ int Change::RemoveState() {
   registry_.reset();
   wine_.reset();
   RemoveFolder(state_);
+  // An install that follows starts afresh, as on a prefix never installed.
+  read_ = InstallState();
   return 0;
 }
 

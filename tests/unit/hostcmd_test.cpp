@@ -706,6 +706,46 @@ TEST_F(ModrikCommandRefusal, AFaultDuringTheExportIsSaidForWhatItIs) {
   umount(pfx.c_str());
 }
 
+// An install over an uninstall cut short finishes that first, then installs
+// afresh, as into a prefix never installed (a stand-in Wine exports a
+// registry without modrik's keys and records each .reg it imports). The state
+// it writes is all modrik's, and matches its own record.
+TEST_F(ModrikCommandRefusal, AnInstallFinishesAnUninstallCutShortThenStartsAfresh) {
+  SystemReg("win64");
+  const std::string pfx = (dir_ / "pfx").string(), state = pfx + "/modrik-install";
+  std::ofstream(dir_ / "no-wine")
+      << "#!/bin/sh\nt=$(echo \"$WINEPREFIX\"/drive_c/windows/temp/modrik-reg-*)\ncase \"$*\" in\n"
+         "*export*) printf '%s\\n' 'Windows Registry Editor Version 5.00' '' '[HKEY_LOCAL_MACHINE\\SOFTWARE]' '' "
+         "'[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths]' '' >\"$t/export.reg\";;\n"
+         "*import*) cat \"$t/import.reg\" >>\"$WINEPREFIX/../imports\";;\nesac\nexit 0\n";
+  std::ofstream(dir_ / "wineserver") << "#!/bin/sh\nexit 0\n";
+  for (const char* tool : {"no-wine", "wineserver"}) fs::permissions(dir_ / tool, fs::perms::owner_all);
+  fs::create_directories(state);
+  std::ofstream(state + "/journal") << "operation=uninstall\ndone=files\ndone=registry\n";
+  std::ofstream(state + "/installed") << "version=1.4\n";
+  std::ofstream(state + "/registry.keys") << kSw << "\\VideoLAN\n";
+  std::ofstream(state + "/registry.saved");
+  std::string err, out;
+  const std::string data = (dir_ / "home/.local/share").string();
+  ASSERT_EQ(Command({"install", "--prefix", pfx, "--player", ""}, &err, {"HOME=" + (dir_ / "home").string(), "XDG_DATA_HOME="},
+                    &out), 0) << err;
+  EXPECT_EQ(out.rfind("finishing the uninstall that was cut short in " + pfx + "\n", 0), 0u) << out;
+  // The uninstall's registry step again (its journal's word not taken), then the install's.
+  const std::string imports = modrik::frontends::ReadText((dir_ / "imports").string()).value_or("");
+  EXPECT_EQ(RegFileLines(imports.substr(0, imports.find("\xff\xfe", 2))),
+            RegFileLines(RegFileBytes("[-" + kSw + "\\VideoLAN]\n\n")));
+  EXPECT_EQ(modrik::frontends::ReadText(state + "/registry.keys"),
+            kSw + "\\VideoLAN\n" + kSw + "\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vlc.exe\n" + kSw +
+                "\\Wow6432Node\\VideoLAN\n");
+  EXPECT_TRUE(fs::exists(state + "/created-files")) << "not a first install";
+  EXPECT_TRUE(fs::exists(state + "/vlc.exe.absent"));
+  EXPECT_FALSE(fs::exists(state + "/journal"));
+  const InstallState read = ReadInstallState(
+      pfx, {data + "/applications/wine-vlc.desktop", data + "/icons/vlc.ico", data + "/icons/vlc.png"});
+  EXPECT_TRUE(read.damaged.empty() && read.foreign.empty()) << (read.damaged.empty() ? read.foreign[0] : read.damaged[0]);
+  EXPECT_TRUE(read.installed);
+}
+
 // A home that others may write: every start there would refuse to run a
 // host command, so the install warns of it.
 TEST_F(ModrikCommandRefusal, AHomeOthersMayWriteIsWarnedOf) {
