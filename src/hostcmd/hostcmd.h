@@ -273,6 +273,11 @@ bool IsModrik(const std::string& path);
 // Interrupted (Interrupted()) before it changes the prefix, it stops there
 // (nothing changed); later, it finishes the change. Either way it returns
 // 128 + the signal's number.
+// One change at a time: each holds the prefix's lock (PrefixLock), waited
+// for up to waitSeconds (then 4). The state folder is read first
+// (ReadInstallState); one that is not all modrik's, or damaged, ends an
+// uninstall with 6 once modrik's own files and keys are gone, and refuses
+// an install (6).
 int Install(const Target& target, const InstallOptions& options);
 int Uninstall(const Target& target, int waitSeconds);
 // One line per target: prefix, architecture, and what is there: the version
