@@ -209,7 +209,7 @@ struct InstallState {
   bool journalDamaged = false;
   std::vector<std::string> damaged;  // "FILE is damaged: REASON"
   std::vector<std::string> foreign;  // "FILE names X, which is not modrik's: left alone"
-  bool Exists() const { return installed || !journal.operation.empty() || journalDamaged; }
+  bool Exists() const { return installed || !journal.operation.empty() || !damaged.empty(); }
 };
 // `desktopFiles`: the desktop entry and icons by the names modrik gives them.
 InstallState ReadInstallState(const std::string& prefix, const std::vector<std::string>& desktopFiles);

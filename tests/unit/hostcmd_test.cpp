@@ -586,6 +586,8 @@ TEST_F(ModrikCommandRefusal, AnUninstallTakesAwayOnlyWhatModrikMade) {
        0, restore, {}, true},
       {"wine.log a link to a file of the home", {{"installed", ""}, {"registry.keys", keys}, {"registry.saved", saved},
        {"wine.log", "->" + home + "/canary-doc.txt"}}, 0, restore, {}, true},
+      {"its record a link to a file of the home", {{"installed", "->" + home + "/canary-doc.txt"}, {"registry.keys", keys},
+       {"registry.saved", saved}}, 6, restore, {"modrik: " + state + "/installed is damaged: it is a link\n"}, true},
       {"the state folder a link", {{"", "->" + home + "/keep"}}, 6, std::nullopt,
        {"modrik: " + state + " is a link: modrik follows no link there and uses only a folder of your own; nothing changed.\n"}, false},
   };
