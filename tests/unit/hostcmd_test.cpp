@@ -748,6 +748,24 @@ TEST_F(ModrikCommandRefusal, AnInstallFinishesAnUninstallCutShortThenStartsAfres
   EXPECT_TRUE(read.installed);
 }
 
+// A signal during the registry export, which only reads, ends it at once:
+// the command stops within a second of it, with nothing changed (a
+// stand-in Wine that interrupts the command, then would export for 30 s).
+TEST_F(ModrikCommandRefusal, ASignalEndsTheExportAtOnce) {
+  SystemReg("win64");
+  const std::string pfx = (dir_ / "pfx").string();
+  fs::create_directories(dir_ / "pfx/drive_c/windows/temp");
+  std::ofstream(dir_ / "no-wine") << "#!/bin/sh\nkill -INT $PPID\nexec sleep 30\n";
+  fs::permissions(dir_ / "no-wine", fs::perms::owner_all);
+  const std::string before = Listing();
+  std::string err;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Command({"install", "--prefix", pfx, "--player", ""}, &err), 130);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_EQ(err, "modrik: interrupted by SIGINT; nothing changed.\n");
+  EXPECT_EQ(Listing(), before);
+}
+
 // A home that others may write: every start there would refuse to run a
 // host command, so the install warns of it.
 TEST_F(ModrikCommandRefusal, AHomeOthersMayWriteIsWarnedOf) {
