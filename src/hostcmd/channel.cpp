@@ -22,7 +22,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <sstream>
 
@@ -39,62 +38,15 @@ namespace {
 const char kGroup[] = "Session Bus Policy";
 const char kKey[] = "org.freedesktop.Flatpak";
 
-// One line of a key file: its kind, and for a group or key its name.
-struct KeyfileLine {
-  enum Kind { kOther, kGroup, kKey } kind = kOther;
-  std::string name, value;
-  size_t begin = 0, end = 0;  // the line's bytes in the text, its end included
-};
+}  // namespace
 
 std::string Trim(const std::string& text) {
   const size_t first = text.find_first_not_of(" \t\r\n");
   return first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
-// The lines of a key file as GLib reads it: "[group]", "key=value" (blanks
-// around both trimmed), comments "#…" and blank lines; anything else is
-// reported as a problem through *problem.
-std::vector<KeyfileLine> KeyfileLines(const std::string& text, std::string* problem = nullptr) {
-  std::vector<KeyfileLine> lines;
-  bool inGroup = false;
-  for (size_t at = 0, n = 1; at < text.size(); n++) {
-    KeyfileLine line;
-    line.begin = at;
-    line.end = std::min(text.find('\n', at), text.size() - 1) + 1;
-    const std::string content = Trim(text.substr(at, line.end - at - (text[line.end - 1] == '\n')));
-    at = line.end;
-    std::string bad;
-    if (content.empty() || content[0] == '#') {
-    } else if (content[0] == '[') {
-      if (content.back() != ']' || content.size() < 3) bad = "a group's name is not closed by ]";
-      line.kind = KeyfileLine::kGroup;
-      line.name = content.substr(1, content.size() - 2);
-      inGroup = true;
-    } else if (content.find('=') == std::string::npos || content[0] == '=') {
-      bad = "it is no key=value, group or comment";
-    } else if (!inGroup) {
-      bad = "a key before the first group";
-    } else {
-      line.kind = KeyfileLine::kKey;
-      line.name = Trim(content.substr(0, content.find('=')));
-      line.value = Trim(content.substr(content.find('=') + 1));
-    }
-    if (!bad.empty() && problem && problem->empty()) *problem = "line " + std::to_string(n) + ": " + bad;
-    lines.push_back(line);
-  }
-  return lines;
-}
+namespace {
 
-// The index of the last line of `key` in `group` (GLib takes the last), or -1.
-int FindKey(const std::vector<KeyfileLine>& lines, const std::string& group, const std::string& key) {
-  int found = -1;
-  std::string current;
-  for (size_t i = 0; i < lines.size(); i++) {
-    if (lines[i].kind == KeyfileLine::kGroup) current = lines[i].name;
-    if (lines[i].kind == KeyfileLine::kKey && current == group && lines[i].name == key) found = static_cast<int>(i);
-  }
-  return found;
-}
 
 std::string Env(const char* name) {
   const char* value = std::getenv(name);
@@ -126,24 +78,6 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// Writes a file whole or not at all: a new file beside it, renamed over it.
-bool WriteWhole(const fs::path& file, const std::string& bytes, mode_t mode) {
-  std::string temp = file.string() + ".modrik-XXXXXX";
-  const int fd = mkstemp(temp.data());
-  if (fd < 0) return false;
-  bool ok = fchmod(fd, mode) == 0;
-  for (size_t at = 0; ok && at < bytes.size();) {
-    const ssize_t n = write(fd, bytes.data() + at, bytes.size() - at);
-    ok = n > 0;
-    at += ok ? n : 0;
-  }
-  ok = fsync(fd) == 0 && ok;
-  ok = close(fd) == 0 && ok;
-  if (ok && rename(temp.c_str(), file.c_str()) == 0) return true;
-  unlink(temp.c_str());
-  return false;
-}
-
 mode_t ModeOf(const fs::path& file, mode_t otherwise) {
   struct stat st;
   return stat(file.c_str(), &st) == 0 ? st.st_mode & 07777 : otherwise;
@@ -158,14 +92,6 @@ std::string PlayerHere(const Target& t) {
     if (!value.empty() && value[0] == '/') return access(value.c_str(), X_OK) == 0 ? value : "";
   }
   return FindOnPath("vlc");
-}
-
-// True when the file's text has the group of the permission.
-bool HadGroup(const std::optional<std::string>& text) {
-  if (!text) return false;
-  for (const KeyfileLine& line : KeyfileLines(*text))
-    if (line.kind == KeyfileLine::kGroup && line.name == kGroup) return true;
-  return false;
 }
 
 // The prefixes a grant was made for: one a line, "\\" and "\n" escaped.
@@ -186,7 +112,7 @@ bool WritePrefixes(const fs::path& record, const std::vector<std::string>& prefi
     for (char c : prefix) text += c == '\n' ? "\\n" : c == '\\' ? "\\\\" : std::string(1, c);
     text += "\n";
   }
-  return WriteWhole(record / "prefixes", text, 0644);
+  return WriteWhole((record / "prefixes").string(), text, 0644).empty();
 }
 
 bool HasLine(const std::vector<std::string>& lines, const std::string& line) {
@@ -210,66 +136,6 @@ std::string OptionOf(const Target& t) {
   for (const auto& [frontend, option] : options)
     if (t.frontend == frontend) return std::string(option) + " " + ShellWord(t.id);
   return "--prefix " + ShellWord(t.prefix);
-}
-
-// ---- key files ---------------------------------------------------------------
-
-std::string KeyfileProblem(const std::string& text) {
-  std::string problem;
-  KeyfileLines(text, &problem);
-  return problem;
-}
-
-std::optional<std::string> KeyfileValue(const std::string& text, const std::string& group, const std::string& key) {
-  const std::vector<KeyfileLine> lines = KeyfileLines(text);
-  const int at = FindKey(lines, group, key);
-  return at < 0 ? std::nullopt : std::optional<std::string>(lines[at].value);
-}
-
-std::string KeyfileSet(const std::string& text, const std::string& group, const std::string& key,
-                       const std::string& value) {
-  const std::vector<KeyfileLine> lines = KeyfileLines(text);
-  const std::string entry = key + "=" + value + "\n";
-  const int at = FindKey(lines, group, key);
-  if (at >= 0) return text.substr(0, lines[at].begin) + entry + text.substr(lines[at].end);
-  // After the last key of the group (or its name), else a new group at the end.
-  std::string current;
-  size_t insertAt = std::string::npos;
-  for (const KeyfileLine& line : lines) {
-    if (line.kind == KeyfileLine::kGroup) current = line.name;
-    if (current == group && line.kind != KeyfileLine::kOther) insertAt = line.end;
-  }
-  if (insertAt != std::string::npos) {
-    const std::string before = text.substr(0, insertAt);
-    return before + (before.back() == '\n' ? "" : "\n") + entry + text.substr(insertAt);
-  }
-  std::string out = text;
-  if (!out.empty() && out.back() != '\n') out += "\n";
-  if (!out.empty()) out += "\n";
-  return out + "[" + group + "]\n" + entry;
-}
-
-std::string KeyfileRemove(const std::string& text, const std::string& group, const std::string& key, bool dropGroup) {
-  std::vector<KeyfileLine> lines = KeyfileLines(text);
-  const int at = FindKey(lines, group, key);
-  if (at < 0) return text;
-  std::string out = text.substr(0, lines[at].begin) + text.substr(lines[at].end);
-  if (!dropGroup) return out;
-  // The group with nothing left in it goes too, with the blank line before it.
-  lines = KeyfileLines(out);
-  for (size_t i = 0; i < lines.size(); i++) {
-    if (lines[i].kind != KeyfileLine::kGroup || lines[i].name != group) continue;
-    size_t end = i + 1;
-    while (end < lines.size() && lines[end].kind == KeyfileLine::kOther &&
-           Trim(out.substr(lines[end].begin, lines[end].end - lines[end].begin)).empty())
-      end++;
-    if (end < lines.size() && lines[end].kind != KeyfileLine::kGroup) continue;
-    size_t begin = lines[i].begin;
-    if (i > 0 && Trim(out.substr(lines[i - 1].begin, lines[i - 1].end - lines[i - 1].begin)).empty())
-      begin = lines[i - 1].begin;
-    return out.substr(0, begin) + out.substr(end < lines.size() ? lines[end].begin : out.size());
-  }
-  return out;
 }
 
 // ---- the permission ------------------------------------------------------------
@@ -414,13 +280,12 @@ int Grant(const Target& t) {
   for (fs::path folder = file.parent_path(); !folder.empty() && !Exists(folder); folder = folder.parent_path())
     missing = folder;
   fs::create_directories(record, ec);
-  if (!missing.empty()) std::ofstream(record / "folder.absent") << missing.string();
-  if (current) {
-    fs::copy_file(file, record / "before", fs::copy_options::overwrite_existing, ec);
-  } else {
-    std::ofstream(record / "before.absent");
-  }
-  if (ec || !WritePrefixes(record, {t.prefix})) return fail("cannot write " + record.string());
+  // Each file of the record written whole, through no link.
+  std::string error = OwnFolderProblem(record.string()).empty() ? "" : "cannot write " + record.string();
+  if (error.empty() && !missing.empty()) error = WriteWhole((record / "folder.absent").string(), missing.string());
+  if (error.empty())
+    error = current ? CopyWhole(file.string(), (record / "before").string()) : WriteWhole((record / "before.absent").string(), "");
+  if (!error.empty() || !WritePrefixes(record, {t.prefix})) return fail(error.empty() ? "cannot write " + record.string() : error);
   // flatpak's own override, where the user has Flatpak's user installation
   // (else it would make one); the same line written here otherwise.
   bool written = false;
@@ -434,15 +299,19 @@ int Grant(const Target& t) {
   }
   if (!written) {
     fs::create_directories(file.parent_path(), ec);
-    if (!WriteWhole(file, KeyfileSet(current.value_or(""), kGroup, kKey, "talk"), ModeOf(file, 0644)))
-      return fail("cannot write " + file.string() + " (" + std::strerror(errno) + ")");
+    error = WriteWhole(file.string(), KeyfileSet(current.value_or(""), kGroup, kKey, "talk"), ModeOf(file, 0644));
+    if (!error.empty()) return fail(error);
   }
   const std::optional<std::string> after = ReadText(file);
   if (!after || KeyfileValue(*after, kGroup, kKey) != std::optional<std::string>("talk")) {
     TakeBack(t, false);
     return fail(file.string() + " does not hold it afterwards");
   }
-  std::ofstream(record / "after", std::ios::binary) << *after;
+  error = WriteWhole((record / "after").string(), *after);
+  if (!error.empty()) {
+    TakeBack(t, false);
+    return fail(error);
+  }
   std::cout << "granted: " << file.string() << " holds " << kKey << "=talk in [" << kGroup
             << "]; modrik uninstall takes it away\n";
   return 0;
@@ -481,18 +350,18 @@ int TakeBack(const Target& t, bool said) {
   if (exact) {
     // As the grant left it: back to what the user had, byte for byte.
     ok = wasAbsent ? fs::remove(file, ec)
-                   : WriteWhole(file, ReadText(record / "before").value_or(""), ModeOf(record / "before", 0644));
+                   : WriteWhole(file.string(), ReadText(record / "before").value_or(""), ModeOf(record / "before", 0644)).empty();
   } else if (current) {
     // Changed since: only the line the grant added goes.
     const std::optional<std::string> before = ReadText(record / "before");
     const std::optional<std::string> had = before ? KeyfileValue(*before, kGroup, kKey) : std::nullopt;
     std::string edited = *current;
     if (KeyfileValue(edited, kGroup, kKey) == std::optional<std::string>("talk"))
-      edited = had ? KeyfileSet(edited, kGroup, kKey, *had) : KeyfileRemove(edited, kGroup, kKey, !HadGroup(before));
+      edited = had ? KeyfileSet(edited, kGroup, kKey, *had) : KeyfileRemove(edited, kGroup, kKey, !KeyfileHasGroup(before, kGroup));
     if (wasAbsent && Trim(edited).empty())
       ok = fs::remove(file, ec);
     else if (edited != *current)
-      ok = WriteWhole(file, edited, ModeOf(file, 0644));
+      ok = WriteWhole(file.string(), edited, ModeOf(file, 0644)).empty();
   }
   if (!ok) {
     std::cerr << "modrik: cannot take back the permission of " << app << " in " << file.string() << " ("
@@ -510,31 +379,6 @@ int TakeBack(const Target& t, bool said) {
   std::cout << "took away the permission modrik had given the Flatpak " << app << ": " << file.string()
             << (!exact ? ", changed since, holds all but its line\n" : wasAbsent ? " is gone again\n" : " is as before\n");
   return 0;
-}
-
-int InstallAndGrant(const Target& t, const InstallOptions& options, bool grantHost) {
-  if (grantHost) {
-    const std::string problem = GrantProblem(t);
-    if (!problem.empty()) {
-      std::cerr << "modrik: cannot grant " << t.flatpakApp << " the permission: " << problem << "; nothing changed.\n";
-      return 1;
-    }
-  }
-  const int status = Install(t, options);
-  return status != 0 || !grantHost ? status : Grant(t);
-}
-
-int UninstallAndTakeBack(const Target& t, int waitSeconds, bool grantOnly) {
-  if (grantOnly) {
-    if (!t.title.empty()) std::cout << t.title << ": " << t.prefix << std::endl;
-    if (!t.unreadable.empty()) {
-      std::cerr << "modrik: " << t.Name() << " is not ready: " << t.notReady << "; nothing changed.\n";
-      return 5;
-    }
-    return TakeBack(t, true);
-  }
-  const int status = Uninstall(t, waitSeconds);
-  return status != 0 ? status : TakeBack(t, false);
 }
 
 }  // namespace hostcmd

@@ -87,9 +87,11 @@ std::optional<std::string> MachineKeyDefault(const std::string& systemReg, const
 // plus `env` ("NAME=VALUE" entries), standard input from the file `input`
 // (by default /dev/null) and both outputs to the file `log` (appended).
 // Returns the exit status, -1 when it could not run, ended by a signal, was
-// killed after timeoutSeconds (0: no bound) or on a second interruption.
+// killed after timeoutSeconds (0: no bound) or on a second interruption
+// (with stopOnSignal, on the first: a program that only reads). The log is
+// opened without following a link, and refused when it has other names.
 int Run(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-        const std::string& log, int timeoutSeconds = 0, const std::string& input = "");
+        const std::string& log, int timeoutSeconds = 0, const std::string& input = "", bool stopOnSignal = false);
 // What argv writes to its standard output and error, when it exits with 0.
 std::optional<std::string> Capture(const std::vector<std::string>& argv, int timeoutSeconds = 0,
                                    const std::string& input = "");
@@ -110,17 +112,33 @@ int Interrupted();      // the first signal received, 0 for none
 int Interruptions();    // how many were received
 std::string SignalName(int signal);  // "SIGINT"
 
-// ---- files that survive a cut -------------------------------------------------
+// ---- files that survive a cut, written through no link (files.cpp) ---------
 
-// Why a write failed, for a message: ENOSPC and EDQUOT are "no space left on
-// the device", others strerror's text.
+// Why a write failed, for a message: ENOSPC and EDQUOT are "no space left
+// on the device", others strerror's text.
 std::string WriteReason(int error);
-// Writes a file whole or not at all: a temporary file beside it
-// (PATH.modrik-new), flushed to the disk, renamed over PATH, the folder
-// flushed. "" when done, else "cannot write PATH: REASON".
+// "no space left on the device" when the file system of the path has less
+// than a MiB left, else "": what a Wine that failed to write was short of.
+std::string SpaceShortage(const std::string& path);
+// Writes a file whole or not at all: a new file beside it (PATH.modrik-new,
+// made afresh, no link followed), flushed to the disk, renamed over PATH, the
+// folder flushed. "" when done, else "cannot write PATH: REASON".
 std::string WriteWhole(const std::string& path, const std::string& bytes, unsigned mode = 0644);
-// The same with a copy of a file, keeping its mode.
+// The same with a copy of a file (read as ReadOwnFile reads it), keeping its mode.
 std::string CopyWhole(const std::string& from, const std::string& to);
+// A regular file's bytes, opened without following a link and without
+// waiting on a FIFO, up to maxBytes; nullopt and *why when it is no such file.
+std::optional<std::string> ReadOwnFile(const std::string& path, std::string* why = nullptr,
+                                       size_t maxBytes = 64u << 20);
+// "" when the folder is one of this user's own, reached through no link,
+// else what it is instead: "is a link", "is not a folder", "belongs to
+// another user", or why it cannot be looked at.
+std::string OwnFolderProblem(const std::string& folder);
+// The first link on the way from `base` (trusted) down to `path` below it,
+// "" when there is none.
+std::string LinkBelow(const std::string& base, const std::string& path);
+
+// ---- the change under way, one at a time (transaction.cpp) -----------------
 
 // The change under way in a prefix (PREFIX/modrik-install/journal): written
 // before its first step, each step added when done, gone when the change is
@@ -130,16 +148,81 @@ struct Journal {
   std::vector<std::string> done;  // the steps done, in order
   bool Done(const std::string& step) const;
 };
-Journal ParseJournal(const std::string& text);
+// A journal's text; *problem says what in it is not modrik's ("" when all is).
+Journal ParseJournal(const std::string& text, std::string* problem = nullptr);
 std::string JournalText(const Journal& journal);
 // The steps a command runs, as "OPERATION:STEP", given the change that was
-// cut short there (`pending`): an uninstall cut short is finished first (the
-// steps it has not done), then the command's own operation follows. An
-// install's steps are all run again (each can be); an uninstall takes back
-// whatever an install cut short had done.
+// cut short there (`pending`): an uninstall cut short is run again first,
+// whole (each of its steps can be, and its journal's word is not taken for
+// what is done), then the command's own operation follows. An install's
+// steps are all run again too; an uninstall takes back whatever an install
+// cut short had done.
 //   install:   keep files registry settings record
 //   uninstall: files registry desktop state
 std::vector<std::string> StepsOf(const std::string& command, const Journal& pending);
+
+// One change at a time per prefix: an exclusive flock(2) on the prefix's
+// folder, held as long as the object lives. Take() waits up to waitSeconds
+// (saying so on standard output) and stops early on a signal.
+class PrefixLock {
+ public:
+  explicit PrefixLock(const std::string& prefix) : prefix_(prefix) {}
+  ~PrefixLock();
+  PrefixLock(const PrefixLock&) = delete;
+  PrefixLock& operator=(const PrefixLock&) = delete;
+  enum Result { kTaken, kBusy, kInterrupted, kFailed };
+  Result Take(int waitSeconds);
+  // True when a change holds the lock now (for `list`, which does not wait).
+  static bool Busy(const std::string& prefix);
+
+ private:
+  std::string prefix_;
+  int fd_ = -1;
+};
+
+// ---- the state folder, read as input (state.cpp) ---------------------------
+
+// The registry keys modrik writes, below HKEY_LOCAL_MACHINE\SOFTWARE in
+// either view (any letter case): the player's key VideoLAN\VLC, App
+// Paths\vlc.exe, and in Classes (and Classes\Wow6432Node) the class
+// Applications\vlc.exe and each associated type's .TYPE and VLC.TYPE; with
+// the folders above the player's key and the class (VideoLAN,
+// Applications), which an install makes when they are missing. An install
+// lists no other key; an uninstall deletes no other.
+bool IsModrikKey(const std::string& key);
+
+// PREFIX/modrik-install as an install left it, read through no link and
+// checked against what modrik writes there: every entry that is not
+// modrik's is set aside (in `foreign`), a file that does not parse or does
+// not match the install's record is named (in `damaged`).
+struct InstallState {
+  std::string folder;
+  std::string refused;     // why the folder cannot be used at all ("" when it can)
+  bool installed = false;  // the record "installed" is there
+  std::string version;     // the version it names
+  Journal journal;
+  std::vector<std::string> keys;     // registry.keys: modrik's keys
+  std::string saved;                 // registry.saved: its sections below those keys
+  std::vector<std::string> created;  // created-files: modrik's desktop files
+  bool registryDamaged = false;      // registry.keys or registry.saved cannot be trusted
+  bool desktopDamaged = false;       // created-files cannot be read
+  bool journalDamaged = false;
+  std::vector<std::string> damaged;  // "FILE is damaged: REASON"
+  std::vector<std::string> foreign;  // "FILE names X, which is not modrik's: left alone"
+  bool Exists() const { return installed || !journal.operation.empty() || !damaged.empty(); }
+};
+// `desktopFiles`: the desktop entry and icons by the names modrik gives them.
+InstallState ReadInstallState(const std::string& prefix, const std::vector<std::string>& desktopFiles);
+// Why a saved registry's text is no .reg body as an install writes it
+// (sections of values, each line whole), "" when it is one.
+std::string SavedProblem(const std::string& text);
+// The line of registry.sums for a file of the state folder: "NAME SIZE SHA256".
+std::string SumLine(const std::string& folder, const std::string& name);
+// The desktop entry and icons modrik makes under the user's data home.
+std::vector<std::string> DesktopFiles();
+// True when the desktop file at the path is still one modrik writes: a
+// regular file of this user, not a link, with modrik's entry or icon in it.
+bool StillModriks(const std::string& path);
 
 // ---- registry files ---------------------------------------------------------
 
@@ -158,7 +241,8 @@ struct SavedKeys {
   std::string sections;             // sections uninstall imports again
 };
 // From an export of `root` (its lines), the keys to list for `wanted`:
-// each wanted key, or its highest missing ancestor below `root`, unless
+// each wanted key, or its highest missing ancestor below `root` that is
+// one of modrik's keys (IsModrikKey), unless
 // it (or an ancestor) is in `done` already (listed by an earlier install);
 // and the exported sections of each listed key and its subkeys.
 SavedKeys SaveKeys(const std::vector<std::string>& exportLines, const std::string& root,
@@ -189,6 +273,11 @@ bool IsModrik(const std::string& path);
 // Interrupted (Interrupted()) before it changes the prefix, it stops there
 // (nothing changed); later, it finishes the change. Either way it returns
 // 128 + the signal's number.
+// One change at a time: each holds the prefix's lock (PrefixLock), waited
+// for up to waitSeconds (then 4). The state folder is read first
+// (ReadInstallState); one that is not all modrik's, or damaged, ends an
+// uninstall with 6 once modrik's own files and keys are gone, and refuses
+// an install (6).
 int Install(const Target& target, const InstallOptions& options);
 int Uninstall(const Target& target, int waitSeconds);
 // One line per target: prefix, architecture, and what is there: the version
@@ -240,6 +329,10 @@ std::optional<std::string> KeyfileValue(const std::string& text, const std::stri
 std::string KeyfileSet(const std::string& text, const std::string& group, const std::string& key,
                        const std::string& value);
 std::string KeyfileRemove(const std::string& text, const std::string& group, const std::string& key, bool dropGroup);
+// True when the text (when there is one) has the group.
+bool KeyfileHasGroup(const std::optional<std::string>& text, const std::string& group);
+// The text without the blanks and line ends around it.
+std::string Trim(const std::string& text);
 
 // --grant-host: what would keep the permission from being given ("" when
 // nothing would); giving it to the target's Flatpak after an install; and
@@ -262,7 +355,7 @@ int UninstallAndTakeBack(const Target& target, int waitSeconds, bool grantOnly);
 // with a recorder in the player's place. It changes nothing. Returns 0 when
 // every start will work, else kDoctorFound (or 1 when no target could be
 // named).
-constexpr int kDoctorFound = 6;
+constexpr int kDoctorFound = 7;
 struct DoctorOptions {
   bool start = true;   // false with --no-start
   std::string file;    // FILE for the start, "" for the doctor's own

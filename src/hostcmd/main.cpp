@@ -77,17 +77,27 @@ int main(int argc, char** argv) {
                           "the host, for the whole hand-off to the player (org.freedesktop.Flatpak=talk in the "
                           "user's override; uninstall takes it away)";
   install->add_flag("--grant-host", grantHost, grantHelp);
+  // A whole number of seconds, said as such when it is not one.
+  const CLI::Validator seconds(
+      [](std::string& value) {
+        return !value.empty() && value.size() <= 6 && value.find_first_not_of("0123456789") == std::string::npos
+                   ? std::string()
+                   : value + " is no number of seconds (a whole number from 0 to 999999)";
+      },
+      "SECONDS");
   install->add_option("--wait", options.waitSeconds,
-                      "seconds to wait for running Windows programs of the prefix to end (default: 10)")
-      ->check(CLI::NonNegativeNumber);
+                      "seconds to wait for running Windows programs of the prefix, or another modrik command "
+                      "changing it, to end (default: 10)")
+      ->check(seconds);
 
   CLI::App* uninstall = app.add_subcommand("uninstall", "put back what the install replaced");
   addTarget(uninstall);
   uninstall->add_flag("--grant-host", grantHost,
                       "take back only the permission that install --grant-host gave; modrik stays installed");
   uninstall->add_option("--wait", options.waitSeconds,
-                        "seconds to wait for running Windows programs of the prefix to end (default: 10)")
-      ->check(CLI::NonNegativeNumber);
+                        "seconds to wait for running Windows programs of the prefix, or another modrik command "
+                        "changing it, to end (default: 10)")
+      ->check(seconds);
 
   CLI::App* list = app.add_subcommand("list", "each prefix: its architecture, the version installed, "
                                               "and whether it is current");

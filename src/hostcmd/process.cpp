@@ -50,7 +50,7 @@ std::string SignalName(int signal) {
 }
 
 int Run(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-        const std::string& log, int timeoutSeconds, const std::string& input) {
+        const std::string& log, int timeoutSeconds, const std::string& input, bool stopOnSignal) {
   std::vector<std::string> envs;
   for (char** e = environ; *e; e++) {
     std::string entry = *e, name = entry.substr(0, entry.find('=') + 1);
@@ -65,13 +65,20 @@ int Run(const std::vector<std::string>& argv, const std::vector<std::string>& en
   for (auto& e : envs) envp.push_back(e.data());
   envp.push_back(nullptr);
 
-  // Output to a file, never a pipe: Wine's background processes inherit it.
+  // Output to a file, never a pipe: Wine's background processes inherit
+  // it. The log lies in a prefix: it is written through no link, and not
+  // when it is a second name of another file.
+  const int out = open(log.empty() ? "/dev/null" : log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0644);
+  struct stat st;
+  if (out < 0 || fstat(out, &st) != 0 || (S_ISREG(st.st_mode) && st.st_nlink != 1)) {
+    if (out >= 0) close(out);
+    return -1;
+  }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, input.empty() ? "/dev/null" : input.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, log.empty() ? "/dev/null" : log.c_str(),
-                                   O_WRONLY | O_CREAT | O_APPEND, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  posix_spawn_file_actions_adddup2(&actions, out, 1);
+  posix_spawn_file_actions_adddup2(&actions, out, 2);
   // A process group of its own: the terminal's Ctrl-C does not cut a
   // registry import short; this command decides what happens then.
   posix_spawnattr_t attributes;
@@ -82,6 +89,7 @@ int Run(const std::vector<std::string>& argv, const std::vector<std::string>& en
   int rc = posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
+  close(out);
   if (rc != 0) return -1;
   int status = 0;
   // Looked at every 0.1 s at most: for its end, the time bound and interruptions.
@@ -90,7 +98,7 @@ int Run(const std::vector<std::string>& argv, const std::vector<std::string>& en
     pid_t done = waitpid(pid, &status, WNOHANG);
     if (done == pid) break;
     if (done < 0 && errno != EINTR) return -1;
-    if (Interruptions() >= 2 || (timeoutSeconds > 0 && std::chrono::steady_clock::now() >= deadline)) {
+    if (Interruptions() >= 2 || (stopOnSignal && Interrupted()) || (timeoutSeconds > 0 && std::chrono::steady_clock::now() >= deadline)) {
       kill(-pid, SIGKILL);
       while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
       }

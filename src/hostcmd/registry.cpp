@@ -106,7 +106,9 @@ SavedKeys SaveKeys(const std::vector<std::string>& exportLines, const std::strin
     for (size_t i = 0; i < parts.size() && !listed; i++) {
       path = i == 0 ? parts[0] : path + "\\" + parts[i];
       listed = taken.count(Lower(path)) > 0;
-      if (save.empty() && i >= below && !have.count(Lower(path))) save = path;
+      // Only a key of modrik's set: an export that lacked a key of Wine's
+      // own (Classes\Wow6432Node, say) must not make it listed.
+      if (save.empty() && i >= below && !have.count(Lower(path)) && IsModrikKey(path)) save = path;
     }
     if (listed) continue;
     if (save.empty()) save = w;

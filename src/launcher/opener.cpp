@@ -160,8 +160,11 @@ OpenerPlan PlanOpener(const Sandbox& sandbox, const std::vector<std::string>& ar
     plan.open = read.entries[0].target;
     plan.traces.push_back("opening " + plan.open + " with the desktop's opener, in the default player for its type");
     read.lostOptions.insert(read.lostOptions.end(), carried.begin(), carried.end());
+    // More than one only when none lies where the host sees it: no
+    // playlist could name them.
     if (read.entries.size() > 1)
-      lost.push_back(std::to_string(read.entries.size() - 1) + " more file" + (read.entries.size() > 2 ? "s" : ""));
+      lost.push_back(std::to_string(read.entries.size() - 1) + " more file" + (read.entries.size() > 2 ? "s" : "") +
+                     " the host cannot see");
   } else {
     plan.open = listed[0].target;
     plan.list = "#EXTM3U\n";

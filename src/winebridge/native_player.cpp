@@ -186,7 +186,8 @@ int RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>&
   start.folder = UnixPrivateFolder();
   if (start.folder.empty()) {
     sys.Trace("the native player is not started: it needs the private folder");
-    return kExitNotStarted;
+    // Unknown because dues.sh could not be written: said as such.
+    return UnixScriptUnwritable() ? kExitScriptNotWritten : kExitNotStarted;
   }
   start.name = NewStartName();
   start.stream = ReadsStandardInput(args) && sys.StandardInputIsStream();

@@ -32,6 +32,9 @@ constexpr std::size_t kStatusBytes = 16;
 // neither read nor ran dues.sh.
 constexpr int kHomeRefused = 77;
 
+// The last WriteUnixScript failed.
+bool ScriptUnwritten = false;
+
 // There is one dues.sh (and one dues.log) per user, and several modrik
 // processes may run at once when a program opens several files together.
 // Each holds this lock from rewriting dues.sh until host_command.sh has read
@@ -171,12 +174,12 @@ bool WriteUnixScript(const std::string& command) {
   // Only a script written whole, as a new file, is run: never a stale one
   // left in place, and never through a link to some other file. (Deleting
   // the old one first would delete the target of a link.)
-  if (!sys.ReplaceWholeFile(script, UnixScriptText(command))) {
-    sys.Trace("cannot write " + script + " anew: the host command is not run");
-    return false;
-  }
-  return true;
+  ScriptUnwritten = !sys.ReplaceWholeFile(script, UnixScriptText(command));
+  if (ScriptUnwritten) sys.Trace("cannot write " + script + " anew: the host command is not run");
+  return !ScriptUnwritten;
 }
+
+bool UnixScriptUnwritable() { return ScriptUnwritten; }
 
 HostRun RunUnixCommand(const std::string& command) {
   auto& sys = platform::Sys();

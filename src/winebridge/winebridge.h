@@ -113,6 +113,9 @@ std::optional<std::vector<std::string>> ShellWords(const std::string& line);
 // false (and nothing run) when the script could not be written whole as a
 // new file.
 bool WriteUnixScript(const std::string& command);
+// True when the last WriteUnixScript could not write dues.sh (a read-only
+// home, a folder in its place): then nothing of the host was learned either.
+bool UnixScriptUnwritable();
 // What became of a host command.
 enum class HostRun { kStarted, kScriptNotWritten, kNotStarted };
 // Runs the command on the host, without waiting for it to end: returns

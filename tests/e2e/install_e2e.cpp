@@ -2,8 +2,10 @@
 // it: scripts/install.sh and scripts/uninstall.sh against the test prefix.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -496,7 +498,7 @@ TEST_F(Install, DoctorMakesARealStartAndChangesNothing) {
   chmod(standIn.c_str(), 0755);
   r = RunProcess({HostCommand(), "doctor", "--prefix", prefix}, wine_.Environment({"WINE=" + standIn}),
                  wine_.LogDir() + "/doctor-126", 60000);
-  EXPECT_EQ(r.exitCode, 6) << r.out << r.err;
+  EXPECT_EQ(r.exitCode, 7) << r.out << r.err;
   EXPECT_NE(r.out.find("\n  wine: " + standIn + " cannot start: Exec format error: this kernel runs no 32-bit "
                        "programs, and Debian's wine picks the loader of wine32 (/usr/lib/wine/wine) for 64-bit "
                        "prefixes too; mend: sudo dpkg-divert --rename --divert "
@@ -505,4 +507,131 @@ TEST_F(Install, DoctorMakesARealStartAndChangesNothing) {
   EXPECT_NE(r.out.find("\n  start: not made: Wine cannot start\n"), std::string::npos) << r.out;
   EXPECT_EQ(listing(), before);
   RemoveTree(files);
+
+// A state folder that is not all modrik's (a prefix copied from elsewhere,
+// or planted by another user): the uninstall takes away what modrik made
+// and leaves the rest as it was, and says so with 6. Each row tampers with
+// the state of a fresh install.
+TEST_F(Install, AnUninstallLeavesAloneWhatIsNotModriks) {
+  const std::string state = wine_.Prefix() + "/modrik-install", home = wine_.Home();
+  const std::string canary = home + "/canary-doc.txt", keep = home + "/.mdk-keep", aside = home + "/.mdk-state";
+  const std::string run = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+  auto reg = [&](std::vector<std::string> args) {
+    if (!Win32Prefix()) args.push_back("/reg:64");
+    return wine_.RunWine("reg", args, 30000);
+  };
+  auto append = [](const std::string& file, const std::string& text) { WriteFile(file, ReadFile(file).value_or("") + text); };
+  const struct {
+    const char* name;
+    std::function<void()> tamper;
+    std::vector<std::string> said;  // on standard error
+    bool restored;                  // "restored the registry keys" is said
+  } rows[] = {
+      {"foreign keys, files and values, in a state without its record",
+       [&] {
+         RemoveTree(state + "/registry.sums");
+         append(state + "/registry.keys", "HKEY_LOCAL_MACHINE\\SOFTWARE\\MdkCanary\nHKEY_CURRENT_USER\\Software\\MdkCanary\n"
+                                          "HKEY_LOCAL_MACHINE\\SOFTWARE\\Wine\n");
+         append(state + "/registry.saved", "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]\n"
+                                           "\"mdk\"=\"C:\\\\evil.exe\"\n\n");
+         append(state + "/created-files", canary + "\n" + keep + "/../.mdk-keep/one.txt\n");
+         RemoveTree(state + "/wine.log");
+         symlink(canary.c_str(), (state + "/wine.log").c_str());
+       },
+       {"registry.keys names HKEY_LOCAL_MACHINE\\SOFTWARE\\MdkCanary, which is not modrik's: left alone",
+        "registry.keys names HKEY_LOCAL_MACHINE\\SOFTWARE\\Wine, which is not modrik's: left alone",
+        "registry.saved names [HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run], which is not modrik's",
+        "created-files names " + canary + ", which is not modrik's: left alone"},
+       true},
+      {"registry.saved cut to 60 bytes",
+       [&] { WriteFile(state + "/registry.saved", ReadFile(state + "/registry.saved").value_or("").substr(0, 60)); },
+       {state + "/registry.saved is damaged: ", "what the install replaced in the registry is not put back"}, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    RemoveTree(keep);
+    MakeDirs(keep);
+    WriteFile(keep + "/one.txt", "mine\n");
+    WriteFile(canary, "mine\n");
+    reg({"add", "HKLM\\SOFTWARE\\MdkCanary", "/v", "x", "/d", "1", "/f"});
+    wine_.RunWine("reg", {"add", "HKCU\\Software\\MdkCanary", "/v", "x", "/d", "1", "/f"}, 30000);
+    // What the install replaces and keeps in registry.saved.
+    reg({"add", "HKLM\\SOFTWARE\\Classes\\.mp3", "/v", "Content Type", "/d", "audio/mpeg", "/f"});
+    RunResult r = Script("install.sh", {"--associate", "--exe", ModrikExe(), "--player", player_});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    row.tamper();
+    r = Uninstall();
+    EXPECT_EQ(r.exitCode, 6) << r.out << r.err;
+    for (const std::string& line : row.said) EXPECT_NE(r.err.find(line), std::string::npos) << line << "\nin:\n" << r.err;
+    EXPECT_EQ(r.out.find("restored the registry keys") != std::string::npos, row.restored) << r.out;
+    // What modrik made is gone; the rest is as it was.
+    EXPECT_FALSE(Exists(folder_ + "/vlc.exe"));
+    EXPECT_FALSE(Exists(state));
+    EXPECT_EQ(QueryKey(), "");
+    EXPECT_EQ(ReadFile(canary), "mine\n");
+    EXPECT_EQ(ReadFile(keep + "/one.txt"), "mine\n");
+    EXPECT_EQ(reg({"query", "HKLM\\SOFTWARE\\MdkCanary", "/v", "x"}).exitCode, 0);
+    EXPECT_EQ(wine_.RunWine("reg", {"query", "HKCU\\Software\\MdkCanary", "/v", "x"}, 30000).exitCode, 0);
+    EXPECT_NE(wine_.RunWine("reg", {"query", run, "/v", "mdk"}, 30000).exitCode, 0) << "the Run value was imported";
+    EXPECT_EQ(reg({"query", "HKLM\\SOFTWARE\\Wine"}).exitCode, 0);
+    // Put back when the state could say it was there; else said to be lost.
+    EXPECT_EQ(reg({"query", "HKLM\\SOFTWARE\\Classes\\.mp3", "/v", "Content Type"}).exitCode == 0, row.restored);
+    reg({"delete", "HKLM\\SOFTWARE\\Classes\\.mp3", "/f"});
+  }
+  // A state folder that is a link: refused, nothing written where it points.
+  RunResult r = Script("install.sh", {"--exe", ModrikExe(), "--player", player_});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  RemoveTree(aside);
+  ASSERT_EQ(rename(state.c_str(), aside.c_str()), 0);
+  symlink(keep.c_str(), state.c_str());
+  r = Uninstall();
+  EXPECT_EQ(r.exitCode, 6) << r.out << r.err;
+  EXPECT_NE(r.err.find(state + " is a link: modrik follows no link there"), std::string::npos) << r.err;
+  EXPECT_FALSE(Exists(keep + "/journal"));
+  EXPECT_FALSE(Exists(keep + "/wine.log"));
+  EXPECT_TRUE(Exists(folder_ + "/vlc.exe"));
+  RemoveTree(state);
+  ASSERT_EQ(rename(aside.c_str(), state.c_str()), 0);
+  r = Uninstall();
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  reg({"delete", "HKLM\\SOFTWARE\\MdkCanary", "/f"});
+  wine_.RunWine("reg", {"delete", "HKCU\\Software\\MdkCanary", "/f"}, 30000);
+  RemoveTree(keep);
+  RemoveTree(canary);
+}
+
+// One change at a time: an uninstall started 0.3 s or 1.5 s into an install
+// of an installed prefix waits for it, and the prefix ends either installed
+// or not, never between. A SIGINT 0.3 s into an install ends it within 2 s
+// (the registry export is ended), with nothing changed.
+TEST_F(Install, OneChangeAtATimeAndASignalEndsItAtOnce) {
+  const std::string state = wine_.Prefix() + "/modrik-install";
+  int n = 0;
+  auto shell = [&](const std::string& script) {
+    wine_.RunTool({"wineserver", "-k"}, 30000);
+    return RunProcess({"bash", "-c", "set -m; " + script, "sh", HostCommand(), player_}, wine_.Environment(),
+                      wine_.LogDir() + "/together-" + std::to_string(++n), 400000);
+  };
+  for (const char* delay : {"0.3", "1.5"}) {
+    SCOPED_TRACE(std::string("uninstall ") + delay + " s into the install");
+    RunResult r = Script("install.sh", {"--exe", ModrikExe(), "--player", player_});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    r = shell("\"$1\" install --player \"$2\" & sleep " + std::string(delay) +
+              "; \"$1\" uninstall --wait 300; u=$?; wait $!; echo \"install $? uninstall $u\"");
+    const bool exe = Exists(folder_ + "/vlc.exe"), key = !QueryKey().empty(), kept = Exists(state);
+    std::printf("%s s: %s", delay, r.out.substr(r.out.rfind("install ")).c_str());
+    EXPECT_TRUE(exe == key && key == kept) << "vlc.exe " << exe << ", key " << key << ", state " << kept << "\n" << r.out << r.err;
+    EXPECT_NE(r.out.find("install 0 uninstall 0"), std::string::npos) << r.out << r.err;
+    EXPECT_NE(r.out.find("modrik: another modrik command is changing " + wine_.Prefix() + ": waiting up to 300 s"),
+              std::string::npos) << r.out;
+    Uninstall();
+  }
+  const auto start = std::chrono::steady_clock::now();
+  RunResult r = shell("\"$1\" install --player \"$2\" & sleep 0.3; kill -INT $!; wait $!");
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(r.exitCode, 130) << r.out << r.err;
+  EXPECT_NE(r.err.find("modrik: interrupted by SIGINT; nothing changed.\n"), std::string::npos) << r.err;
+  EXPECT_LT(seconds, 2.3);
+  EXPECT_FALSE(Exists(folder_ + "/vlc.exe"));
+  EXPECT_FALSE(Exists(state));
 }

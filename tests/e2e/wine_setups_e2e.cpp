@@ -175,7 +175,8 @@ TEST(WineSetups, PrefixAndHomeOnDriveH) {
   }
 }
 
-// A read-only home with a stale dues.sh: nothing runs, and the trace says why.
+// A read-only home with a stale dues.sh: nothing runs, the start ends with
+// 125, and the trace says why.
 TEST(WineSetups, ReadOnlyHomeRunsNoStaleScript) {
   Program program;
   const std::string home = Homes() + "/readonly";
@@ -193,6 +194,7 @@ TEST(WineSetups, ReadOnlyHomeRunsNoStaleScript) {
     got = program.Records(kQuietMs);
   }
   EXPECT_TRUE(got.empty());
+  EXPECT_EQ(run.exitCode, 125) << "dues.sh could not be written";
   EXPECT_FALSE(Exists(canary)) << "the stale script ran";
   EXPECT_NE(run.err.find("modrik: cannot write z:\\\\var\\\\tmp\\\\mdk-e2e-homes-"), std::string::npos)
       << run.err;

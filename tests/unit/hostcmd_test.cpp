@@ -2,11 +2,13 @@
 // hands to Wine, and its refusals (run as a program against folders that are
 // no usable prefix: it must say why and change nothing, before any Wine runs).
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -54,6 +56,13 @@ TEST(ModrikCommandRegistry, SaveKeysListsWhatTheInstallCreatesAndKeepsWhatItRepl
        {kSw + "\\Classes\\.mkv", kSw + "\\VideoLAN\\VLC\\x"}, {kSw + "\\classes\\.mkv", kSw + "\\VideoLAN"}, {}, ""},
       {"two keys below one missing ancestor: it is listed once",
        {kSw + "\\VideoLAN\\VLC", kSw + "\\VideoLAN\\Other"}, {}, {kSw + "\\VideoLAN"}, ""},
+      // Wine's own keys missing from the export (one cut short): never
+      // listed, only modrik's key below them.
+      {"a missing ancestor of Wine's: the key itself",
+       {kSw + "\\Classes\\Wow6432Node\\VLC.mkv", kSw + "\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vlc.exe"}, {},
+       {kSw + "\\Classes\\Wow6432Node\\VLC.mkv", kSw + "\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vlc.exe"}, ""},
+      {"a missing class folder: modrik's to make", {kSw + "\\Classes\\Applications\\vlc.exe"}, {},
+       {kSw + "\\Classes\\Applications"}, ""},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -257,6 +266,8 @@ TEST_F(ModrikCommandRefusal, UsageErrorsAre2AndHelpShowsTheOptions) {
        {"HOME=" + dir_.string(), "WINEPREFIX="}},
       {{"doctor", "--help"}, 0, "\n  --no-start "},
       {{"doctor", "--player", "/usr/bin/vlc"}, 2, "The following argument was not expected: --player\n"},
+      {{"install", "--wait", "abc"}, 2, "--wait: abc is no number of seconds (a whole number from 0 to 999999)\n"},
+      {{"uninstall", "--wait", "-1"}, 2, "--wait: -1 is no number of seconds (a whole number from 0 to 999999)\n"},
   };
   for (const auto& row : rows) {
     std::string out, err;
@@ -317,6 +328,8 @@ TEST_F(ModrikCommandRefusal, ListSaysWhatIsThere) {
     std::ofstream(dir_ / name / "system.reg") << "WINE REGISTRY Version 2\n\n#arch=win64\n" << (row.keys ? keys : "");
     if (!row.journal.empty()) std::ofstream(dir_ / name / "modrik-install/journal") << row.journal;
     if (!row.installed.empty()) std::ofstream(dir_ / name / "modrik-install/installed") << row.installed << "\n";
+    if (!row.installed.empty()) std::ofstream(dir_ / name / "modrik-install/registry.keys") << kSw << "\\VideoLAN\n";
+    if (!row.installed.empty()) std::ofstream(dir_ / name / "modrik-install/registry.saved");
     for (const char* place : {"win", "win32"}) {
       const fs::path folder = dir_ / name / "drive_c" / (place == std::string("win") ? "Program Files" : "Program Files (x86)");
       fs::create_directories(folder / "VideoLAN/VLC");
@@ -337,10 +350,12 @@ TEST(ModrikCommandState, TheStepsOfAChangeFinishOneCutShort) {
   } rows[] = {
       {"install", "", install},
       {"install", "operation=install\ndone=keep\ndone=files\n", install},  // all again
-      {"install", "operation=uninstall\ndone=files\n", "uninstall:registry uninstall:desktop uninstall:state " + install},
+      // An uninstall cut short is run again whole: its journal's word is
+      // not taken for what is done.
+      {"install", "operation=uninstall\ndone=files\n", uninstall + install},
       {"uninstall", "", uninstall},
       {"uninstall", "operation=install\ndone=keep\n", uninstall},  // taken back
-      {"uninstall", "operation=uninstall\ndone=files\ndone=registry\n", "uninstall:desktop uninstall:state "},
+      {"uninstall", "operation=uninstall\ndone=files\ndone=registry\n", uninstall},
   };
   for (const auto& row : rows) {
     const Journal journal = ParseJournal(row.journal);
@@ -431,6 +446,368 @@ TEST_F(ModrikCommandRefusal, FrontEndPrefixesThatCannotBeWorkedOnAreRefused) {
     EXPECT_EQ(err, row.message);
     EXPECT_NE(out.find(row.out), std::string::npos) << out;
     EXPECT_EQ(Listing(), before);
+  }
+}
+
+// The only keys an install lists and an uninstall deletes, in any letter
+// case: Wine's own (Classes\AppID, Classes\Wow6432Node) are never among them.
+TEST(ModrikCommandState, OnlyModriksKeysAreListedOrDeleted) {
+  const struct {
+    std::string key;
+    bool modriks;
+  } rows[] = {
+      {kSw + "\\VideoLAN\\VLC", true},
+      {kSw + "\\wow6432node\\videolan", true},
+      {kSw + "\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vlc.exe", true},
+      {kSw + "\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vlc.exe", false},
+      {kSw + "\\Microsoft\\Windows\\CurrentVersion\\App Paths", false},
+      {kSw + "\\Classes\\.MP3", true},
+      {kSw + "\\Classes\\Wow6432Node\\VLC.mkv", true},
+      {kSw + "\\Classes\\Applications\\vlc.exe", true},
+      {kSw + "\\Classes\\Applications", true},
+      {kSw + "\\Classes\\Applications\\other.exe", false},
+      {kSw + "\\Classes\\AppID", false},
+      {kSw + "\\Classes\\Wow6432Node\\AppID", false},
+      {kSw + "\\Classes\\Wow6432Node", false},
+      {kSw + "\\Classes", false},
+      {kSw, false},
+      {kSw + "\\Classes\\.txt", false},
+      {kSw + "\\Wine", false},
+      {kSw + "\\VideoLAN\\VLC\\..\\..\\Wine", false},
+      {"HKEY_CURRENT_USER\\Software\\VideoLAN\\VLC", false},
+  };
+  for (const auto& row : rows) EXPECT_EQ(IsModrikKey(row.key), row.modriks) << row.key;
+}
+
+// The state folder is input: each entry that is not modrik's is set aside,
+// a file that does not parse or does not match the install's record is named
+// with why.
+TEST(ModrikCommandState, TheStateFolderIsReadAsInput) {
+  const fs::path dir = fs::temp_directory_path() / ("mdk state in " + std::to_string(getpid()));
+  const std::string state = (dir / "modrik-install").string(), data = (dir / "home/.local/share").string();
+  const std::vector<std::string> desktop = {data + "/applications/wine-vlc.desktop", data + "/icons/vlc.ico",
+                                            data + "/icons/vlc.png"};
+  const std::string keys = kSw + "\\VideoLAN\n" + kSw + "\\Classes\\.mp3\n";
+  const std::string saved = "[" + kSw + "\\Classes\\.mp3]\n\"Content Type\"=\"audio/mpeg\"\n@=\"mp3file\"\n\n";
+  const std::string run = "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]\n\"x\"=\"evil.exe\"\n\n";
+  const std::string names = "modrik-install/", left = ", which is not modrik's: left alone";
+  const struct {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> files;  // "SUMS" stands for the record of what is written
+    size_t keys, created;
+    std::string saved;
+    std::vector<std::string> said;  // foreign, then damaged, without the folder
+    bool registryDamaged = false;
+  } rows[] = {
+      {"as an install leaves it", {{"installed", "version=1.4\n"}, {"registry.keys", keys}, {"registry.saved", saved},
+       {"created-files", desktop[0] + "\n" + desktop[2] + "\n"}, {"registry.sums", "SUMS"}}, 2, 2, saved, {}},
+      {"files of the home, and a .. spelling of modrik's own",
+       {{"created-files", (dir / "home/canary-doc.txt").string() + "\n" + (dir / "home/.ssh/id_test").string() + "\n" + data +
+                              "/applications/../applications/wine-vlc.desktop\n" + data + "/applications/other.desktop\n"}},
+       0, 0, "", {"created-files names " + (dir / "home/canary-doc.txt").string() + left,
+                  "created-files names " + (dir / "home/.ssh/id_test").string() + left,
+                  "created-files names " + data + "/applications/../applications/wine-vlc.desktop" + left,
+                  "created-files names " + data + "/applications/other.desktop" + left}},
+      {"keys modrik never writes", {{"installed", ""}, {"registry.keys", keys + kSw + "\\Wine\nHKEY_CURRENT_USER\\Software\\Canary\n" +
+                                    kSw + "\\Classes\\AppID\n"}, {"registry.saved", saved}}, 2, 0, saved,
+       {"registry.keys names " + kSw + "\\Wine" + left, "registry.keys names HKEY_CURRENT_USER\\Software\\Canary" + left,
+        "registry.keys names " + kSw + "\\Classes\\AppID" + left}},
+      {"an autorun value to import", {{"installed", ""}, {"registry.keys", keys}, {"registry.saved", saved + run}}, 2, 0, saved,
+       {"registry.saved names [HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]" + left}},
+      {"a saved registry cut to 60 bytes", {{"installed", ""}, {"registry.keys", keys}, {"registry.saved", saved.substr(0, 60)}},
+       2, 0, "", {"registry.saved is damaged: it ends inside a line (cut short)"}, true},
+      {"cut at a line's end, with the record", {{"installed", ""}, {"registry.keys", keys}, {"registry.saved", saved},
+       {"registry.sums", "SUMS"}, {"registry.saved", saved.substr(0, saved.find("@="))}}, 2, 0, "",
+       {"registry.saved is damaged: it is 71 bytes, the install wrote 84"}, true},
+      {"the same size, other bytes", {{"installed", ""}, {"registry.keys", keys}, {"registry.saved", saved},
+       {"registry.sums", "SUMS"}, {"registry.saved", std::string(saved).replace(saved.find("mp3file"), 3, "wav")}}, 2, 0, "",
+       {"registry.saved is damaged: it is not what the install wrote (its SHA-256 differs)"}, true},
+      {"no key at all", {{"installed", ""}, {"registry.keys", ""}, {"registry.saved", ""}}, 0, 0, "",
+       {"registry.keys is damaged: it is empty"}, true},
+      {"garbage keys", {{"installed", ""}, {"registry.keys", "\x01\x02garbage\n"}, {"registry.saved", ""}}, 0, 0, "",
+       {"registry.keys is damaged: line 1 is no registry key"}, true},
+      {"a journal of an unknown operation", {{"journal", "operation=frobnicate\n"}}, 0, 0, "",
+       {"journal is damaged: an unknown operation \"frobnicate\""}},
+      {"a journal of an unknown step", {{"journal", "operation=uninstall\ndone=files\ndone=everything\n"}}, 0, 0, "",
+       {"journal is damaged: an unknown step \"everything\" of the uninstall"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    fs::remove_all(dir);
+    fs::create_directories(state);
+    for (const auto& [name, text] : row.files) {
+      std::string bytes = text;
+      if (bytes == "SUMS") bytes = "registry.keys " + std::to_string(fs::file_size(state + "/registry.keys")) + " " +
+                                   Sha256(state + "/registry.keys") + "\nregistry.saved " +
+                                   std::to_string(fs::file_size(state + "/registry.saved")) + " " + Sha256(state + "/registry.saved") + "\n";
+      std::ofstream(state + "/" + name, std::ios::binary | std::ios::trunc) << bytes;
+    }
+    const InstallState read = ReadInstallState(dir.string(), desktop);
+    EXPECT_EQ(read.refused, "");
+    EXPECT_EQ(read.keys.size(), row.keys);
+    EXPECT_EQ(read.created.size(), row.created);
+    EXPECT_EQ(read.saved, row.saved);
+    EXPECT_EQ(read.registryDamaged, row.registryDamaged);
+    std::vector<std::string> said = read.foreign;
+    said.insert(said.end(), read.damaged.begin(), read.damaged.end());
+    for (std::string& line : said) line = line.substr(line.find(names) == std::string::npos ? 0 : line.find(names) + names.size());
+    EXPECT_EQ(said, row.said);
+  }
+  // Links: a file of the folder is damaged, the folder itself refused.
+  fs::remove_all(dir);
+  fs::create_directories(dir / "keep");
+  fs::create_directories(state);
+  std::ofstream(dir / "keep/one.txt") << kSw << "\\Wine\n";
+  fs::create_symlink(dir / "keep/one.txt", state + "/registry.keys");
+  EXPECT_EQ(ReadInstallState(dir.string(), desktop).damaged, std::vector<std::string>{state + "/registry.keys is damaged: it is a link"});
+  fs::remove_all(state);
+  fs::create_symlink(dir / "keep", state);
+  EXPECT_EQ(ReadInstallState(dir.string(), desktop).refused,
+            state + " is a link: modrik follows no link there and uses only a folder of your own");
+  fs::remove_all(dir);
+}
+
+// An uninstall over a state that is not all modrik's (a stand-in Wine
+// records the .reg it imports): the keys and files modrik made go, the rest
+// stays; a damaged state is named, and "restored" is not said for keys it
+// did not put back. A journal's word is not taken for what is done; links
+// in the state folder, or as it, are not written through.
+TEST_F(ModrikCommandRefusal, AnUninstallTakesAwayOnlyWhatModrikMade) {
+  const std::string pfx = (dir_ / "pfx").string(), home = (dir_ / "home").string(), state = pfx + "/modrik-install";
+  const std::string data = home + "/.local/share", entry = data + "/applications/wine-vlc.desktop";
+  std::ofstream(dir_ / "pfx/system.reg")
+      << "WINE REGISTRY Version 2\n\n#arch=win64\n\n[Software\\\\VideoLAN\\\\VLC] 1\n"
+         "@=\"C:\\\\Program Files\\\\VideoLAN\\\\VLC\\\\vlc.exe\"\n\n[Software\\\\Classes\\\\.mp3] 1\n@=\"VLC.mp3\"\n\n"
+         "[Software\\\\Classes\\\\Applications\\\\other.exe] 1\n@=\"x\"\n\n[Software\\\\Classes\\\\Applications\\\\vlc.exe] 1\n";
+  std::ofstream(dir_ / "no-wine") << "#!/bin/sh\necho \"wine $*\"\ncp \"$WINEPREFIX\"/drive_c/windows/temp/modrik-reg-*/import.reg "
+                                     "\"$WINEPREFIX/../import.reg\" 2>/dev/null\nexit 0\n";
+  std::ofstream(dir_ / "wineserver") << "#!/bin/sh\nexit 0\n";
+  for (const char* tool : {"no-wine", "wineserver"}) fs::permissions(dir_ / tool, fs::perms::owner_all);
+  const std::string keys = kSw + "\\VideoLAN\n" + kSw + "\\Classes\\Applications\n" + kSw + "\\Classes\\.mp3\n";
+  const std::string saved = "[" + kSw + "\\Classes\\.mp3]\n\"Content Type\"=\"audio/mpeg\"\n@=\"mp3file\"\n\n";
+  const std::string restore = "[-" + kSw + "\\VideoLAN]\n\n[-" + kSw + "\\Classes\\Applications\\vlc.exe]\n\n[-" + kSw +
+                              "\\Classes\\.mp3]\n\n" + saved;
+  const std::string hostile = kSw + "\\Wine\nHKEY_CURRENT_USER\\Software\\Canary\n" + kSw + "\\Classes\\AppID\n";
+  const std::string run = "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]\n\"x\"=\"evil.exe\"\n\n";
+  const std::string created = entry + "\n" + home + "/canary-doc.txt\n" + home + "/keep/../keep/one.txt\n" + data +
+                              "/applications/other.desktop\n";
+  const std::string left = ", which is not modrik's: left alone\n";
+  const struct {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> files;
+    int status;
+    std::optional<std::string> imported;  // the body of the .reg imported, nullopt for none
+    std::vector<std::string> said;        // lines of its standard error
+    bool restored;                        // it says it restored the keys
+  } rows[] = {
+      {"hostile", {{"installed", ""}, {"registry.keys", keys + hostile}, {"registry.saved", saved + run}, {"created-files", created}},
+       6, restore, {"modrik: " + state + "/registry.keys names " + kSw + "\\Wine" + left,
+                    "modrik: " + state + "/registry.saved names [HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]" + left,
+                    "modrik: " + state + "/created-files names " + home + "/keep/../keep/one.txt" + left}, true},
+      {"cut to 60 bytes", {{"installed", ""}, {"registry.keys", keys}, {"registry.saved", saved.substr(0, 60)}}, 6,
+       "[-" + kSw + "\\VideoLAN\\VLC]\n\n[-" + kSw + "\\Classes\\.mp3]\n\n",
+       {"modrik: " + state + "/registry.saved is damaged: it ends inside a line (cut short)\n",
+        "modrik: what the install replaced in the registry is not put back: the state that kept it is damaged\n"}, false},
+      {"a journal that says all is done",
+       {{"journal", "operation=uninstall\ndone=files\ndone=registry\ndone=desktop\n"}, {"registry.keys", keys}, {"registry.saved", saved}},
+       0, restore, {}, true},
+      {"wine.log a link to a file of the home", {{"installed", ""}, {"registry.keys", keys}, {"registry.saved", saved},
+       {"wine.log", "->" + home + "/canary-doc.txt"}}, 0, restore, {}, true},
+      {"its record a link to a file of the home", {{"installed", "->" + home + "/canary-doc.txt"}, {"registry.keys", keys},
+       {"registry.saved", saved}}, 6, restore, {"modrik: " + state + "/installed is damaged: it is a link\n"}, true},
+      {"the state folder a link", {{"", "->" + home + "/keep"}}, 6, std::nullopt,
+       {"modrik: " + state + " is a link: modrik follows no link there and uses only a folder of your own; nothing changed.\n"}, false},
+  };
+  const std::vector<std::string> env = {"HOME=" + home, "XDG_DATA_HOME=", "WINEPREFIX="};
+  std::ifstream page(MODRIK_SOURCE_DIR_PATH "/doc/modrik.1");
+  const std::string man((std::istreambuf_iterator<char>(page)), std::istreambuf_iterator<char>());
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_NE(man.find("\n.B " + std::to_string(row.status) + "\n"), std::string::npos) << "not in the man page";
+    fs::remove_all(home);
+    fs::remove_all(state);
+    fs::remove(dir_ / "import.reg");
+    for (const std::string& f : {home + "/canary-doc.txt", home + "/keep/one.txt", data + "/applications/other.desktop"}) {
+      fs::create_directories(fs::path(f).parent_path());
+      std::ofstream(f) << "mine\n";
+    }
+    std::ofstream(entry) << "[Desktop Entry]\r\nName=vlc\r\nStartupWMClass=vlc.exe\r\nNoDisplay=true\r\nType=Application\r\n"
+                            "Terminal=false\r\nStartupNotify=true\r\nIcon=vlc\r\n";
+    fs::create_directories(state);
+    for (const auto& [name, text] : row.files) {
+      if (text.rfind("->", 0) == 0) {
+        if (name.empty()) fs::remove_all(state);
+        fs::create_symlink(text.substr(2), name.empty() ? state : state + "/" + name);
+      } else {
+        std::ofstream(state + "/" + name) << text;
+      }
+    }
+    std::string err, out;
+    EXPECT_EQ(Command({"uninstall", "--prefix", pfx}, &err, env, &out), row.status) << err;
+    for (const std::string& line : row.said) EXPECT_NE(err.find(line), std::string::npos) << line << "\nin:\n" << err;
+    EXPECT_EQ(out.find("restored the registry keys") != std::string::npos, row.restored) << out;
+    EXPECT_EQ(modrik::frontends::ReadText((dir_ / "import.reg").string()),
+              row.imported ? std::optional<std::string>(RegFileBytes(*row.imported)) : std::nullopt);
+    // The home as it was, but for modrik's own desktop entry, which went
+    // where the install had made it; nothing written in the folder a link names.
+    EXPECT_EQ(fs::exists(entry), row.name != std::string("hostile"));
+    EXPECT_EQ(modrik::frontends::ReadText(home + "/canary-doc.txt"), "mine\n");
+    EXPECT_EQ(modrik::frontends::ReadText(home + "/keep/one.txt"), "mine\n");
+    EXPECT_EQ(modrik::frontends::ReadText(data + "/applications/other.desktop"), "mine\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(home + "/keep"), fs::directory_iterator()), 1);
+    EXPECT_EQ(fs::exists(state), !row.imported) << "the state folder";
+  }
+}
+
+// One change at a time: while another command holds the prefix's lock, a
+// change waits for it up to --wait (saying so), then refuses with 4, or
+// stops on a signal; `list` does not wait.
+TEST_F(ModrikCommandRefusal, AChangeWaitsForTheOneUnderWay) {
+  SystemReg("win64");
+  const std::string pfx = (dir_ / "pfx").string();
+  fs::create_directories(dir_ / "pfx/modrik-install");
+  std::ofstream(dir_ / "pfx/modrik-install/installed") << "version=1.4\n";
+  const int fd = open(pfx.c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_EQ(flock(fd, LOCK_EX), 0);
+  const std::string before = Listing(), waiting = "modrik: another modrik command is changing " + pfx + ": waiting up to ";
+  const struct {
+    std::vector<std::string> args;
+    int signal, status;
+    std::string out, err;
+  } rows[] = {
+      {{"install", "--prefix", pfx, "--wait", "1"}, 0, 4, waiting + "1 s for it to end\n",
+       "modrik: another modrik command is still changing " + pfx + "; try again once it has ended; nothing changed.\n"},
+      {{"uninstall", "--prefix", pfx, "--wait", "1"}, 0, 4, waiting + "1 s for it to end\n",
+       "modrik: another modrik command is still changing " + pfx + "; try again once it has ended; nothing changed.\n"},
+      {{"install", "--prefix", pfx, "--wait", "30"}, SIGINT, 130, waiting + "30 s for it to end\n",
+       "modrik: interrupted by SIGINT; nothing changed.\n"},
+      {{"list", "--prefix", pfx}, 0, 0, pfx + " (wine): win64, a change is under way (modrik install or uninstall)\n", ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args[0]);
+    std::string out, err;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Command(row.args, &err, {}, &out, row.signal), row.status);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(out.substr(0, row.out.size()), row.out);
+    EXPECT_EQ(err, row.err);
+    EXPECT_EQ(Listing(), before);
+  }
+  close(fd);
+}
+
+// The registry step of an install cut short by a full disk, or by the
+// state folder turning read-only (a stand-in Wine does either as it exports):
+// each said for what it is, and "nothing changed" only when the journal
+// could go again (else `list` would say half-installed).
+TEST_F(ModrikCommandRefusal, AFaultDuringTheExportIsSaidForWhatItIs) {
+  const std::string pfx = (dir_ / "pfx").string();
+  if (mount("tmpfs", pfx.c_str(), "tmpfs", 0, "size=4m") != 0) GTEST_SKIP() << "a tmpfs needs root";
+  const struct {
+    const char* name;
+    std::string wine;  // what the stand-in Wine does
+    std::string err, listed;
+  } rows[] = {
+      {"a full disk", "head -c 8M /dev/zero >\"$WINEPREFIX/fill\"",
+       "modrik: cannot export the registry of " + pfx + ": no space left on the device; nothing changed.\n", "modrik not installed"},
+      {"a state folder that turns read-only",
+       "s=\"$WINEPREFIX/modrik-install\"; mount --bind \"$s\" \"$s\" && mount -o remount,bind,ro \"$s\" \"$s\"",
+       "modrik: cannot read the registry of " + pfx + " with " + (dir_ / "no-wine").string() + "\nmodrik: " + pfx +
+           " is half-installed: `modrik install` finishes it, `modrik uninstall` takes it back.\n",
+       "modrik half-installed"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    mount(nullptr, pfx.c_str(), nullptr, MS_REMOUNT, "size=4m");
+    fs::remove_all(dir_ / "pfx/modrik-install");
+    fs::remove(dir_ / "pfx/fill");
+    SystemReg("win64");
+    fs::create_directories(dir_ / "pfx/drive_c/windows/temp");
+    std::ofstream(dir_ / "no-wine") << "#!/bin/sh\n" << row.wine << "\nexit 1\n";
+    fs::permissions(dir_ / "no-wine", fs::perms::owner_all);
+    std::string err, out;
+    EXPECT_EQ(Command({"install", "--prefix", pfx, "--player", ""}, &err), 1);
+    EXPECT_EQ(err, row.err);
+    EXPECT_EQ(Command({"list", "--prefix", pfx}, &err, {}, &out), 0);
+    EXPECT_NE(out.find(row.listed), std::string::npos) << out;
+    umount((pfx + "/modrik-install").c_str());
+  }
+  umount(pfx.c_str());
+}
+
+// An install over an uninstall cut short finishes that first, then installs
+// afresh, as into a prefix never installed (a stand-in Wine exports a
+// registry without modrik's keys and records each .reg it imports). The state
+// it writes is all modrik's, and matches its own record.
+TEST_F(ModrikCommandRefusal, AnInstallFinishesAnUninstallCutShortThenStartsAfresh) {
+  SystemReg("win64");
+  const std::string pfx = (dir_ / "pfx").string(), state = pfx + "/modrik-install";
+  std::ofstream(dir_ / "no-wine")
+      << "#!/bin/sh\nt=$(echo \"$WINEPREFIX\"/drive_c/windows/temp/modrik-reg-*)\ncase \"$*\" in\n"
+         "*export*) printf '%s\\n' 'Windows Registry Editor Version 5.00' '' '[HKEY_LOCAL_MACHINE\\SOFTWARE]' '' "
+         "'[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths]' '' >\"$t/export.reg\";;\n"
+         "*import*) cat \"$t/import.reg\" >>\"$WINEPREFIX/../imports\";;\nesac\nexit 0\n";
+  std::ofstream(dir_ / "wineserver") << "#!/bin/sh\nexit 0\n";
+  for (const char* tool : {"no-wine", "wineserver"}) fs::permissions(dir_ / tool, fs::perms::owner_all);
+  fs::create_directories(state);
+  std::ofstream(state + "/journal") << "operation=uninstall\ndone=files\ndone=registry\n";
+  std::ofstream(state + "/installed") << "version=1.4\n";
+  std::ofstream(state + "/registry.keys") << kSw << "\\VideoLAN\n";
+  std::ofstream(state + "/registry.saved");
+  std::string err, out;
+  const std::string data = (dir_ / "home/.local/share").string();
+  ASSERT_EQ(Command({"install", "--prefix", pfx, "--player", ""}, &err, {"HOME=" + (dir_ / "home").string(), "XDG_DATA_HOME="},
+                    &out), 0) << err;
+  EXPECT_EQ(out.rfind("finishing the uninstall that was cut short in " + pfx + "\n", 0), 0u) << out;
+  // The uninstall's registry step again (its journal's word not taken), then the install's.
+  const std::string imports = modrik::frontends::ReadText((dir_ / "imports").string()).value_or("");
+  EXPECT_EQ(RegFileLines(imports.substr(0, imports.find("\xff\xfe", 2))),
+            RegFileLines(RegFileBytes("[-" + kSw + "\\VideoLAN]\n\n")));
+  EXPECT_EQ(modrik::frontends::ReadText(state + "/registry.keys"),
+            kSw + "\\VideoLAN\n" + kSw + "\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vlc.exe\n" + kSw +
+                "\\Wow6432Node\\VideoLAN\n");
+  EXPECT_TRUE(fs::exists(state + "/created-files")) << "not a first install";
+  EXPECT_TRUE(fs::exists(state + "/vlc.exe.absent"));
+  EXPECT_FALSE(fs::exists(state + "/journal"));
+  const InstallState read = ReadInstallState(
+      pfx, {data + "/applications/wine-vlc.desktop", data + "/icons/vlc.ico", data + "/icons/vlc.png"});
+  EXPECT_TRUE(read.damaged.empty() && read.foreign.empty()) << (read.damaged.empty() ? read.foreign[0] : read.damaged[0]);
+  EXPECT_TRUE(read.installed);
+}
+
+// A signal during the registry export, which only reads, ends it at once:
+// the command stops within a second of it, with nothing changed (a
+// stand-in Wine that interrupts the command, then would export for 30 s).
+TEST_F(ModrikCommandRefusal, ASignalEndsTheExportAtOnce) {
+  SystemReg("win64");
+  const std::string pfx = (dir_ / "pfx").string();
+  fs::create_directories(dir_ / "pfx/drive_c/windows/temp");
+  std::ofstream(dir_ / "no-wine") << "#!/bin/sh\nkill -INT $PPID\nexec sleep 30\n";
+  fs::permissions(dir_ / "no-wine", fs::perms::owner_all);
+  const std::string before = Listing();
+  std::string err;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Command({"install", "--prefix", pfx, "--player", ""}, &err), 130);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_EQ(err, "modrik: interrupted by SIGINT; nothing changed.\n");
+  EXPECT_EQ(Listing(), before);
+}
+
+// A home that others may write: every start there would refuse to run a
+// host command, so the install warns of it.
+TEST_F(ModrikCommandRefusal, AHomeOthersMayWriteIsWarnedOf) {
+  SystemReg("win64");
+  const std::string pfx = (dir_ / "pfx").string(), home = (dir_ / "home").string();
+  std::ofstream(dir_ / "no-wine") << "#!/bin/sh\nexit 1\n";
+  fs::permissions(dir_ / "no-wine", fs::perms::owner_all);
+  fs::create_directories(home);
+  const std::string warning = "modrik: warning: your home " + home + " is not yours alone (mode 0777): modrik.exe starts "
+                              "no native player from a home that others may write; `chmod go-w " + home + "` mends it\n";
+  for (const auto& [mode, warned] : {std::pair<fs::perms, bool>{fs::perms::all, true}, {fs::perms(0755), false}}) {
+    fs::permissions(home, mode);
+    std::string err;
+    EXPECT_EQ(Command({"install", "--prefix", pfx, "--player", ""}, &err, {"HOME=" + home}), 1);
+    EXPECT_EQ(err.rfind(warning, 0) == 0, warned) << err;
   }
 }
 
@@ -615,7 +992,7 @@ TEST(ModrikCommandGrant, ListSaysTheChannelOfAStart) {
 }
 
 // `modrik doctor` without a start: each fault a start would meet is named
-// with its remedy, and the status is 6; a sound prefix is 0. A stand-in
+// with its remedy, and the status is 7; a sound prefix is 0. A stand-in
 // wine answers --version; nothing in the folder changes.
 class ModrikDoctor : public ModrikCommandRefusal {
  protected:
@@ -682,7 +1059,7 @@ TEST_F(ModrikDoctor, EachFaultIsNamedWithItsRemedy) {
       {"the channel", [] {}, {}, 0, "  channel: ok (host)"},
       {"Wine's 32-bit loader on a kernel without 32-bit programs",
        [&] { Script("wine", "echo '/usr/bin/wine-stable: 40: exec: /usr/lib/wine/wine: Exec format error' >&2; exit 126"); },
-       {}, 6,
+       {}, 7,
        "  wine: " + wine + " cannot start: Exec format error: this kernel runs no 32-bit programs, and Debian's wine "
        "picks the loader of wine32 (/usr/lib/wine/wine) for 64-bit prefixes too; mend: sudo dpkg-divert --rename "
        "--divert /usr/lib/wine/wine.i386-set-aside-by-modrik --add /usr/lib/wine/wine"},
@@ -691,7 +1068,7 @@ TEST_F(ModrikDoctor, EachFaultIsNamedWithItsRemedy) {
          SystemReg("win32");
          Script("wine", "echo 'exec: /usr/lib/wine/wine: Exec format error' >&2; exit 126");
        },
-       {}, 6,
+       {}, 7,
        "  wine: " + wine + " cannot start: Exec format error: this kernel runs no 32-bit programs, and this prefix is "
        "32-bit; mend: none on this kernel: use the prefix on one that runs 32-bit programs"},
       {"a 32-bit prefix without wine32",
@@ -699,22 +1076,22 @@ TEST_F(ModrikDoctor, EachFaultIsNamedWithItsRemedy) {
          SystemReg("win32");
          Script("wine", "echo 'it looks like wine32 is missing, you should install it.' >&2; echo wine-8.0");
        },
-       {}, 6,
+       {}, 7,
        "  wine: wine32 is missing, which this 32-bit prefix needs; mend: sudo dpkg --add-architecture i386 && "
        "sudo apt-get update && sudo apt-get install wine32:i386"},
-      {"no Wine", [&] { fs::remove(dir_ / "wine"); }, {}, 6, "  wine: " + wine + " is not installed here"},
-      {"a Wine that does not answer", [&] { Script("wine", "exec sleep 60"); }, {}, 6,
+      {"no Wine", [&] { fs::remove(dir_ / "wine"); }, {}, 7, "  wine: " + wine + " is not installed here"},
+      {"a Wine that does not answer", [&] { Script("wine", "exec sleep 60"); }, {}, 7,
        "  wine: " + wine + " gave no answer within 2 s, or could not be started"},
       {"a half-removed prefix",
-       [&] { std::ofstream(dir_ / "pfx/modrik-install/journal") << "operation=uninstall\ndone=files\n"; }, {}, 6,
+       [&] { std::ofstream(dir_ / "pfx/modrik-install/journal") << "operation=uninstall\ndone=files\n"; }, {}, 7,
        "  changes: modrik is half-removed: an uninstall was cut short; mend: modrik uninstall --prefix " + ShellWord(pfx_)},
       {"a half-installed prefix",
-       [&] { std::ofstream(dir_ / "pfx/modrik-install/journal") << "operation=install\ndone=keep\n"; }, {}, 6,
+       [&] { std::ofstream(dir_ / "pfx/modrik-install/journal") << "operation=install\ndone=keep\n"; }, {}, 7,
        "  changes: modrik is half-installed: an install was cut short; mend: modrik install --prefix " + ShellWord(pfx_) +
            " (modrik uninstall --prefix " + ShellWord(pfx_) + " takes it back)"},
       {"a stand-in that is not the shipped build",
        [&] { std::ofstream(dir_ / "pfx/drive_c/Program Files (x86)/VideoLAN/VLC/vlc.exe", std::ios::app) << "x"; }, {},
-       6,
+       7,
        "  modrik: not current: " + std::string(kExe32) + " is not the build shipped with this command (" +
            (fs::path(MODRIK_HOSTCMD_PATH).parent_path().parent_path() / "win32/modrik.exe").string() +
            "); mend: modrik install --prefix " + ShellWord(pfx_)},
@@ -724,20 +1101,20 @@ TEST_F(ModrikDoctor, EachFaultIsNamedWithItsRemedy) {
          std::ofstream(dir_ / "pfx/system.reg", std::ios::app)
              << Section("Software\\VideoLAN\\VLC", kExe) << Section("Software\\Wow6432Node\\VideoLAN\\VLC", "C:\\x.exe");
        },
-       {}, 6,
+       {}, 7,
        "  registry: HKLM\\Software\\Wow6432Node\\VideoLAN\\VLC does not name " + std::string(kExe32) +
            "; App Paths\\vlc.exe does not name " + kExe + "; mend: modrik install --prefix " + ShellWord(pfx_)},
       {"a vlcpath that is gone",
        [&] { std::ofstream(dir_ / "pfx/drive_c/Program Files/VideoLAN/VLC/modrik.ini") << "[modrik]\r\nvlcpath=/gone/vlc\r\n"; },
-       {}, 6,
+       {}, 7,
        "  player: vlcpath=/gone/vlc does not exist on the host; mend: modrik install --prefix " + ShellWord(pfx_) + " --player " + vlc},
-      {"a home of mode 0777", [&] { fs::permissions(home_, static_cast<fs::perms>(0777)); }, {}, 6,
+      {"a home of mode 0777", [&] { fs::permissions(home_, static_cast<fs::perms>(0777)); }, {}, 7,
        "  home: " + home_ + " has mode 0777: others may write it, and every start is refused (126); mend: chmod go-w " +
            ShellWord(home_)},
-      {"a folder in the place of dues.sh", [&] { fs::create_directories(home_ + "/dues.sh"); }, {}, 6,
+      {"a folder in the place of dues.sh", [&] { fs::create_directories(home_ + "/dues.sh"); }, {}, 7,
        "  dues.sh: " + home_ + "/dues.sh is a folder: no start can write its host command there; mend: mv " +
            ShellWord(home_ + "/dues.sh") + " " + ShellWord(home_ + "/dues.sh.folder")},
-      {"a link in the place of dues.sh", [&] { fs::create_symlink("/etc/passwd", home_ + "/dues.sh"); }, {}, 6,
+      {"a link in the place of dues.sh", [&] { fs::create_symlink("/etc/passwd", home_ + "/dues.sh"); }, {}, 7,
        "  dues.sh: " + home_ + "/dues.sh is a link: no start writes its host command there; mend: rm " +
            ShellWord(home_ + "/dues.sh")},
       {"no private folder",
@@ -745,7 +1122,7 @@ TEST_F(ModrikDoctor, EachFaultIsNamedWithItsRemedy) {
          fs::create_directories(home_ + "/.cache");
          fs::permissions(home_ + "/.cache", static_cast<fs::perms>(0777));
        },
-       {}, 6,
+       {}, 7,
        "  private folder: none is fit (" + home_ + "/.cache has mode 0777: others may use it): the player is not "
        "started (126); mend: chmod go-rwx " + ShellWord(home_ + "/.cache")},
       {"a Bottles bottle that reaches only the portal",
@@ -757,14 +1134,14 @@ TEST_F(ModrikDoctor, EachFaultIsNamedWithItsRemedy) {
          std::ofstream(dir_ / "flatpak/app/com.usebottles.bottles/current/active/metadata")
              << "[Application]\nname=com.usebottles.bottles\n";
        },
-       {"--bottle", "Games"}, 6,
+       {"--bottle", "Games"}, 7,
        "  channel: portal (com.usebottles.bottles may not start host programs); lost: the player's options beyond "
        "what a playlist carries, the wait for the player and its exit code; mend: modrik install --bottle Games "
        "--grant-host"},
   };
   std::ifstream page(MODRIK_SOURCE_DIR_PATH "/doc/modrik.1");
   const std::string man((std::istreambuf_iterator<char>(page)), std::istreambuf_iterator<char>());
-  EXPECT_NE(man.find("\n.B 6\n"), std::string::npos);
+  EXPECT_NE(man.find("\n.B 7\n"), std::string::npos);
   // Nothing named and nothing found.
   std::string out, err;
   EXPECT_EQ(Command({"doctor"}, &err, Env(), &out), 1);
@@ -813,11 +1190,11 @@ TEST_F(ModrikDoctor, TheStartShowsWhatThePlayerGotAndLeavesNothing) {
        "\\modrik doctor vid\xC3\xA9o d'\\''\xC3\xA9t\xC3\xA9.mkv'"},
       {"its working folder", "cd / && \"$MODRIK_DOCTOR_PLAYER\" \"$2\"", 0, "    in the working folder: /"},
       {"the channel", "\"$MODRIK_DOCTOR_PLAYER\"", 0, "    channel taken: host commands run directly"},
-      {"a Wine that hangs", "exec sleep 60", 6,
+      {"a Wine that hangs", "exec sleep 60", 7,
        "  start: Wine did not end within 2 s: a hung Wine, or a wineserver that does not answer; mend: WINEPREFIX=" +
            ShellWord(pfx_) + " wineserver -k"},
-      {"a file that is not there", "\"$MODRIK_DOCTOR_PLAYER\"", 6, "  start: not made: there is no file " + home_ + "/gone.mkv", "", "home/gone.mkv"},
-      {"a start that is refused", "echo 'warn:debugstr:OutputDebugStringA \"modrik: the home is refused\"'; exit 126", 6,
+      {"a file that is not there", "\"$MODRIK_DOCTOR_PLAYER\"", 7, "  start: not made: there is no file " + home_ + "/gone.mkv", "", "home/gone.mkv"},
+      {"a start that is refused", "echo 'warn:debugstr:OutputDebugStringA \"modrik: the home is refused\"'; exit 126", 7,
        "    trace: the home is refused"},
   };
   for (const auto& row : rows) {

@@ -556,6 +556,17 @@ TEST_F(UnixPlayerStart, ExitCodeIsThePlayersStatusOrWhyItDidNotPlay) {
   sys.readOnlyFolders["z:\\home\\guest"] = true;
   EXPECT_EQ(modrik::MainRoutine(), modrik::kExitScriptNotWritten);
   EXPECT_TRUE(sys.processes.empty());
+  // Also before the private folder is known (asking the host for it is the
+  // first write of dues.sh), and with a folder where dues.sh goes.
+  modrik::PrivateFolder.reset();
+  EXPECT_EQ(modrik::MainRoutine(), modrik::kExitScriptNotWritten);
+  sys.readOnlyFolders.clear();
+  modrik::PrivateFolder.reset();
+  sys.files.erase("z:\\home\\guest\\dues.sh");
+  sys.AddFolder("z:\\home\\guest\\dues.sh");
+  EXPECT_EQ(modrik::MainRoutine(), modrik::kExitScriptNotWritten);
+  EXPECT_TRUE(sys.processes.empty());
+  sys.folders.erase("z:\\home\\guest\\dues.sh");
   // No place for the private folder is the user's own: nothing is started.
   sys.readOnlyFolders.clear();
   modrik::PrivateFolder.reset();

@@ -191,7 +191,7 @@ TEST(SandboxChannel, OpenerPlaylist) {
            "file:///d/new%0Aline.mkv\n",
        "the player's options --qt-minimal-view -I dummy :video-filter=x, 1 file the host cannot see, "
        "the stream on standard input, "},
-      {{"--start-time=1", "/tmp/a.mkv", "/tmp/b.mkv"}, "/tmp/a.mkv", "", "the player's options start-time=1, 1 more file, "},
+      {{"--start-time=1", "/tmp/a.mkv", "/tmp/b.mkv"}, "/tmp/a.mkv", "", "the player's options start-time=1, 1 more file the host cannot see, "},
   };
   const modrik::Sandbox bottles = modrik::DecideSandbox(kRows[2].facts);
   for (const auto& c : kCases) {
