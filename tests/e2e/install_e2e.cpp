@@ -507,6 +507,7 @@ TEST_F(Install, DoctorMakesARealStartAndChangesNothing) {
   EXPECT_NE(r.out.find("\n  start: not made: Wine cannot start\n"), std::string::npos) << r.out;
   EXPECT_EQ(listing(), before);
   RemoveTree(files);
+}
 
 // A state folder that is not all modrik's (a prefix copied from elsewhere,
 // or planted by another user): the uninstall takes away what modrik made
