@@ -157,15 +157,27 @@ class Examination {
   }
 
   void Changes() {
-    const std::string cut = ParseJournal(ReadText(t_.prefix + "/modrik-install/journal").value_or("")).operation;
-    if (cut == "install")
+    // The state folder read as `list` reads it: through no link, checked
+    // against what modrik writes there, without waiting for a change.
+    if (PrefixLock::Busy(t_.prefix)) {
+      Say({"changes", "a change is under way (modrik install or uninstall)",
+           "wait for it to end, then run modrik doctor " + option_ + " again"});
+      halfDone_ = true;
+      return;
+    }
+    const InstallState state = ReadInstallState(t_.prefix, DesktopFiles());
+    const std::string cut = state.journal.operation;
+    if (!state.refused.empty() || !state.damaged.empty())
+      Say({"changes", "modrik's state cannot be trusted: " + (state.refused.empty() ? state.damaged[0] : state.refused),
+           "modrik uninstall " + option_ + " (it takes modrik's files and keys away), then modrik install " + option_});
+    else if (cut == "install")
       Say({"changes", "modrik is half-installed: an install was cut short",
            "modrik install " + option_ + " (modrik uninstall " + option_ + " takes it back)"});
     else if (cut == "uninstall")
       Say({"changes", "modrik is half-removed: an uninstall was cut short", "modrik uninstall " + option_});
     else
-      Say({"changes", "", "", cut.empty() ? "none cut short" : "a change \"" + cut + "\" of no known kind"});
-    halfDone_ = !cut.empty();
+      Say({"changes", "", "", "none cut short"});
+    halfDone_ = !cut.empty() || !state.refused.empty() || !state.damaged.empty();
   }
 
   bool Modrik() {

@@ -1020,6 +1020,8 @@ class ModrikDoctor : public ModrikCommandRefusal {
     }
     fs::create_directories(dir_ / "pfx/modrik-install");
     std::ofstream(dir_ / "pfx/modrik-install/installed") << installed;
+    std::ofstream(dir_ / "pfx/modrik-install/registry.keys") << "HKEY_LOCAL_MACHINE\\SOFTWARE\\VideoLAN\n";
+    std::ofstream(dir_ / "pfx/modrik-install/registry.saved");
   }
   void Script(const std::string& name, const std::string& body) {
     std::ofstream(dir_ / name) << "#!/bin/sh\n" << body << "\n";
@@ -1085,6 +1087,11 @@ TEST_F(ModrikDoctor, EachFaultIsNamedWithItsRemedy) {
       {"a half-removed prefix",
        [&] { std::ofstream(dir_ / "pfx/modrik-install/journal") << "operation=uninstall\ndone=files\n"; }, {}, 7,
        "  changes: modrik is half-removed: an uninstall was cut short; mend: modrik uninstall --prefix " + ShellWord(pfx_)},
+      {"a state that cannot be trusted",
+       [&] { std::ofstream(dir_ / "pfx/modrik-install/journal") << "operation=reinstall\n"; }, {}, 7,
+       "  changes: modrik's state cannot be trusted: " + pfx_ + "/modrik-install/journal is damaged: an unknown "
+       "operation \"reinstall\"; mend: modrik uninstall --prefix " + ShellWord(pfx_) + " (it takes modrik's files "
+       "and keys away), then modrik install --prefix " + ShellWord(pfx_)},
       {"a half-installed prefix",
        [&] { std::ofstream(dir_ / "pfx/modrik-install/journal") << "operation=install\ndone=keep\n"; }, {}, 7,
        "  changes: modrik is half-installed: an install was cut short; mend: modrik install --prefix " + ShellWord(pfx_) +
