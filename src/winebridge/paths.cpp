@@ -95,11 +95,7 @@ std::vector<DriveLink> DriveLinksOf(const std::string& listing) {
   return links;
 }
 
-namespace {
-
-// The drive-map entries the links give: the drive's name followed by the
-// link's target, in the listing's order.
-std::vector<std::string> DriveMapEntries(const std::vector<DriveLink>& links) {
+std::vector<std::string> DriveLinkMap(const std::vector<DriveLink>& links) {
   std::vector<std::string> entries;
   for (const DriveLink& link : links) {
     // Drives c and z have their fixed places, and devices are no folders.
@@ -116,17 +112,22 @@ std::vector<std::string> DriveMapEntries(const std::vector<DriveLink>& links) {
   return entries;
 }
 
-}  // namespace
-
 std::vector<std::string> ParseDriveListing(const std::string& listing) {
-  return DriveMapEntries(DriveLinksOf(listing));
+  return DriveLinkMap(DriveLinksOf(listing));
 }
 
 void LoadDriveMap() {
+  // The links an earlier start listed, while the folder has not changed.
+  if (!HostStateRead && !DriveMapLoaded) {
+    ReadHostState();
+    if (DriveMapLoaded) return;
+  }
   DriveMapLoaded = true;
   DriveMap.clear();
+  // (Read before the listing: a change during it shows next time.)
+  DriveListingTime = DosdevicesChangeTime();
   DriveLinks = DriveLinksOf(RunUnixCommandCapture(DriveListingCommand()));
-  DriveMap = DriveMapEntries(DriveLinks);
+  DriveMap = DriveLinkMap(DriveLinks);
 }
 
 std::string DeviceLinkTarget(char drive) {
