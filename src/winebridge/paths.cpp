@@ -214,12 +214,13 @@ std::string NetworkPathToUnixPath(const std::string& path) {
   return "smb://" + Joined(encoded, "/") + folderMark;
 }
 
-// The translation with the drive map as it stands.
-std::string TranslatedWithMap(const std::string& windowsPath) {
+// The translation with the drive map as it stands; `canonical` when the
+// path is already the one Windows opens.
+std::string TranslatedWithMap(const std::string& windowsPath, bool canonical = false) {
   // No Windows name holds a double quote: quotes are the caller's grouping.
   std::string unquoted = windowsPath;
   std::erase(unquoted, '"');
-  std::string path = CanonicalWindowsPath(unquoted);
+  std::string path = canonical ? unquoted : CanonicalWindowsPath(unquoted);
   if (IsUnixNamespace(path)) {
     path = path.substr(8);
     ReplaceAll(path, "\\", "/");
@@ -267,7 +268,16 @@ std::string WindowsToUnixPath(const std::string& windowsPath) {
 std::vector<std::string> WindowsToUnixPaths(const std::vector<std::string>& windowsPaths) {
   if (!windowsPaths.empty() && DriveMap.empty() && !DriveMapLoaded) LoadDriveMap();
   std::vector<std::string> unixPaths;
-  for (const std::string& path : windowsPaths) unixPaths.push_back(TranslatedWithMap(path));
+  // From this many paths on (a long playlist), the real names come from one
+  // listing per folder instead of one lookup through Wine per path.
+  constexpr std::size_t kBulkPaths = 200;
+  if (windowsPaths.size() < kBulkPaths) {
+    for (const std::string& path : windowsPaths) unixPaths.push_back(TranslatedWithMap(path));
+    return unixPaths;
+  }
+  const std::vector<std::string> real = RealNamesOfBatch(windowsPaths);
+  for (std::size_t i = 0; i < windowsPaths.size(); ++i)
+    unixPaths.push_back(TranslatedWithMap(real[i].empty() ? windowsPaths[i] : real[i], !real[i].empty()));
   return unixPaths;
 }
 

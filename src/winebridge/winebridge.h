@@ -222,6 +222,11 @@ std::string DosdevicesFolder();
 // The host command that lists the drive links.
 std::string DriveListingCommand();
 std::string WindowsToUnixPath(const std::string& path);
+// Each path of a batch with its real names, when it is a plain drive path
+// ("X:\...", nothing Windows would change) whose real names the listings
+// of its folders tell; empty for any other (a short 8.3 name, "..", a
+// quote), which a single lookup through Wine makes canonical.
+std::vector<std::string> RealNamesOfBatch(const std::vector<std::string>& paths);
 // Several paths, with at most one listing of the drive links between them.
 std::vector<std::string> WindowsToUnixPaths(const std::vector<std::string>& paths);
 std::string UnixToWindowsPath(const std::string& path);

@@ -412,3 +412,48 @@ TEST(HostState, KeptLinksServeWhileTheFolderIsUnchanged) {
     EXPECT_EQ(modrik::PrivateFolderUnverified, row.kept || row.now == 8);
   }
 }
+
+// A long batch (a playlist's entries) takes the real names from one listing
+// per folder, as Wine would find them one by one: the name itself when it
+// is there, else the one that differs in case only; names that are not
+// there keep their spelling, also below a folder that is not there; a
+// short 8.3 name, or a path that is not plain, is asked of Wine singly.
+TEST(DriveMap, LongBatchTakesRealNamesFromOneListingPerFolder) {
+  FakeHost host;
+  host.command = kListingCommand;
+  host.output = kListing;
+  host.AddFolder("C:\\");
+  auto entry = [](const char* name, bool folder) {
+    platform::FoundFile found;
+    found.name = name;
+    found.directory = folder;
+    return found;
+  };
+  host.searches["C:\\*"] = {entry(".", true), entry("Media", true), entry("Other", true)};
+  host.searches["C:\\Media\\*"] = {entry("Clip.MKV", false), entry("a.mkv", false), entry("A.mkv", false),
+                                   entry("Sub", true)};
+  host.searches["C:\\Media\\Sub\\*"] = {entry("Deep.ogg", false)};
+  host.unixFileNames[fake::FakePlatform::Key("C:\\Media\\PROGRA~1.MKV")] = "/home/guest/.wine/drive_c/Media/Program 1.mkv";
+  host.fullPathNames["C:\\Media\\.\\b.mkv"] = "C:\\Media\\b.mkv";
+  const std::string c = "/home/guest/.wine/drive_c/";
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {"C:\\media\\clip.mkv", c + "Media/Clip.MKV"},
+      {"C:\\Media\\A.mkv", c + "Media/A.mkv"},
+      {"c:\\MEDIA\\sub\\deep.OGG", c + "Media/Sub/Deep.ogg"},
+      {"C:\\MEDIA\\missing.mkv", c + "Media/missing.mkv"},
+      {"C:\\nothere\\x y\\z.mkv", c + "nothere/x y/z.mkv"},
+      {"C:\\Media\\PROGRA~1.MKV", c + "Media/Program 1.mkv"},
+      {"C:\\Media\\.\\b.mkv", c + "Media/b.mkv"},
+      {"D:\\film.mkv", "/media/cdrom/film.mkv"},
+  };
+  std::vector<std::string> batch;
+  for (const auto& row : rows) batch.push_back(row.first);
+  for (int i = 0; i < 300; ++i) batch.push_back("C:\\gone\\folder " + std::to_string(i) + "\\clip.mkv");
+  const std::vector<std::string> got = modrik::WindowsToUnixPaths(batch);
+  ASSERT_EQ(got.size(), batch.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(got[i], rows[i].second) << rows[i].first;
+  EXPECT_EQ(got.back(), c + "gone/folder 299/clip.mkv");
+  // A short batch gives the same answers, each path asked of Wine.
+  host.unixFileNames[fake::FakePlatform::Key("C:\\media\\clip.mkv")] = "/home/guest/.wine/drive_c/Media/Clip.MKV";
+  EXPECT_EQ(modrik::WindowsToUnixPaths({"C:\\media\\clip.mkv"}), (Entries{c + "Media/Clip.MKV"}));
+}
