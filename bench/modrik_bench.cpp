@@ -2,8 +2,10 @@
 // player through modrik.exe under a warm Wine, compared with Wine starting
 // the same player directly (`wine start /unix PLAYER FILE`), as a ratio
 // measured in one run; also a start with 100 files, a start with a
-// 20,000-entry playlist, the first run's detection of the player, and 8
-// starts at once.
+// 20,000-entry playlist, the first run's detection of the player, 8 and 32
+// starts at once (32 beside 32 of Wine's own), the host programs a start
+// runs, and a soak of mixed starts that counts those that never reached
+// the player.
 //
 // The common case: settings file and desktop entry present, default prefix
 // (no drive links but c: and z:).
@@ -34,10 +36,10 @@ double NowMs() {
 }
 
 pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-            const std::string& log) {
+            const std::string& log, const std::string& input = "/dev/null") {
   pid_t pid = fork();
   if (pid != 0) return pid;
-  int in = open("/dev/null", O_RDONLY);
+  int in = open(input.c_str(), O_RDONLY);
   int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   dup2(in, 0);
   dup2(out, 1);
@@ -173,6 +175,94 @@ std::pair<double, double> TimeTogether(const std::vector<std::vector<std::string
   return {stamps.front(), stamps.back()};
 }
 
+// The soak: mixed starts of a player that records its words, one line per
+// start. Counted are the starts whose caller was not ended: each must reach
+// the player (its id in the record). Returns {lost, counted, started}.
+struct Soak {
+  int lost = 0, counted = 0, started = 0;
+};
+
+Soak RunSoak(TestFolder& dir, const std::string& exe, int rounds) {
+  Wine& wine = Wine::Get();
+  const std::string rec = dir.Host("soak.rec"), log = wine.LogDir() + "/bench-soak";
+  RemoveTree(rec);
+  Soak soak;
+  std::vector<std::string> ids;
+  int next = 0;
+  std::string current;  // the id of the last start made
+  auto argvFor = [&](const std::string& kind, bool counted) {
+    const std::string id = "soak" + std::to_string(next++) + kind;
+    if (counted) ids.push_back(id);
+    current = id;
+    ++soak.started;
+    WriteFile(dir.Host(id + ".mkv"), "x");
+    if (kind == "-in") return std::vector<std::string>{"wine", exe, "--meta-title=" + id, "-"};
+    return std::vector<std::string>{"wine", exe, dir.Win(id + ".mkv")};
+  };
+  WriteFile(dir.Host("stream.ts"), std::string(64 * 1024, 'G'));
+  // Each start's trace, in a file of its own.
+  const std::vector<std::string> traced = wine.Environment({"WINEDEBUG=+debugstr"});
+  unsigned seed = 7;
+  for (int round = 0; round < rounds; ++round) {
+    // Sequential starts, one of which leaves a child behind and one reads a stream.
+    for (int i = 0; i < 10; ++i) {
+      const std::string kind = i == 3 ? "-leave" : i == 6 ? "-in" : "";
+      const std::vector<std::string> argv = argvFor(kind, true);
+      const pid_t pid =
+          Spawn(argv, traced, log + "-" + current, kind == "-in" ? dir.Host("stream.ts") : "/dev/null");
+      waitpid(pid, nullptr, 0);
+    }
+    // Starts ended 0-300 ms in, each followed at once by another.
+    for (int i = 0; i < 4; ++i) {
+      const std::vector<std::string> endedArgv = argvFor("-ended", false);
+      const pid_t ended = Spawn(endedArgv, traced, log + "-" + current);
+      seed = seed * 1103515245 + 12345;
+      usleep(((seed >> 8) % 301) * 1000);
+      kill(ended, SIGKILL);
+      waitpid(ended, nullptr, 0);
+      const std::vector<std::string> afterArgv = argvFor("", true);
+      const pid_t after = Spawn(afterArgv, traced, log + "-" + current);
+      waitpid(after, nullptr, 0);
+    }
+    // 8 at once, then 32 at once.
+    for (int together : {8, 32}) {
+      std::vector<pid_t> pids;
+      for (int i = 0; i < together; ++i) {
+        const std::vector<std::string> argv = argvFor(i == 1 ? "-leave" : "", true);
+        pids.push_back(Spawn(argv, traced, log + "-" + current));
+      }
+      for (pid_t pid : pids) waitpid(pid, nullptr, 0);
+    }
+  }
+  usleep(2000 * 1000);
+  const std::string recorded = ReadFile(rec).value_or("");
+  for (const std::string& id : ids) {
+    ++soak.counted;
+    // (An id ends where the next character is no digit.)
+    bool found = false;
+    for (std::size_t at = recorded.find(id); at != std::string::npos && !found; at = recorded.find(id, at + 1)) {
+      const char after = at + id.size() < recorded.size() ? recorded[at + id.size()] : '\n';
+      found = after < '0' || after > '9';
+    }
+    if (!found) {
+      ++soak.lost;
+      std::fprintf(stderr, "bench: %s never reached the player (its output: %s-%s)\n", id.c_str(), log.c_str(),
+                   id.c_str());
+    }
+  }
+  return soak;
+}
+
+// The host programs one start ran, as its trace counts them; -1 when the
+// build does not say.
+int HostProgramsOfAStart(const std::vector<std::string>& argv, const std::string& rec, const std::string& log) {
+  TimeStart(argv, rec, "", log, {"WINEDEBUG=+debugstr"});
+  const std::string text = ReadFile(log).value_or("");
+  const std::string mark = "host programs run by this start: ";
+  const std::size_t at = text.rfind(mark);
+  return at == std::string::npos ? -1 : std::atoi(text.c_str() + at + mark.size());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -208,6 +298,24 @@ int main(int argc, char** argv) {
     WriteFile(dir.Host("clip" + std::to_string(i) + ".mkv"), "x");
     eight.push_back({"wine", dir.Host("modrik.exe"), dir.Win("clip" + std::to_string(i) + ".mkv")});
   }
+  // 32 callers at once through modrik, and 32 of Wine's own starts.
+  std::vector<std::vector<std::string>> thirtyTwo, thirtyTwoDirect;
+  for (int i = 0; i < 32; ++i) {
+    const std::string name = "many" + std::to_string(i) + ".mkv";
+    WriteFile(dir.Host(name), "x");
+    thirtyTwo.push_back({"wine", dir.Host("modrik.exe"), dir.Win(name)});
+    thirtyTwoDirect.push_back({"wine", "start", "/unix", player, dir.Host(name)});
+  }
+  // The soak's player: it records its words, reads a stream it is given,
+  // and leaves a child behind for a file named so.
+  TestFolder soakDir("bench-soak");
+  soakDir.InstallModrik();
+  MakeDirs(soakDir.Host("bin"));
+  WriteFile(soakDir.Host("bin/player"),
+            "#!/bin/sh\necho \"$*\" >> '" + soakDir.Host("soak.rec") + "'\n"
+            "case \"$*\" in *-in*) cat >/dev/null ;; *-leave*) sleep 3 </dev/null >/dev/null 2>&1 & ;; esac\n");
+  chmod(soakDir.Host("bin/player").c_str(), 0755);
+  WriteFile(soakDir.Host("modrik.ini"), "[modrik]\r\nvlcpath=" + soakDir.Host("bin/player") + "\r\n");
   // The first run: no settings file; the question is answered Yes, and the
   // host's whereis (a stand-in first on the PATH) names the player.
   const std::string whereis = dir.Host("tools/whereis");
@@ -216,6 +324,16 @@ int main(int argc, char** argv) {
   chmod(whereis.c_str(), 0755);
   TestFolder first("bench-first");
   first.InstallModrik();
+
+  // "soak": the soak alone.
+  if (argc > 2 && std::string(argv[2]) == "soak") {
+    TimeStart({"wine", soakDir.Host("modrik.exe"), soakDir.Win("modrik.ini")}, soakDir.Host("soak.rec"), "",
+              wine.LogDir() + "/bench-soak-warm.log");
+    const Soak soak = RunSoak(soakDir, soakDir.Host("modrik.exe"), runs);
+    std::printf("lost: %d of %d (%d starts)\n", soak.lost, soak.counted, soak.started);
+    wine.Shutdown();
+    return soak.lost == 0 ? 0 : 1;
+  }
 
   // Warm up: Wine's server and caches, the desktop entry and icon files.
   // A build that never reaches the player would only wait out every bound.
@@ -228,7 +346,7 @@ int main(int argc, char** argv) {
   TimeStart(direct, rec, "", wine.LogDir() + "/bench-warm2.log");
 
   std::vector<double> modrikMs, directMs, modrik100Ms, listMs, freshMs, firstRunMs, firstOfEight,
-      lastOfEight;
+      lastOfEight, firstOf32, lastOf32, firstOf32Direct, lastOf32Direct;
   long peakKb = 0;
   for (int i = 0; i < runs; ++i) {
     Run m = TimeStart(viaModrik, rec, "", wine.LogDir() + "/bench-m.log");
@@ -255,6 +373,14 @@ int main(int argc, char** argv) {
         firstOfEight.push_back(together.first);
         lastOfEight.push_back(together.second);
       }
+      const auto many = TimeTogether(thirtyTwo, rec, wine.LogDir() + "/bench-32-");
+      const auto manyDirect = TimeTogether(thirtyTwoDirect, rec, wine.LogDir() + "/bench-32d-");
+      if (many.first >= 0 && manyDirect.first >= 0) {
+        firstOf32.push_back(many.first);
+        lastOf32.push_back(many.second);
+        firstOf32Direct.push_back(manyDirect.first);
+        lastOf32Direct.push_back(manyDirect.second);
+      }
       RemoveTree(first.Host("modrik.ini"));
       RemoveTree(rec);
       PathFirst tools(dir.Host("tools"));
@@ -266,6 +392,9 @@ int main(int argc, char** argv) {
       if (!stamp.empty()) firstRunMs.push_back(stamp.front());
     }
   }
+
+  const int hostPrograms = HostProgramsOfAStart(viaModrik, rec, wine.LogDir() + "/bench-traced.log");
+  const Soak soak = RunSoak(soakDir, soakDir.Host("modrik.exe"), std::max(10, runs));
 
   // Memory is sampled in runs of their own: the sampling takes the time the
   // timed runs measure.
@@ -285,9 +414,23 @@ int main(int argc, char** argv) {
               Median(firstRunMs), firstRunMs.size());
   std::printf("8 at once, first / last player      : %.0f / %.0f ms (medians of %zu rounds)\n",
               Median(firstOfEight), Median(lastOfEight), lastOfEight.size());
+  std::printf("32 at once, first / last player      : %.0f / %.0f ms (medians of %zu rounds)\n",
+              Median(firstOf32), Median(lastOf32), lastOf32.size());
+  std::printf("32 wine start /unix, first / last   : %.0f / %.0f ms\n", Median(firstOf32Direct),
+              Median(lastOf32Direct));
+  std::printf("32 at once, last player / wine start's: %.2f (goal 1.0 or less, at most 1.25)\n",
+              Median(lastOf32) / Median(lastOf32Direct));
+  std::printf("20,000-entry list, over one file: %.0f ms (at most 200)\n", Median(listMs) - m);
+  if (hostPrograms >= 0)
+    std::printf("host programs per start             : %d\n", hostPrograms);
+  else
+    std::printf("host programs per start             : (not traced by this build)\n");
   std::printf("fresh home, 2nd start (median)      : %.0f ms (%zu runs)\n", Median(freshMs), freshMs.size());
   std::printf("modrik peak memory (VmHWM)          : %ld kB\n", peakKb);
   std::printf("modrik.exe size                     : %lld bytes\n", static_cast<long long>(st.st_size));
+  std::printf("soak: %d starts (sequential, 8 and 32 at once, ended 0-300 ms in, children left behind, streams)\n",
+              soak.started);
+  std::printf("lost: %d of %d\n", soak.lost, soak.counted);
   wine.Shutdown();
   return modrikMs.empty() || directMs.empty() ? 1 : 0;
 }

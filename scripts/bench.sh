@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Launch-time benchmark under a warm Wine: modrik.exe handing a file to a
 # native player, against Wine starting that player directly, as a ratio;
-# also 100 files, a 20,000-entry playlist, the first run's detection, 8
-# starts at once, modrik's peak memory and file size.
+# also 100 files, a 20,000-entry playlist (its cost over one file), the
+# first run's detection, 8 and 32 starts at once (32 beside 32 of Wine's own
+# start), the host programs a start runs, modrik's peak memory and file
+# size, and a soak of mixed starts ("lost: N of M").
 # It runs under the host's Wine 8.0 and under Debian 13's Wine 10.0 (the
 # root of scripts/wine10.sh, made when missing), one after the other.
 # Usage: scripts/bench.sh [RUNS] [--wine 8|10]...   (default 10 runs, both Wines)
+# (build/bench/modrik_bench RUNS soak runs the soak alone, RUNS rounds.)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=10

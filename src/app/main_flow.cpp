@@ -56,7 +56,13 @@ int StartPlayer() {
   if (UnderWine && IsUnixPlayer()) {
     std::vector<std::string> args = UnixPlayerArguments(tail, sys.CurrentDirectory());
     if (PlayerPath != kDesktopOpener) {
-      const int status = RunUnixPlayer(PlayerPath, args);
+      int status = RunUnixPlayer(PlayerPath, args);
+      if (status == kStartAnew) {
+        // What an earlier start kept proved unfit: the paths are translated anew.
+        args = UnixPlayerArguments(tail, sys.CurrentDirectory());
+        status = RunUnixPlayer(PlayerPath, args);
+        if (status == kStartAnew) status = kExitNotStarted;
+      }
       if (status != kStartWithOpener) return status;
     }
     return OpenWithDesktopOpener(PlanOpener(CurrentSandbox(UnixHomeFolder()), args));
@@ -133,6 +139,7 @@ int Run() {
 
 int MainRoutine() {
   const int code = Run();
+  platform::Sys().Trace("host programs run by this start: " + std::to_string(HostProgramsRun));
   // (The file-manager icon's gio ran on beside the start.)
   TraceIconComplaints();
   return code;

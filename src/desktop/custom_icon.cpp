@@ -40,16 +40,22 @@ std::string CustomIconHostCommand(const std::string& gio, const std::string& pri
 void SetCustomIcon(const std::string& targetPath, const std::string& iconPath) {
   const std::string unixTarget = WindowsToUnixPath(targetPath);
   const std::string unixIcon = WindowsToUnixPath(iconPath);
+  const std::string gio = CustomIconCommand(unixTarget, unixIcon);
+  // Set once for this executable and icon, as an earlier start has kept it:
+  // gio runs only for a change. (The registration of a copy made over the
+  // executable stays with its path, as the file manager's metadata does.)
+  ReadHostState();
+  for (const std::string& done : IconsSet)
+    if (done == gio) return;
   // gio runs on while the start goes on; what it says is kept for the
   // trace, never shown on the caller's standard error.
   const std::string folder = UnixPrivateFolder();
   char name[21];
   std::snprintf(name, sizeof(name), "gio-%016llx",
                 static_cast<unsigned long long>(platform::Sys().RandomNumber()));
-  if (RunUnixCommand(CustomIconHostCommand(CustomIconCommand(unixTarget, unixIcon), folder, name)) ==
-          HostRun::kStarted &&
-      !folder.empty())
-    IconComplaints.push_back(WineUnixName(folder + "/" + name));
+  if (RunUnixCommand(CustomIconHostCommand(gio, folder, name)) != HostRun::kStarted) return;
+  IconsSet.push_back(gio);
+  if (!folder.empty()) IconComplaints.push_back(WineUnixName(folder + "/" + name));
 }
 
 void TraceIconComplaints() {

@@ -215,7 +215,8 @@ int OpenWithDesktopOpener(const OpenerPlan& plan) {
   // the sandbox's path is the one it needs.
   switch (RunUnixCommand(housekeeping + HostCommandLine({kDesktopOpener, target}))) {
     case HostRun::kScriptNotWritten: return kExitScriptNotWritten;
-    case HostRun::kNotStarted: return kExitNotStarted;
+    case HostRun::kNotStarted:
+    case HostRun::kFolderUnfit: return kExitNotStarted;
     case HostRun::kStarted: return 0;
   }
   return 0;

@@ -2,6 +2,8 @@
 // through the wide API; texts cross into the program as UTF-8.
 #include <windows.h>
 
+#include <cstdio>
+
 #include <sddl.h>
 #include <shellapi.h>
 
@@ -184,7 +186,12 @@ bool Win32Platform::WriteWholeFile(const std::string& path, const std::string& b
 }
 
 bool Win32Platform::ReplaceWholeFile(const std::string& path, const std::string& bytes) {
-  const std::string fresh = path + "." + std::to_string(GetCurrentProcessId()) + ".new";
+  // A name of this write's own: a process ended between the write and the
+  // move leaves its file behind, and Wine gives its id to later processes.
+  char own[40];
+  std::snprintf(own, sizeof(own), ".%lu-%016llx.new", static_cast<unsigned long>(GetCurrentProcessId()),
+                static_cast<unsigned long long>(RandomNumber()));
+  const std::string fresh = path + own;
   if (!WriteFileAt(*this, fresh, bytes, CREATE_NEW)) return false;
   if (MoveFileExW(Wide(fresh).c_str(), Wide(path).c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
   Trace("MoveFileExW " + fresh + " to " + path + " failed, error " + std::to_string(GetLastError()));

@@ -149,17 +149,46 @@ std::string HostCommandLine(const std::vector<std::string>& words) {
   return UnixCommandLine(words[0], std::vector<std::string>(words.begin() + 1, words.end()));
 }
 
+namespace {
+
+// native_player.sh with its values taken from its first six words.
+std::string NativePlayerBody() {
+  return std::string("P=$1 d=$2 cwd=$3 hold=$4 stream=$5 launch=$6\nshift 6\n") + host::native_player_sh;
+}
+
+}  // namespace
+
+std::vector<std::string> NativePlayerWords(const std::string& playerPath, const std::vector<std::string>& args,
+                                           const NativeStart& start) {
+  std::vector<std::string> words = {"/bin/sh",
+                                    "-c",
+                                    NativePlayerBody(),
+                                    "sh",
+                                    start.folder,
+                                    start.folder + "/" + start.name,
+                                    start.workingFolder,
+                                    std::to_string(start.holdSeconds),
+                                    start.stream ? "1" : "",
+                                    start.launchClient ? "1" : ""};
+  words.insert(words.end(), start.channel.begin(), start.channel.end());
+  words.push_back(playerPath);
+  words.insert(words.end(), args.begin(), args.end());
+  return words;
+}
+
 std::string NativePlayerCommand(const std::string& playerPath, const std::vector<std::string>& args,
                                 const NativeStart& start) {
-  // The start's own values as shell variables, then the host side of a
-  // start (host/native_player.sh).
+  // The start's own values as shell variables, the player's words, the
+  // host side of a start (host/native_player.sh) as the text it runs in
+  // the background, and the part modrik waits for (host/launch.sh).
   std::vector<std::string> argv = start.channel;
   argv.push_back(playerPath);
   argv.insert(argv.end(), args.begin(), args.end());
   return "P=" + ShellQuote(start.folder) + " d=" + ShellQuote(start.folder + "/" + start.name) +
          " cwd=" + ShellQuote(start.workingFolder) + " hold=" + std::to_string(start.holdSeconds) +
          " stream=" + (start.stream ? "1" : "") + " launch=" + (start.launchClient ? "1" : "") +
-         "\nset -- " + HostCommandLine(argv) + "\n" + host::native_player_sh;
+         " verify=" + (start.verifyFolder ? "1" : "") + "\nset -- " + HostCommandLine(argv) +
+         "\nb=" + ShellQuote(NativePlayerBody()) + "\n" + host::launch_sh;
 }
 
 HostPlayer FindHostPlayer(const std::string& playerPath) {
@@ -186,8 +215,8 @@ int RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>&
   start.folder = UnixPrivateFolder();
   if (start.folder.empty()) {
     sys.Trace("the native player is not started: it needs the private folder");
-    // Unknown because dues.sh could not be written: said as such.
-    return UnixScriptUnwritable() ? kExitScriptNotWritten : kExitNotStarted;
+    // (The host could not be asked for one: dues.sh could not be written.)
+    return ScriptNotWritten ? kExitScriptNotWritten : kExitNotStarted;
   }
   start.name = NewStartName();
   start.stream = ReadsStandardInput(args) && sys.StandardInputIsStream();
@@ -202,14 +231,23 @@ int RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>&
   sys.Trace("native player, " + std::to_string(args.size()) +
             " argument(s): " + UnixCommandLine(playerPath, args) + "; start " + start.name +
             (start.stream ? ", reading this process's standard input" : ""));
-  switch (RunUnixCommand(NativePlayerCommand(playerPath, args, start))) {
+  start.verifyFolder = PrivateFolderUnverified;
+  switch (RunUnixLaunch(NativePlayerCommand(playerPath, args, start))) {
     case HostRun::kScriptNotWritten:
       return kExitScriptNotWritten;
     case HostRun::kNotStarted:
       return kExitNotStarted;
+    case HostRun::kFolderUnfit:
+      // Nothing of the earlier start's is used again, the drive links
+      // included: the start is made anew.
+      sys.Trace("the private folder " + start.folder + " an earlier start chose is unfit now: asked anew");
+      ForgetHostState();
+      return kStartAnew;
     case HostRun::kStarted:
       break;
   }
+  PrivateFolderUnverified = false;
+  WriteHostState();
   return WaitForPlayer(WineUnixName(start.folder + "/" + start.name) + "\\", start);
 }
 

@@ -95,11 +95,7 @@ std::vector<DriveLink> DriveLinksOf(const std::string& listing) {
   return links;
 }
 
-namespace {
-
-// The drive-map entries the links give: the drive's name followed by the
-// link's target, in the listing's order.
-std::vector<std::string> DriveMapEntries(const std::vector<DriveLink>& links) {
+std::vector<std::string> DriveLinkMap(const std::vector<DriveLink>& links) {
   std::vector<std::string> entries;
   for (const DriveLink& link : links) {
     // Drives c and z have their fixed places, and devices are no folders.
@@ -116,17 +112,22 @@ std::vector<std::string> DriveMapEntries(const std::vector<DriveLink>& links) {
   return entries;
 }
 
-}  // namespace
-
 std::vector<std::string> ParseDriveListing(const std::string& listing) {
-  return DriveMapEntries(DriveLinksOf(listing));
+  return DriveLinkMap(DriveLinksOf(listing));
 }
 
 void LoadDriveMap() {
+  // The links an earlier start listed, while the folder has not changed.
+  if (!HostStateRead && !DriveMapLoaded) {
+    ReadHostState();
+    if (DriveMapLoaded) return;
+  }
   DriveMapLoaded = true;
   DriveMap.clear();
+  // (Read before the listing: a change during it shows next time.)
+  DriveListingTime = DosdevicesChangeTime();
   DriveLinks = DriveLinksOf(RunUnixCommandCapture(DriveListingCommand()));
-  DriveMap = DriveMapEntries(DriveLinks);
+  DriveMap = DriveLinkMap(DriveLinks);
 }
 
 std::string DeviceLinkTarget(char drive) {
@@ -213,12 +214,13 @@ std::string NetworkPathToUnixPath(const std::string& path) {
   return "smb://" + Joined(encoded, "/") + folderMark;
 }
 
-// The translation with the drive map as it stands.
-std::string TranslatedWithMap(const std::string& windowsPath) {
+// The translation with the drive map as it stands; `canonical` when the
+// path is already the one Windows opens.
+std::string TranslatedWithMap(const std::string& windowsPath, bool canonical = false) {
   // No Windows name holds a double quote: quotes are the caller's grouping.
   std::string unquoted = windowsPath;
   std::erase(unquoted, '"');
-  std::string path = CanonicalWindowsPath(unquoted);
+  std::string path = canonical ? unquoted : CanonicalWindowsPath(unquoted);
   if (IsUnixNamespace(path)) {
     path = path.substr(8);
     ReplaceAll(path, "\\", "/");
@@ -266,7 +268,16 @@ std::string WindowsToUnixPath(const std::string& windowsPath) {
 std::vector<std::string> WindowsToUnixPaths(const std::vector<std::string>& windowsPaths) {
   if (!windowsPaths.empty() && DriveMap.empty() && !DriveMapLoaded) LoadDriveMap();
   std::vector<std::string> unixPaths;
-  for (const std::string& path : windowsPaths) unixPaths.push_back(TranslatedWithMap(path));
+  // From this many paths on (a long playlist), the real names come from one
+  // listing per folder instead of one lookup through Wine per path.
+  constexpr std::size_t kBulkPaths = 200;
+  if (windowsPaths.size() < kBulkPaths) {
+    for (const std::string& path : windowsPaths) unixPaths.push_back(TranslatedWithMap(path));
+    return unixPaths;
+  }
+  const std::vector<std::string> real = RealNamesOfBatch(windowsPaths);
+  for (std::size_t i = 0; i < windowsPaths.size(); ++i)
+    unixPaths.push_back(TranslatedWithMap(real[i].empty() ? windowsPaths[i] : real[i], !real[i].empty()));
   return unixPaths;
 }
 

@@ -125,6 +125,9 @@ std::string PrivateFolderCommand(const std::string& runtime, const std::string& 
 std::string UnixPrivateFolder() {
   auto& sys = platform::Sys();
   if (PrivateFolder) return *PrivateFolder;
+  // The one an earlier start chose (its host command checks it again).
+  ReadHostState();
+  if (PrivateFolder) return *PrivateFolder;
   // Inside a Flatpak, the places that the host sees at the same path.
   const PrivatePlaces places =
       SharedPrivatePlaces(CurrentSandbox(UnixHomeFolder()), {RuntimeVariable(), UnixHomeFolder() + "/.cache"});

@@ -16,6 +16,8 @@ namespace modrik {
 
 std::string CachedWineVersion;
 HomeState Home = HomeState::kUnchecked;
+int HostProgramsRun = 0;
+bool ScriptNotWritten = false;
 
 namespace {
 
@@ -31,9 +33,11 @@ constexpr std::size_t kStatusBytes = 16;
 // host_command.sh's status for a home that is not the user's alone: it
 // neither read nor ran dues.sh.
 constexpr int kHomeRefused = 77;
-
-// The last WriteUnixScript failed.
-bool ScriptUnwritten = false;
+// A launch's status when its command found the private folder unfit.
+constexpr int kLaunchFolderUnfit = 3;
+// A launch's command goes to the host as one word of its own; a longer one
+// (the host takes at most 128 KiB in a word) goes through dues.sh.
+constexpr std::size_t kLaunchWordBytes = 96 * 1024;
 
 // There is one dues.sh (and one dues.log) per user, and several modrik
 // processes may run at once when a program opens several files together.
@@ -58,11 +62,19 @@ std::string LogRedirect() {
 
 // host_command.sh's words, for the script in the given mode; with a status
 // file when modrik cannot wait for it, and "checked" once the home is fit.
-std::vector<std::string> HostCommandArguments(const std::string& mode, const std::string& statusFile) {
+std::vector<std::string> HostCommandArguments(const std::string& mode, const std::string& statusFile,
+                                              const std::string& command = std::string()) {
   std::vector<std::string> words = {"/bin/sh", "-c",  host::host_command_sh, "sh", UnixHomeFolder() + "/dues.sh",
                                     mode,      statusFile.empty() ? "child" : "", statusFile};
-  if (Home == HomeState::kFit) words.push_back("checked");
+  if (Home == HomeState::kFit || !command.empty()) words.push_back(Home == HomeState::kFit ? "checked" : "");
+  if (!command.empty()) words.push_back(command);
   return words;
+}
+
+// Starts a host program through Wine's spawn, and counts it.
+int SpawnCounted(const std::vector<std::string>& words) {
+  ++HostProgramsRun;
+  return platform::Sys().SpawnOnHost(words);
 }
 
 // Runs dues.sh through host_command.sh; its status (0: the command was
@@ -72,7 +84,7 @@ int RunUnixScript(const std::string& mode) {
   if (sys.HostSpawnWaits()) {
     // (Only the status of a program waited for says the home is fit: one
     // left in a file of the home proves nothing.)
-    const int status = sys.SpawnOnHost(HostCommandArguments(mode, ""));
+    const int status = SpawnCounted(HostCommandArguments(mode, ""));
     if (status >= 0 && status != kHomeRefused) Home = HomeState::kFit;
     return status;
   }
@@ -81,7 +93,7 @@ int RunUnixScript(const std::string& mode) {
   std::snprintf(name, sizeof(name), ".dues-%016llx",
                 static_cast<unsigned long long>(sys.RandomNumber()));
   const std::string statusFile = WindowsHomeFolder() + name;
-  const int started = sys.SpawnOnHost(HostCommandArguments(mode, UnixHomeFolder() + "/" + name));
+  const int started = SpawnCounted(HostCommandArguments(mode, UnixHomeFolder() + "/" + name));
   if (started != platform::kHostUnwaited) return started;
   for (unsigned waited = 0; waited < kStatusBoundMs; waited += kStatusPollMs) {
     std::string status;
@@ -174,12 +186,14 @@ bool WriteUnixScript(const std::string& command) {
   // Only a script written whole, as a new file, is run: never a stale one
   // left in place, and never through a link to some other file. (Deleting
   // the old one first would delete the target of a link.)
-  ScriptUnwritten = !sys.ReplaceWholeFile(script, UnixScriptText(command));
-  if (ScriptUnwritten) sys.Trace("cannot write " + script + " anew: the host command is not run");
-  return !ScriptUnwritten;
+  if (!sys.ReplaceWholeFile(script, UnixScriptText(command))) {
+    sys.Trace("cannot write " + script + " anew: the host command is not run");
+    ScriptNotWritten = true;
+    return false;
+  }
+  ScriptNotWritten = false;
+  return true;
 }
-
-bool UnixScriptUnwritable() { return ScriptUnwritten; }
 
 HostRun RunUnixCommand(const std::string& command) {
   auto& sys = platform::Sys();
@@ -196,6 +210,25 @@ HostRun RunUnixCommand(const std::string& command) {
   const int status = RunUnixScript("start");
   sys.UnlockNamed(lock);
   if (status == 0) return HostRun::kStarted;
+  if (status == kHomeRefused)
+    RefuseHome();
+  else
+    sys.Trace("the host command was not started (status " + std::to_string(status) + ")");
+  return HostRun::kNotStarted;
+}
+
+HostRun RunUnixLaunch(const std::string& command) {
+  auto& sys = platform::Sys();
+  if (!sys.HostSpawnWaits() || command.size() > kLaunchWordBytes) return RunUnixCommand(command);
+  sys.Trace("host command: " + command);
+  if (Home == HomeState::kRefused) return HostRun::kNotStarted;
+  FillCachedWineVersion();
+  // Nothing is written or shared: no lock, and nothing to wait for but the
+  // program itself.
+  const int status = SpawnCounted(HostCommandArguments("launch", "", command));
+  if (status >= 0 && status != kHomeRefused) Home = HomeState::kFit;
+  if (status == 0) return HostRun::kStarted;
+  if (status == kLaunchFolderUnfit) return HostRun::kFolderUnfit;
   if (status == kHomeRefused)
     RefuseHome();
   else

@@ -113,14 +113,22 @@ std::optional<std::vector<std::string>> ShellWords(const std::string& line);
 // false (and nothing run) when the script could not be written whole as a
 // new file.
 bool WriteUnixScript(const std::string& command);
-// True when the last WriteUnixScript could not write dues.sh (a read-only
-// home, a folder in its place): then nothing of the host was learned either.
-bool UnixScriptUnwritable();
 // What became of a host command.
-enum class HostRun { kStarted, kScriptNotWritten, kNotStarted };
+enum class HostRun { kStarted, kScriptNotWritten, kNotStarted, kFolderUnfit };
+// The host programs this process has started so far.
+extern int HostProgramsRun;
+// Set once dues.sh could not be written for some command of this process.
+extern bool ScriptNotWritten;
 // Runs the command on the host, without waiting for it to end: returns
 // once the host shell has the script.
 HostRun RunUnixCommand(const std::string& command);
+// Runs the command on the host as one word of host_command.sh's (mode
+// "launch": no dues.sh, no lock) and waits for it: kStarted when it ended
+// with 0, kFolderUnfit with 3 (the private folder it was to use is unfit).
+// The command puts whatever runs on in the background itself. Without
+// Wine's own spawn, or for a command too long for one word, it goes
+// through dues.sh as RunUnixCommand does.
+HostRun RunUnixLaunch(const std::string& command);
 // Runs the command on the host and returns its standard output once it has
 // ended; empty when it failed or ran longer than 3 s.
 std::string RunUnixCommandCapture(const std::string& command);
@@ -134,6 +142,9 @@ constexpr int kExitNoPlayer = 127;          // no player configured, or not ther
 // No exit code: the start goes to the desktop's opener instead (the
 // sandbox offers only that, or Steam's launcher service did not answer).
 constexpr int kStartWithOpener = -1;
+// No exit code: what an earlier start kept proved unfit and is forgotten;
+// the start is to be made once more from the beginning.
+constexpr int kStartAnew = -2;
 // The files of one start, in its own folder of the private folder.
 struct NativeStart {
   std::string folder;   // the private folder (Unix path)
@@ -148,6 +159,8 @@ struct NativeStart {
   // player starts is then recorded as such.
   std::vector<std::string> channel;
   bool launchClient = false;
+  // The private folder is an earlier process's choice: checked first.
+  bool verifyFolder = false;
 };
 // The host command that runs the player with exactly these arguments and
 // records its end: the player's status in the start's "status" file
@@ -157,8 +170,13 @@ struct NativeStart {
 // process on the host (when known) ends before it took hold, the player is
 // ended. The start's folder is removed at the end, and those of earlier
 // starts whose host command is gone.
+// It checks the private folder when asked (status 3 when unfit), puts
+// that work in the background and ends (host/launch.sh); the work itself
+// is this program with these words, which the host command starts.
 std::string NativePlayerCommand(const std::string& playerPath, const std::vector<std::string>& args,
                                 const NativeStart& start);
+std::vector<std::string> NativePlayerWords(const std::string& playerPath, const std::vector<std::string>& args,
+                                           const NativeStart& start);
 // Starts a native player on the host with exactly these arguments and waits
 // for its end; returns its status, or one of the codes above. Inside a
 // sandbox, through its channel: the arguments are then the sandbox's paths,
@@ -186,6 +204,9 @@ extern std::vector<DriveLink> DriveLinks;
 // also when they give no drive-map entry (only c: and z:) or the listing
 // failed.
 extern bool DriveMapLoaded;
+// The drive-map entries the links give: the drive's name followed by the
+// link's target, in the links' order.
+std::vector<std::string> DriveLinkMap(const std::vector<DriveLink>& links);
 // The links a listing holds: each name and target ended by a NUL byte.
 std::vector<DriveLink> DriveLinksOf(const std::string& listing);
 // The drive-map entries a listing yields.
@@ -201,11 +222,48 @@ std::string DosdevicesFolder();
 // The host command that lists the drive links.
 std::string DriveListingCommand();
 std::string WindowsToUnixPath(const std::string& path);
+// Each path of a batch with its real names, when it is a plain drive path
+// ("X:\...", nothing Windows would change) whose real names the listings
+// of its folders tell; empty for any other (a short 8.3 name, "..", a
+// quote), which a single lookup through Wine makes canonical.
+std::vector<std::string> RealNamesOfBatch(const std::vector<std::string>& paths);
 // Several paths, with at most one listing of the drive links between them.
 std::vector<std::string> WindowsToUnixPaths(const std::vector<std::string>& paths);
 std::string UnixToWindowsPath(const std::string& path);
 std::int32_t UnixPathExists(const std::string& path);
 // True when the Unix path names something that exists and is not a folder.
 bool UnixFileExists(const std::string& path);
+
+// ---- what the host told an earlier start ----
+// Kept in the private folder, one file per prefix (see host_state.cpp).
+struct HostState {
+  std::string folder;  // the private folder the file is in
+  std::string prefix;
+  std::uint64_t dosdevicesTime = 0;  // the folder's change time before the listing
+  std::vector<DriveLink> links;
+  std::vector<std::string> icons;  // the file-manager icons set (their gio commands)
+};
+// Its name in the private folder: "state-" and a hash of the prefix's path.
+std::string HostStateFileName();
+std::string HostStateText(const HostState& state);
+bool ParseHostState(const std::string& text, HostState* state);
+// True while the private folder is the one an earlier process chose: the
+// start's host command checks it before it makes anything there.
+extern bool PrivateFolderUnverified;
+// The dosdevices folder's change time read right before this process
+// listed its links (0: unknown, then nothing is kept).
+extern std::uint64_t DriveListingTime;
+extern std::vector<std::string> IconsSet;
+// The dosdevices folder's change time, as Wine reports it; 0 when unknown.
+std::uint64_t DosdevicesChangeTime();
+// Reads the file once per process: the private folder (unless chosen
+// already), the icons set and, while the dosdevices folder has the same
+// change time, the drive links.
+void ReadHostState();
+extern bool HostStateRead;
+// Writes it when this process has learnt something new.
+void WriteHostState();
+// Drops what was read: the private folder proved unfit.
+void ForgetHostState();
 
 }  // namespace modrik

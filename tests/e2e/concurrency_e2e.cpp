@@ -20,15 +20,23 @@ namespace {
 
 // Starts `count` modrik processes together, each with its own file and each
 // waited for, and returns how many times each file reached the player.
-std::map<std::string, int> StartTogether(int count) {
+// With `ownStatus`, the player of clipN.mkv ends with 10 + N, and each
+// caller must get its own player's.
+std::map<std::string, int> StartTogether(int count, bool ownStatus = false) {
   Wine& wine = Wine::Get();
   TestFolder dir = TestFolder::ForCurrentTest();
   dir.InstallModrik();
-  const std::string player = dir.MakeNativePlayer("bin/vlc", "", {.status = 0, .playSeconds = 1});
+  std::string player = dir.MakeNativePlayer("bin/vlc", "", {.status = 0, .playSeconds = 1});
+  if (ownStatus) {
+    // (The recording player, then its own status.)
+    WriteFile(dir.Host("bin/own"), "#!/bin/sh\n'" + player + "' \"$@\"\nn=${1##*clip}\nexit $((${n%.mkv} + 10))\n");
+    chmod(dir.Host("bin/own").c_str(), 0755);
+  }
+  const std::string configured = ownStatus ? dir.Host("bin/own") : player;
   MakeDirs(dir.Host("run"));
   chmod(dir.Host("run").c_str(), 0700);  // a runtime folder is the user's alone
   const std::vector<std::string> env = wine.Environment({"XDG_RUNTIME_DIR=" + dir.Host("run")});
-  WriteFile(dir.Host("modrik.ini"), "[modrik]\r\nvlcpath=" + player + "\r\n");
+  WriteFile(dir.Host("modrik.ini"), "[modrik]\r\nvlcpath=" + configured + "\r\n");
   // A first start registers the program on the desktop, so that the
   // simultaneous ones below all take the common path.
   WriteFile(dir.Host("warmup.mkv"), "w");
@@ -56,10 +64,13 @@ std::map<std::string, int> StartTogether(int count) {
   int played = 0;
   for (const char c : ReadFile(player + ".end").value_or("")) played += c == '\n';
   EXPECT_EQ(played, count);
-  for (const RunResult& end : ends) EXPECT_TRUE(end.exitCode == 0 && !end.timedOut) << end.err;
+  for (int i = 0; i < count; ++i)
+    EXPECT_TRUE(ends[i].exitCode == (ownStatus ? 10 + i : 0) && !ends[i].timedOut)
+        << files[i] << ": " << ends[i].exitCode << " " << ends[i].err;
   usleep(1000 * 1000);
   std::error_code error;
-  EXPECT_TRUE(std::filesystem::is_empty(dir.Host("run/modrik"), error)) << "files of the starts are left";
+  for (const auto& entry : std::filesystem::directory_iterator(dir.Host("run/modrik"), error))
+    EXPECT_EQ(entry.path().filename().string().rfind("state-", 0), 0u) << "files of the starts are left";
   std::vector<NativePlayerRecord> records =
       WaitForNativePlayer(player + ".rec", 60000, static_cast<size_t>(count));
   // Late duplicates would show up shortly after.
@@ -93,4 +104,10 @@ TEST(Concurrency, EightSimultaneousStartsPlayEightFiles) { ExpectEachOnce(StartT
 
 TEST(Concurrency, SixteenSimultaneousStartsPlaySixteenFiles) {
   ExpectEachOnce(StartTogether(16), 16);
+}
+
+// 32 callers at once: every start reaches the player, and each caller ends
+// with its own player's status.
+TEST(Concurrency, ThirtyTwoCallersAtOnceEachGetTheirOwnPlayersStatus) {
+  ExpectEachOnce(StartTogether(32, true), 32);
 }

@@ -213,8 +213,10 @@ void player_args(const std::string& tail) {
   start.name = "0123456789abcdef";
   const std::string command = NativePlayerCommand(argv[0], args, start);
   const std::size_t from = command.find("\nset -- ") + 8;
-  const std::size_t to = command.size() - std::string(host::native_player_sh).size() - 1;
-  CHECK(from > 8 && to >= from && platform::IsValidUtf8(command));
+  // (The player's words end where the host side's text begins: a quote
+  // right after "b=" is none of a quoted word's.)
+  const std::size_t to = command.find("\nb='P=$1 d=$2 ", from);
+  CHECK(from > 8 && to != std::string::npos && to >= from && platform::IsValidUtf8(command));
   CHECK(ShellWords(command.substr(from, to - from)) == argv);
 }
 

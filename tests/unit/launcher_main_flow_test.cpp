@@ -24,10 +24,12 @@ void Settings(fake::FakePlatform& sys, const std::string& value) {
   sys.AddFile(kIni, "[modrik]\r\nvlcpath=" + value + "\r\n");
 }
 
-// The native player and its arguments, as the host command of dues.sh
+// The native player and its arguments, as the last launch (else dues.sh)
 // hands them to the host shell ("set -- ...").
 std::string HostCommand(fake::FakePlatform& sys) {
-  std::string script = sys.FileBytes("z:\\home\\guest\\dues.sh");
+  std::string script = "\n" + sys.FileBytes("z:\\home\\guest\\dues.sh");
+  for (const auto& process : sys.processes)
+    if (process.argv.size() == 10 && process.argv[5] == "launch") script = "\n" + process.argv[9];
   std::size_t set = script.find("\nset -- ");
   if (set == std::string::npos) return std::string();
   return script.substr(set + 8, script.find('\n', set + 8) - set - 8);
@@ -213,7 +215,7 @@ class UnixPlayerStart : public ::testing::Test {
     // the player's end.
     sys.onStart = [this](const std::string& line) {
       if (line.find("/bin/sh") != std::string::npos) {
-        fake::PlayNativeStart(sys, sys.FileBytes("z:\\home\\guest\\dues.sh"), playerStatus);
+        fake::PlayNativeStart(sys, fake::LastHostScript(sys), playerStatus);
         fake::AnswerPrivateFolder(sys, sys.FileBytes("z:\\home\\guest\\dues.sh"), "z:\\home\\guest\\dues.log");
       }
       if (line.find("/bin/sh") != std::string::npos &&
@@ -521,7 +523,7 @@ TEST_F(UnixPlayerStart, MissingPlayerOnTheHostIsReported) {
     ASSERT_EQ(sys.messages.size(), 1u);
     EXPECT_EQ(sys.messages[0].text, kNotFound);
     EXPECT_EQ(sys.FileBytes("z:\\home\\guest\\dues.sh").find("/usr/bin/vlc"), std::string::npos);
-    EXPECT_EQ(sys.traces.back(), "no player at /usr/bin/vlc");
+    EXPECT_EQ(sys.traces.end()[-2], "no player at /usr/bin/vlc");
   }
 }
 
@@ -551,9 +553,20 @@ TEST_F(UnixPlayerStart, ExitCodeIsThePlayersStatusOrWhyItDidNotPlay) {
   // Wine's start program cannot be started.
   sys.onStart = [](const std::string& line) { return line.find("/bin/sh") == std::string::npos; };
   EXPECT_EQ(modrik::MainRoutine(), modrik::kExitNotStarted);
-  // dues.sh cannot be written: nothing is run.
+  // A home where dues.sh cannot be written: a start whose private folder
+  // is known needs no file there, and plays; one that must first ask the
+  // host for it ends with 125, and nothing is run.
   sys.processes.clear();
   sys.readOnlyFolders["z:\\home\\guest"] = true;
+  sys.onStart = [this](const std::string&) {
+    fake::PlayNativeStart(sys, fake::LastHostScript(sys), "0\n");
+    return true;
+  };
+  EXPECT_EQ(modrik::MainRoutine(), 0);
+  EXPECT_EQ(sys.processes.size(), 1u);
+  EXPECT_FALSE(sys.HasFile("z:\\home\\guest\\dues.sh"));
+  sys.processes.clear();
+  modrik::PrivateFolder.reset();
   EXPECT_EQ(modrik::MainRoutine(), modrik::kExitScriptNotWritten);
   EXPECT_TRUE(sys.processes.empty());
   // Also before the private folder is known (asking the host for it is the
@@ -576,7 +589,7 @@ TEST_F(UnixPlayerStart, ExitCodeIsThePlayersStatusOrWhyItDidNotPlay) {
   };
   EXPECT_EQ(modrik::MainRoutine(), modrik::kExitNotStarted);
   EXPECT_EQ(sys.FileBytes("z:\\home\\guest\\dues.sh").find("/usr/bin/vlc"), std::string::npos);
-  EXPECT_EQ(sys.traces.back(), "the native player is not started: it needs the private folder");
+  EXPECT_EQ(sys.traces.end()[-2], "the native player is not started: it needs the private folder");
 }
 
 TEST_F(UnixPlayerStart, CallersStreamIsForwardedOnlyWhenThePlayerReadsStandardInput) {
@@ -591,8 +604,8 @@ TEST_F(UnixPlayerStart, CallersStreamIsForwardedOnlyWhenThePlayerReadsStandardIn
       EXPECT_EQ(modrik::MainRoutine(), 0);
       const bool forwarded = stream && std::string(tail) != "D:\\a.mkv";
       EXPECT_EQ(sys.forwardedTo, forwarded ? std::vector<std::string>{in} : std::vector<std::string>{});
-      const std::string script = sys.FileBytes("z:\\home\\guest\\dues.sh");
-      EXPECT_EQ(script.find(" stream=1 launch=\nset -- ") != std::string::npos, forwarded);
+      const std::string script = fake::LastHostScript(sys);
+      EXPECT_EQ(script.find(" stream=1 launch= verify=\nset -- ") != std::string::npos, forwarded);
     }
   }
 }

@@ -17,6 +17,12 @@ void ResetProgramState() {
   modrik::DriveLinks.clear();
   modrik::DriveMapLoaded = false;
   modrik::PrivateFolder.reset();
+  modrik::PrivateFolderUnverified = false;
+  modrik::HostStateRead = false;
+  modrik::DriveListingTime = 0;
+  modrik::IconsSet.clear();
+  modrik::HostProgramsRun = 0;
+  modrik::ScriptNotWritten = false;
   modrik::GroupsSeen = 0;
   modrik::WantedGroup = 0;
   modrik::LargestWidth = 0;

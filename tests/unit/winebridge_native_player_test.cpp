@@ -17,6 +17,7 @@
 
 #include "fake_platform.h"
 #include "host_shell.h"
+#include "winebridge/host/host_scripts.h"
 #include "winebridge/winebridge.h"
 
 namespace {
@@ -64,17 +65,19 @@ class HostCommand : public ::testing::Test {
 
   std::string Start() const { return start.folder + "/" + start.name; }
 
-  // Runs the host command as the runner's dues.sh, in a process group of
-  // its own; `parent` stands for modrik's process on the host.
+  // Runs the host side of the start that goes on in the background, in a
+  // process group of its own; `parent` stands for modrik's process on the host.
   void Run(const std::vector<std::string>& args, pid_t parent = 0) {
-    const std::string script = folder.path() + "/dues.sh";
-    WriteAll(script, modrik::UnixScriptText(modrik::NativePlayerCommand(player, args, start)));
+    const std::vector<std::string> words = modrik::NativePlayerWords(player, args, start);
+    std::vector<char*> argv;
+    for (const std::string& word : words) argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(nullptr);
     shell = fork();
     if (shell == 0) {
       setpgid(0, 0);
       if (parent != 0) setenv("MODRIK_PARENT", std::to_string(parent).c_str(), 1);
       dup2(open((folder.path() + "/stderr").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600), 2);
-      execl("/bin/sh", "sh", script.c_str(), static_cast<char*>(nullptr));
+      execv("/bin/sh", argv.data());
       _exit(127);
     }
   }
@@ -203,3 +206,59 @@ TEST_F(HostCommand, LeftoversOfEndedStartsAreRemoved) {
 }
 
 }  // namespace
+
+// The part of a start modrik waits for, run as host_command.sh runs a
+// launch: it ends at once while the player plays, with 3 and nothing made
+// when the private folder an earlier process chose is not the user's alone
+// now; unchecked (verify off) the folder is used as modrik chose it.
+TEST_F(HostCommand, LaunchChecksAnEarlierChoiceAndEndsAtOnce) {
+  const struct Row {
+    mode_t runMode, ownMode;
+    bool ownIsLink, verify;
+    int status;
+  } rows[] = {
+      {0700, 0700, false, true, 0},  {0755, 0700, false, true, 0},  {0700, 0750, false, true, 3},
+      {0770, 0700, false, true, 3},  {0700, 0700, true, true, 3},   {0700, 0701, false, false, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << std::oct << row.runMode << " " << row.ownMode << " link " << row.ownIsLink);
+    std::system(("rm -rf '" + folder.path() + "/run' '" + folder.path() + "/elsewhere'").c_str());
+    mkdir((folder.path() + "/run").c_str(), 0700);
+    if (row.ownIsLink) {
+      mkdir((folder.path() + "/elsewhere").c_str(), 0700);
+      symlink((folder.path() + "/elsewhere").c_str(), start.folder.c_str());
+    } else {
+      mkdir(start.folder.c_str(), 0700);
+      chmod(start.folder.c_str(), row.ownMode);
+    }
+    chmod((folder.path() + "/run").c_str(), row.runMode);
+    start.verifyFolder = row.verify;
+    unlink((folder.path() + "/argv").c_str());
+    const std::string command = modrik::NativePlayerCommand(player, {"x"}, start);
+    const auto began = std::chrono::steady_clock::now();
+    shell = fork();
+    if (shell == 0) {
+      setpgid(0, 0);
+      execl("/bin/sh", "sh", "-c", modrik::host::host_command_sh, "sh", (folder.path() + "/dues.sh").c_str(), "launch",
+            "child", "", "checked", command.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    int wstatus = 0;
+    waitpid(shell, &wstatus, 0);
+    shell = 0;
+    EXPECT_EQ(WEXITSTATUS(wstatus), row.status);
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(1000));
+    if (row.status == 0) {
+      // The player was started, and the start's folder made.
+      EXPECT_TRUE(Eventually([&] { return Exists(folder.path() + "/argv"); }, 5000));
+    } else {
+      usleep(300 * 1000);
+      EXPECT_FALSE(Exists(folder.path() + "/argv"));
+      EXPECT_FALSE(Exists(Start()));
+    }
+    chmod((folder.path() + "/run").c_str(), 0700);
+    // (The start, not held, ends within its bound of 1 s.)
+    start.holdSeconds = 1;
+    Eventually([&] { return !Exists(Start()); }, 3000);
+  }
+}

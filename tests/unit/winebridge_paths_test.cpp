@@ -346,3 +346,114 @@ TEST(ChoosePrivateFolder, OnlyAPlaceOfTheUsersOwnIsUsed) {
 }
 
 }  // namespace
+
+// What an earlier start kept: read back whole, or not at all.
+TEST(HostState, TextIsReadBackWholeOrNotAtAll) {
+  modrik::HostState state;
+  state.folder = "/run/user/1000/modrik";
+  state.prefix = "/home/guest/.wine";
+  state.dosdevicesTime = 133500000000000000ull;
+  state.links = modrik::DriveLinksOf(kListing);
+  state.icons = {"/bin/gio set -t 'string' '/a b/x.exe' 'metadata::custom-icon' 'file:///i\n.png'"};
+  const std::string text = modrik::HostStateText(state);
+  modrik::HostState back;
+  ASSERT_TRUE(modrik::ParseHostState(text, &back));
+  EXPECT_EQ(modrik::HostStateText(back), text);
+  EXPECT_EQ(back.links.size(), 9u);
+  EXPECT_EQ(back.dosdevicesTime, state.dosdevicesTime);
+  const std::string magic = "modrik host state 1\0"s;
+  for (const std::string& bad : {
+           text.substr(0, text.size() - 1),                            // cut short
+           text + "x\0"s,                                              // more than it says
+           "modrik host state 2" + text.substr(magic.size() - 1),      // another kind
+           magic + "/f\0/p\0" + "12a\0" + "0\0" + "0\0",               // a time that is no number
+           magic + "/f\0/p\0" + "1\0" + "4097\0",                      // too many links
+           magic + "/f\0/p\0" + "1\0" + "1\0" + "d:\0" + "/m\0" + "65\0",  // too many icons
+           ""s}) {
+    EXPECT_FALSE(modrik::ParseHostState(bad, &back)) << bad;
+  }
+}
+
+// A later start takes the kept drive links while the dosdevices folder has
+// the change time they were listed at, with no host program; another time,
+// or a state that names another folder or prefix, has them listed again.
+TEST(HostState, KeptLinksServeWhileTheFolderIsUnchanged) {
+  const std::string cacheFolder = "/home/guest/.cache/modrik";
+  const std::string dosdevices = "\\\\?\\unix\\home\\guest\\.wine\\dosdevices";
+  struct Row {
+    std::uint64_t now;
+    const char* folder;
+    const char* prefix;
+    bool kept;
+  } rows[] = {{7, "/home/guest/.cache/modrik", "/home/guest/.wine", true},
+              {8, "/home/guest/.cache/modrik", "/home/guest/.wine", false},
+              {7, "/home/guest/elsewhere", "/home/guest/.wine", false},
+              {7, "/home/guest/.cache/modrik", "/home/guest/other", false}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.now);
+    fake::ResetProgramState();
+    FakeHost host;
+    host.command = kListingCommand;
+    host.output = "c:\0../drive_c\0d:\0/media/fresh\0"s;
+    host.AddFolder("\\\\?\\unix\\home\\guest\\.cache\\modrik");
+    platform::FoundFile entry;
+    entry.name = "dosdevices";
+    entry.directory = true;
+    entry.writeTime = row.now;
+    host.searches[dosdevices] = {entry};
+    modrik::HostState state;
+    state.folder = row.folder;
+    state.prefix = row.prefix;
+    state.dosdevicesTime = 7;
+    state.links = {{"d:", "/media/kept"}};
+    host.AddFile(modrik::WineUnixName(cacheFolder + "/" + modrik::HostStateFileName()), modrik::HostStateText(state));
+    EXPECT_EQ(modrik::WindowsToUnixPath("d:\\a.mkv"), row.kept ? "/media/kept/a.mkv" : "/media/fresh/a.mkv");
+    EXPECT_EQ(host.scriptsRun.size(), row.kept ? 0u : 1u);
+    EXPECT_EQ(modrik::PrivateFolderUnverified, row.kept || row.now == 8);
+  }
+}
+
+// A long batch (a playlist's entries) takes the real names from one listing
+// per folder, as Wine would find them one by one: the name itself when it
+// is there, else the one that differs in case only; names that are not
+// there keep their spelling, also below a folder that is not there; a
+// short 8.3 name, or a path that is not plain, is asked of Wine singly.
+TEST(DriveMap, LongBatchTakesRealNamesFromOneListingPerFolder) {
+  FakeHost host;
+  host.command = kListingCommand;
+  host.output = kListing;
+  host.AddFolder("C:\\");
+  auto entry = [](const char* name, bool folder) {
+    platform::FoundFile found;
+    found.name = name;
+    found.directory = folder;
+    return found;
+  };
+  host.searches["C:\\*"] = {entry(".", true), entry("Media", true), entry("Other", true)};
+  host.searches["C:\\Media\\*"] = {entry("Clip.MKV", false), entry("a.mkv", false), entry("A.mkv", false),
+                                   entry("Sub", true)};
+  host.searches["C:\\Media\\Sub\\*"] = {entry("Deep.ogg", false)};
+  host.unixFileNames[fake::FakePlatform::Key("C:\\Media\\PROGRA~1.MKV")] = "/home/guest/.wine/drive_c/Media/Program 1.mkv";
+  host.fullPathNames["C:\\Media\\.\\b.mkv"] = "C:\\Media\\b.mkv";
+  const std::string c = "/home/guest/.wine/drive_c/";
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {"C:\\media\\clip.mkv", c + "Media/Clip.MKV"},
+      {"C:\\Media\\A.mkv", c + "Media/A.mkv"},
+      {"c:\\MEDIA\\sub\\deep.OGG", c + "Media/Sub/Deep.ogg"},
+      {"C:\\MEDIA\\missing.mkv", c + "Media/missing.mkv"},
+      {"C:\\nothere\\x y\\z.mkv", c + "nothere/x y/z.mkv"},
+      {"C:\\Media\\PROGRA~1.MKV", c + "Media/Program 1.mkv"},
+      {"C:\\Media\\.\\b.mkv", c + "Media/b.mkv"},
+      {"D:\\film.mkv", "/media/cdrom/film.mkv"},
+  };
+  std::vector<std::string> batch;
+  for (const auto& row : rows) batch.push_back(row.first);
+  for (int i = 0; i < 300; ++i) batch.push_back("C:\\gone\\folder " + std::to_string(i) + "\\clip.mkv");
+  const std::vector<std::string> got = modrik::WindowsToUnixPaths(batch);
+  ASSERT_EQ(got.size(), batch.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(got[i], rows[i].second) << rows[i].first;
+  EXPECT_EQ(got.back(), c + "gone/folder 299/clip.mkv");
+  // A short batch gives the same answers, each path asked of Wine.
+  host.unixFileNames[fake::FakePlatform::Key("C:\\media\\clip.mkv")] = "/home/guest/.wine/drive_c/Media/Clip.MKV";
+  EXPECT_EQ(modrik::WindowsToUnixPaths({"C:\\media\\clip.mkv"}), (Entries{c + "Media/Clip.MKV"}));
+}

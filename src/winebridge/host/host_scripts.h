@@ -6,6 +6,7 @@ namespace modrik::host {
 
 extern const char find_player_sh[];     // where the player is, asked through a sandbox's channel
 extern const char host_command_sh[];    // runs dues.sh for the runner
+extern const char launch_sh[];          // the part of a start that modrik waits for
 extern const char native_player_sh[];   // one start of the native player
 extern const char private_folder_sh[];  // what stands where the private folder may go
 
