@@ -7,8 +7,8 @@ namespace modrik {
 
 // Fixed texts.
 extern const char kProgramName[];     // "modrik"
-extern const char kVersionText[];     // "1.4"
-std::string MessageTitle();           // "modrik 1.4"
+extern const char kVersionText[];     // "1.5"
+std::string MessageTitle();           // "modrik 1.5"
 std::string FirstRunQuestion();
 std::string PlayerNotFoundMessage();  // names SettingsPath
 

@@ -10,7 +10,7 @@
 namespace modrik {
 
 const char kProgramName[] = "modrik";
-const char kVersionText[] = "1.4";
+const char kVersionText[] = "1.5";
 
 namespace {
 

@@ -14,7 +14,7 @@ using namespace e2e;
 
 namespace {
 
-const std::string kTitle = "modrik 1.4";
+const std::string kTitle = "modrik 1.5";
 const std::string kQuestion =
     "This is your first time launching this program.\r\rDo you want to auto-detect VLC Media "
     "Player on your system?";

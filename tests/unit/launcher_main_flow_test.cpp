@@ -46,10 +46,10 @@ TEST(MainRoutine, FirstRunAnsweredNoWritesAnEmptySettingsFileAndReportsNoPlayer)
   EXPECT_EQ(sys.FileBytes(kIni), modrik::SettingsTemplateText(""));
   ASSERT_EQ(sys.messages.size(), 2u);
   EXPECT_EQ(sys.messages[0].text, kQuestion);
-  EXPECT_EQ(sys.messages[0].title, "modrik 1.4");
+  EXPECT_EQ(sys.messages[0].title, "modrik 1.5");
   EXPECT_EQ(sys.messages[0].style, 0x24u);
   EXPECT_EQ(sys.messages[1].text, kNotFound);
-  EXPECT_EQ(sys.messages[1].title, "modrik 1.4");
+  EXPECT_EQ(sys.messages[1].title, "modrik 1.5");
   EXPECT_EQ(sys.messages[1].style, 0x40u);
   EXPECT_TRUE(sys.shellCalls.empty());
 
