@@ -98,7 +98,10 @@ struct KeyValues {
 // cause) when the text is no KeyValues.
 std::optional<KeyValues> ParseKeyValues(const std::string& text, std::string* error = nullptr);
 
-// A whole file's bytes, or nothing when it cannot be read.
+// A whole regular file's bytes, or nothing when it cannot be read, is no
+// regular file (a FIFO is not waited on) or is larger than kTextLimit (a
+// prefix's system.reg is a few MiB).
+constexpr std::size_t kTextLimit = 256u << 20;
 std::optional<std::string> ReadText(const fs::path& file);
 
 }  // namespace modrik::frontends

@@ -6,6 +6,11 @@
 //
 // Keys and values are quoted (with \" \\ \n \t escapes) or bare words; "//"
 // starts a comment; a [$CONDITION] after a value or a block is skipped.
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <fstream>
 #include <sstream>
@@ -159,12 +164,28 @@ std::optional<KeyValues> ParseKeyValues(const std::string& text, std::string* er
 }
 
 std::optional<std::string> ReadText(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  if (in.bad()) return std::nullopt;
-  return bytes.str();
+  // Only a regular file is read, and never waited on: a FIFO or a device
+  // in a file's place (in a prefix someone else made) gives nothing.
+  struct stat info;
+  if (stat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return std::nullopt;
+  std::string bytes;
+  bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  char buffer[65536];
+  while (ok) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    bytes.append(buffer, static_cast<size_t>(n));
+    ok = bytes.size() <= kTextLimit;
+  }
+  close(fd);
+  if (!ok) return std::nullopt;
+  return bytes;
 }
 
 }  // namespace modrik::frontends

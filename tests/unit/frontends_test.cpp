@@ -285,6 +285,22 @@ TEST_F(FrontendsTest, BrokenFilesAreNamedWithWhy) {
   EXPECT_EQ(errors, std::vector<std::string>{"no Steam game 1 found; " + libraries->notReady});
 }
 
+// Any file read whole from a prefix or a home: only a regular file, and a
+// FIFO in its place is not waited on.
+TEST_F(FrontendsTest, ReadTextReadsRegularFilesOnly) {
+  fs::create_directories(home_ / "folder");
+  std::ofstream(home_ / "file") << "text\n";
+  std::ofstream(home_ / "empty");
+  ASSERT_EQ(mkfifo((home_ / "fifo").c_str(), 0600), 0);
+  fs::create_symlink(home_ / "file", home_ / "link");
+  const std::pair<const char*, std::optional<std::string>> rows[] = {
+      {"file", "text\n"}, {"empty", ""}, {"link", "text\n"}, {"fifo", std::nullopt},
+      {"folder", std::nullopt}, {"missing", std::nullopt},
+  };
+  for (const auto& [name, expected] : rows) EXPECT_EQ(modrik::frontends::ReadText(home_ / name), expected) << name;
+  EXPECT_EQ(modrik::frontends::ReadText("/dev/zero"), std::nullopt);
+}
+
 TEST(KeyValues, ReadsValvesText) {
   const auto kv = modrik::frontends::ParseKeyValues(
       "// comment\n\"Root\"\n{\n  \"a\\\"b\" \"x\\\\y\\n\" [$WIN32]\n  bare word\n  \"Sub\" { \"k\" \"v\" }\n}\n");
