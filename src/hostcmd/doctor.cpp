@@ -15,7 +15,7 @@
 #include <iostream>
 #include <sstream>
 
-#include "hostcmd.h"
+#include "doctor.h"
 
 namespace fs = std::filesystem;
 

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "hostcmd.h"
+#include "doctor.h"
 
 namespace hostcmd {
 

@@ -16,7 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "hostcmd.h"
+#include "doctor.h"
 
 namespace fs = std::filesystem;
 

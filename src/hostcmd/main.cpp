@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <iostream>
 
-#include "hostcmd.h"
+#include "doctor.h"
 
 int main(int argc, char** argv) {
   using namespace hostcmd;

@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "hostcmd.h"
+#include "doctor.h"
 
 namespace fs = std::filesystem;
 using namespace hostcmd;
