@@ -12,6 +12,7 @@
 #include <sys/types.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,9 @@ std::vector<std::string> MediaTypes();
 std::string InstallBody(const Place& p, bool associate);
 std::vector<std::string> WantedKeys(const Place& p, bool associate);
 std::string SettingsFor(const std::string& player);
+// vlcpath of a modrik.ini, its key in any case and its value trimmed, as
+// modrik.exe reads it: "" when it has none, nullopt without the file.
+std::optional<std::string> SettingsPlayer(const std::string& ini);
 std::string StateOf(const Target& t);
 // The keys an uninstall deletes for the keys an install listed, given the
 // prefix's system.reg: a vendor or class folder (VideoLAN, Applications)

@@ -25,7 +25,7 @@
 #include <iostream>
 #include <sstream>
 
-#include "hostcmd.h"
+#include "change.h"
 
 namespace fs = std::filesystem;
 
@@ -86,11 +86,9 @@ mode_t ModeOf(const fs::path& file, mode_t otherwise) {
 // The native player a start in the prefix uses, when this system has it:
 // vlcpath of its modrik.ini, else vlc on PATH.
 std::string PlayerHere(const Target& t) {
-  const std::string ini = ReadText(t.prefix + "/drive_c/Program Files/VideoLAN/VLC/modrik.ini").value_or("");
-  for (const std::string& line : Lines(ini)) {
-    const std::string value = Trim(line.rfind("vlcpath=", 0) == 0 ? line.substr(8) : "");
-    if (!value.empty() && value[0] == '/') return access(value.c_str(), X_OK) == 0 ? value : "";
-  }
+  const std::string value =
+      SettingsPlayer(t.prefix + "/drive_c/Program Files/VideoLAN/VLC/modrik.ini").value_or("");
+  if (!value.empty() && value[0] == '/') return access(value.c_str(), X_OK) == 0 ? value : "";
   return FindOnPath("vlc");
 }
 

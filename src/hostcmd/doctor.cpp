@@ -15,6 +15,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "change.h"
 #include "doctor.h"
 
 namespace fs = std::filesystem;
@@ -28,33 +29,6 @@ namespace {
 std::string Env(const char* name) {
   const char* value = std::getenv(name);
   return value ? value : "";
-}
-
-// One place of modrik.exe in a prefix, and the registry view that names it.
-struct Place {
-  std::string folderWin, folder, view, buildArch;
-  std::string ExeWin() const { return folderWin + "\\vlc.exe"; }
-};
-
-std::vector<Place> PlacesOf(const std::string& prefix, const std::string& arch) {
-  std::vector<Place> places = {{"C:\\Program Files\\VideoLAN\\VLC", prefix + "/drive_c/Program Files/VideoLAN/VLC",
-                                "Software", BuildArchOf(arch)}};
-  if (arch == "win64")
-    places.push_back({"C:\\Program Files (x86)\\VideoLAN\\VLC", prefix + "/drive_c/Program Files (x86)/VideoLAN/VLC",
-                      "Software\\Wow6432Node", "i686"});
-  return places;
-}
-
-// vlcpath of a modrik.ini ("" when it has none), nullopt without the file.
-std::optional<std::string> PlayerOf(const std::string& ini) {
-  const std::optional<std::string> text = ReadText(ini);
-  if (!text) return std::nullopt;
-  std::istringstream lines(*text);
-  for (std::string line; std::getline(lines, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (strncasecmp(line.c_str(), "vlcpath=", 8) == 0) return line.substr(8);
-  }
-  return "";
 }
 
 // The checks of one prefix; each adds its line. The start needs them all.
@@ -118,7 +92,7 @@ class Examination {
       return Say({"prefix", "belongs to user " + std::to_string(st.st_uid) + ", not to you (" +
                                 std::to_string(getuid()) + ")",
                   "sudo chown -R \"$USER\" " + ShellWord(t_.prefix)});
-    places_ = PlacesOf(t_.prefix, arch_);
+    places_ = Places(t_.prefix, arch_);
     if (places_[0].buildArch.empty())
       return Say({"prefix", "is a prefix for \"" + arch_ + "\", for which modrik.exe has no build", ""});
     return Say({"prefix", "", "", arch_});
@@ -192,7 +166,7 @@ class Examination {
       if (line.rfind("version=", 0) == 0) version = line.substr(8);
     std::vector<std::string> wrong;
     for (const Place& p : places_) {
-      const std::string exe = p.folder + "/vlc.exe", shipped = ShippedExe(p.buildArch);
+      const std::string exe = p.Exe(), shipped = ShippedExe(p.buildArch);
       if (!Exists(exe))
         wrong.push_back(p.ExeWin() + " is missing");
       else if (!IsModrik(exe))
@@ -216,8 +190,9 @@ class Examination {
     systemReg_ = ReadText(t_.prefix + "/system.reg").value_or("");
     std::vector<std::string> wrong;
     for (const Place& p : places_) {
-      const auto named = MachineKeyDefault(systemReg_, p.view + "\\VideoLAN\\VLC");
-      if (!named || *named != p.ExeWin()) wrong.push_back("HKLM\\" + p.view + "\\VideoLAN\\VLC does not name " + p.ExeWin());
+      const std::string view = p.keep.empty() ? "Software" : "Software\\Wow6432Node";
+      const auto named = MachineKeyDefault(systemReg_, view + "\\VideoLAN\\VLC");
+      if (!named || *named != p.ExeWin()) wrong.push_back("HKLM\\" + view + "\\VideoLAN\\VLC does not name " + p.ExeWin());
     }
     const auto path = MachineKeyDefault(systemReg_, "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vlc.exe");
     if (!path || *path != places_[0].ExeWin()) wrong.push_back("App Paths\\vlc.exe does not name " + places_[0].ExeWin());
@@ -271,7 +246,7 @@ class Examination {
   // and by association runs), checked here on the host, where every
   // channel but the portal starts it.
   void Player() {
-    const std::optional<std::string> set = places_.empty() ? std::nullopt : PlayerOf(places_[0].folder + "/modrik.ini");
+    const std::optional<std::string> set = places_.empty() ? std::nullopt : SettingsPlayer(places_[0].Ini());
     const std::string found = FindOnPath("vlc");
     const std::string mend = "modrik install " + option_ + " --player " + (found.empty() ? "/usr/bin/vlc" : found);
     if (!set || set->empty()) {

@@ -1,6 +1,7 @@
 // What an install writes into a prefix and a home: the places of the
 // stand-in, its registry keys (the only keys an uninstall deletes), its
 // settings, and the desktop files the stand-in makes for itself.
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,6 +76,15 @@ std::string SettingsFor(const std::string& player) {
          "# Replace the following with any 'vlc.exe' filepath you want to use:\r\n"
          "# If you are running under Unix/Wine, Unix paths also work e.g. /usr/bin/vlc\r\n"
          "vlcpath=" + player + "\r\n";
+}
+
+std::optional<std::string> SettingsPlayer(const std::string& ini) {
+  const std::optional<std::string> text = modrik::frontends::ReadText(ini);
+  if (!text) return std::nullopt;
+  std::istringstream lines(*text);
+  for (std::string line; std::getline(lines, line);)
+    if (strncasecmp(line.c_str(), "vlcpath=", 8) == 0) return Trim(line.substr(8));
+  return "";
 }
 
 std::string InstallBody(const Place& p, bool associate) {
