@@ -109,6 +109,24 @@ no_32bit_here() {
   fi
 }
 
+# A Wine that cannot start fails its stage with its own words (the suite
+# would only time out case after case): `wine --version`, run through the
+# runner given (none for the host's Wine), sets $version, or fails TITLE.
+wine_answers() {
+  local name=$1 title=$2 rc=0; shift 2
+  timeout 120 "$@" wine --version > "$logs/$name-version.log" 2>&1 || rc=$?
+  if [ "$rc" -ne 0 ]; then
+    fail "$title: failed, Wine cannot start (wine --version: exit $rc): $(last_words "$logs/$name-version.log")"
+    return 1
+  fi
+  version=$(grep -m1 '^wine-' "$logs/$name-version.log" | sed 's/^wine-//; s/ .*//')
+}
+
+# The summary line of a Wine's 32-bit callers: run, or skipped and why.
+say_32bit() {
+  if [ -n "$2" ]; then summary+=("  32-bit callers under $1: skipped, $2"); else summary+=("  32-bit callers under $1: run"); fi
+}
+
 # Runs one ctest pass, keeps its output in LOGS/test-NAME.log, and adds its
 # closing line (and the tests that failed or skipped) to the summary under
 # TITLE.
@@ -207,25 +225,11 @@ if [ "$want_wine8" = 1 ]; then
   title="Wine (this host)"
   if [ "$built" = 0 ]; then
     no_build "$title"
-  else
-    # A Wine that cannot start fails this stage with its own words; the
-    # suite would only time out case after case.
-    rc=0
-    timeout 120 wine --version > "$logs/wine8-version.log" 2>&1 || rc=$?
-    if [ "$rc" -ne 0 ]; then
-      fail "$title: failed, Wine cannot start (wine --version: exit $rc): $(last_words "$logs/wine8-version.log")"
-    else
-      version=$(grep -m1 '^wine-' "$logs/wine8-version.log" | sed 's/^wine-//; s/ .*//')
-      title="Wine ${version:-?} (this host)"
-      ctest_pass wine8 "$title" \
-        sh -c 'cd build && exec xvfb-run -a dbus-run-session -- ctest --output-on-failure -L e2e "$@"' ctest "${args[@]}"
-      why32=$(no_32bit_here)
-      if [ -n "$why32" ]; then
-        summary+=("  32-bit callers under $title: skipped, $why32")
-      else
-        summary+=("  32-bit callers under $title: run")
-      fi
-    fi
+  elif wine_answers wine8 "$title"; then
+    title="Wine ${version:-?} (this host)"
+    ctest_pass wine8 "$title" \
+      sh -c 'cd build && exec xvfb-run -a dbus-run-session -- ctest --output-on-failure -L e2e "$@"' ctest "${args[@]}"
+    say_32bit "$title" "$(no_32bit_here)"
   fi
 fi
 
@@ -236,24 +240,14 @@ if [ "$want_wine10" = 1 ]; then
   elif ! wait "$setup_pid"; then
     cat "$logs/wine10-setup.log" >&2
     fail "$title: could not run, its root could not be made ($logs/wine10-setup.log): $(last_words "$logs/wine10-setup.log")"
-  else
-    rc=0
-    scripts/wine10.sh run wine --version > "$logs/wine10-version.log" 2>&1 || rc=$?
-    if [ "$rc" -ne 0 ]; then
-      fail "$title: failed, Wine cannot start (wine --version: exit $rc): $(last_words "$logs/wine10-version.log")"
-    else
-      version=$(grep -m1 '^wine-' "$logs/wine10-version.log" | sed 's/^wine-//; s/ .*//')
-      title="Wine ${version:-?} (Debian 13)"
-      ctest_pass wine10 "$title" \
-        scripts/wine10.sh run sh -c 'cd build && exec xvfb-run -a dbus-run-session -- ctest --output-on-failure -L e2e "$@"' \
-        ctest "${args[@]}"
-      why32=$(grep -m1 'runs no 32-bit programs' "$logs/wine10-setup.log" || true)
-      if [ -n "$why32" ]; then
-        summary+=("  32-bit callers under $title: skipped, this kernel runs no 32-bit programs")
-      else
-        summary+=("  32-bit callers under $title: run")
-      fi
-    fi
+  elif wine_answers wine10 "$title" scripts/wine10.sh run; then
+    title="Wine ${version:-?} (Debian 13)"
+    ctest_pass wine10 "$title" \
+      scripts/wine10.sh run sh -c 'cd build && exec xvfb-run -a dbus-run-session -- ctest --output-on-failure -L e2e "$@"' \
+      ctest "${args[@]}"
+    why32=""
+    grep -q 'runs no 32-bit programs' "$logs/wine10-setup.log" && why32="this kernel runs no 32-bit programs"
+    say_32bit "$title" "$why32"
   fi
 fi
 
