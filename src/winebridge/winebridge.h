@@ -117,7 +117,7 @@ bool WriteUnixScript(const std::string& command);
 enum class HostRun { kStarted, kScriptNotWritten, kNotStarted, kFolderUnfit };
 // The host programs this process has started so far.
 extern int HostProgramsRun;
-// Set once dues.sh could not be written for some command of this process.
+// True when the last dues.sh of this process could not be written.
 extern bool ScriptNotWritten;
 // Runs the command on the host, without waiting for it to end: returns
 // once the host shell has the script.
