@@ -56,6 +56,9 @@ struct FoundFile {
 // Encodings of text files besides UTF-8, the program's own.
 enum class TextEncoding { kAnsi, kUtf16Le };
 
+// The process's two outputs.
+enum class StandardOutput { kOutput, kError };
+
 // One GDI+ image encoder: the two fields of ImageCodecInfo that are used.
 struct ImageEncoder {
   std::uint8_t clsid[16] = {};
@@ -236,6 +239,20 @@ class Platform {
   // on a thread of its own, through a buffer of fixed size, and closes the
   // file at the input's end (or when the file takes no more).
   virtual void ForwardStandardInput(Handle file) = 0;
+  // True when the process has a standard output (or error) its caller gave
+  // it: a console, a pipe, a file or a device; not when Wine gave none.
+  virtual bool StandardOutputGiven(StandardOutput which) = 0;
+  // Opens an existing file (or a host FIFO) for reading; 0 when it cannot.
+  virtual Handle OpenForReading(const std::string& path) = 0;
+  // Copies the file into the process's standard output (or error) as the
+  // data arrives, on a thread of its own, through a buffer of fixed size;
+  // text for a console is shown as the UTF-8 it is. The file is closed at
+  // its end (or when the output takes no more).
+  virtual void ForwardToStandardOutput(Handle file, StandardOutput which) = 0;
+  // Returns once every file forwarded so far is copied: it has ended, or has
+  // had nothing to give for a moment (what is left then comes from a
+  // process that lives on, not from the one that ended).
+  virtual void FinishForwarding() = 0;
   // A number from the system's random source.
   virtual std::uint64_t RandomNumber() = 0;
 };

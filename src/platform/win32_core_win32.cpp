@@ -80,7 +80,7 @@ std::string ReadOpenedFile(HANDLE file) {
   return bytes;
 }
 
-HANDLE OpenForReading(const std::string& path, DWORD disposition) {
+HANDLE OpenToRead(const std::string& path, DWORD disposition) {
   return CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                      disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
@@ -217,7 +217,7 @@ bool Win32Platform::WriteTextFile(const std::string& path, const std::string& te
 }
 
 std::string Win32Platform::ReadSharedFile(const std::string& path) {
-  return ReadOpenedFile(OpenForReading(path, OPEN_ALWAYS));
+  return ReadOpenedFile(OpenToRead(path, OPEN_ALWAYS));
 }
 
 bool Win32Platform::ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string* bytes) {
@@ -282,7 +282,7 @@ std::string Win32Platform::ProfileString(const std::string& section, const std::
   GetPrivateProfileStringW(Wide(section).c_str(), Wide(key).c_str(), Wide(fallback).c_str(),
                            buffer.data(), static_cast<DWORD>(bufferSize), Wide(file).c_str());
   buffer.back() = L'\0';
-  const std::string bytes = ReadOpenedFile(OpenForReading(file, OPEN_EXISTING));
+  const std::string bytes = ReadOpenedFile(OpenToRead(file, OPEN_EXISTING));
   if (HasByteOrderMark(bytes) || IsAscii(bytes) || !IsValidUtf8(bytes)) return Utf8Of(buffer);
   // UTF-8 without a mark, as an editor on the host saves it: the value's
   // characters, one per byte of the code page, give back its bytes.

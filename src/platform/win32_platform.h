@@ -87,6 +87,10 @@ class Win32Platform final : public Platform {
   bool WriteTo(Handle file, const std::string& bytes) override;
   void CloseFile(Handle file) override;
   void ForwardStandardInput(Handle file) override;
+  bool StandardOutputGiven(StandardOutput which) override;
+  Handle OpenForReading(const std::string& path) override;
+  void ForwardToStandardOutput(Handle file, StandardOutput which) override;
+  void FinishForwarding() override;
   std::uint64_t RandomNumber() override;
 };
 

@@ -11,6 +11,10 @@
 //           and the host side sees the end of it.
 //   in      a FIFO that the player reads as its standard input, when it
 //           reads modrik's (arguments "-" or "fd://0").
+//   stdout, stderr
+//           FIFOs the player writes its standard output and error into,
+//           when modrik's caller gave modrik handles for them: modrik copies
+//           them there, as the player's own Windows executable writes.
 //   status  the player's exit status, written when the player has ended.
 //   lock    held by the host command while it runs, so the next start can
 //           tell a folder left behind from one in use.
@@ -52,18 +56,23 @@ std::string NewStartName() {
 }
 
 // Takes hold of the start once its host command has made the files: the
-// stream's FIFO first, then "live", with one byte to say so. Returns the
-// held "live", or 0 when the files are not there yet.
-platform::Handle TakeHold(const std::string& folder, bool stream) {
+// FIFOs of the streams first, then "live", with one byte to say so. Returns
+// the held "live", or 0 when the files are not all there yet.
+platform::Handle TakeHold(const std::string& folder, const NativeStart& start) {
+  using platform::StandardOutput;
   auto& sys = platform::Sys();
-  const platform::Handle input = stream ? sys.OpenForWriting(folder + "in") : 0;
+  const platform::Handle input = start.stream ? sys.OpenForWriting(folder + "in") : 0;
+  const platform::Handle output = start.output ? sys.OpenForReading(folder + "stdout") : 0;
+  const platform::Handle error = start.error ? sys.OpenForReading(folder + "stderr") : 0;
   const platform::Handle live = sys.OpenForWriting(folder + "live");
-  if (live == 0 || !sys.WriteTo(live, "+")) {
-    sys.CloseFile(input);
-    sys.CloseFile(live);
+  if (live == 0 || (start.stream && input == 0) || (start.output && output == 0) || (start.error && error == 0) ||
+      !sys.WriteTo(live, "+")) {
+    for (const platform::Handle file : {input, output, error, live}) sys.CloseFile(file);
     return 0;
   }
   if (input != 0) sys.ForwardStandardInput(input);
+  if (output != 0) sys.ForwardToStandardOutput(output, StandardOutput::kOutput);
+  if (error != 0) sys.ForwardToStandardOutput(error, StandardOutput::kError);
   return live;
 }
 
@@ -78,9 +87,11 @@ int WaitForPlayer(const std::string& folder, const NativeStart& start) {
   const unsigned boundMs = start.holdSeconds * 1000 + kHoldMarginMs;
   platform::Handle live = 0;
   for (unsigned waited = 0;;) {
-    if (live == 0) live = TakeHold(folder, start.stream);
+    if (live == 0) live = TakeHold(folder, start);
     std::string status;
     if (live != 0 && sys.ReadWholeFile(folder + "status", kStatusBytes, &status)) {
+      // What the player wrote reaches the caller before its end does.
+      sys.FinishForwarding();
       sys.CloseFile(live);
       if (status.rfind("unreachable", 0) == 0) {
         sys.Trace("steam-runtime-launch-client could not start the player: Steam's launcher service is not "
@@ -96,6 +107,7 @@ int WaitForPlayer(const std::string& folder, const NativeStart& start) {
     }
     // (Wine reports no attributes for a FIFO: the folder is asked about.)
     if (live != 0 && !sys.FolderExists(folder)) {
+      sys.FinishForwarding();
       sys.CloseFile(live);
       sys.Trace("the player's host command ended without recording the player's end");
       return kExitNotStarted;
@@ -153,7 +165,8 @@ namespace {
 
 // native_player.sh with its values taken from its first six words.
 std::string NativePlayerBody() {
-  return std::string("P=$1 d=$2 cwd=$3 hold=$4 stream=$5 launch=$6\nshift 6\n") + host::native_player_sh;
+  return std::string("P=$1 d=$2 cwd=$3 hold=$4 stream=$5 launch=$6 out=$7 err=$8\nshift 8\n") +
+         host::native_player_sh;
 }
 
 }  // namespace
@@ -169,7 +182,9 @@ std::vector<std::string> NativePlayerWords(const std::string& playerPath, const 
                                     start.workingFolder,
                                     std::to_string(start.holdSeconds),
                                     start.stream ? "1" : "",
-                                    start.launchClient ? "1" : ""};
+                                    start.launchClient ? "1" : "",
+                                    start.output ? "1" : "",
+                                    start.error ? "1" : ""};
   words.insert(words.end(), start.channel.begin(), start.channel.end());
   words.push_back(playerPath);
   words.insert(words.end(), args.begin(), args.end());
@@ -187,7 +202,7 @@ std::string NativePlayerCommand(const std::string& playerPath, const std::vector
   return "P=" + ShellQuote(start.folder) + " d=" + ShellQuote(start.folder + "/" + start.name) +
          " cwd=" + ShellQuote(start.workingFolder) + " hold=" + std::to_string(start.holdSeconds) +
          " stream=" + (start.stream ? "1" : "") + " launch=" + (start.launchClient ? "1" : "") +
-         " verify=" + (start.verifyFolder ? "1" : "") + "\nset -- " + HostCommandLine(argv) +
+         " out=" + (start.output ? "1" : "") + " err=" + (start.error ? "1" : "") + " verify=" + (start.verifyFolder ? "1" : "") + "\nset -- " + HostCommandLine(argv) +
          "\nb=" + ShellQuote(NativePlayerBody()) + "\n" + host::launch_sh;
 }
 
@@ -220,6 +235,8 @@ int RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>&
   }
   start.name = NewStartName();
   start.stream = ReadsStandardInput(args) && sys.StandardInputIsStream();
+  start.output = sys.StandardOutputGiven(platform::StandardOutput::kOutput);
+  start.error = sys.StandardOutputGiven(platform::StandardOutput::kError);
   // The caller's working folder, where the host has it; else the home.
   start.workingFolder = sys.WineUnixFileName(sys.CurrentDirectory());
   if (start.workingFolder.empty()) start.workingFolder = UnixHomeFolder();
@@ -230,7 +247,10 @@ int RunUnixPlayer(const std::string& playerPath, const std::vector<std::string>&
   start.launchClient = sandbox.channel == HostChannel::kLaunchClient;
   sys.Trace("native player, " + std::to_string(args.size()) +
             " argument(s): " + UnixCommandLine(playerPath, args) + "; start " + start.name +
-            (start.stream ? ", reading this process's standard input" : ""));
+            (start.stream ? ", reading this process's standard input" : "") +
+            (start.output || start.error ? ", writing to this process's " : "") +
+            (start.output ? "standard output" : "") + (start.output && start.error ? " and " : "") +
+            (start.error ? "standard error" : ""));
   start.verifyFolder = PrivateFolderUnverified;
   switch (RunUnixLaunch(NativePlayerCommand(playerPath, args, start))) {
     case HostRun::kScriptNotWritten:

@@ -150,6 +150,10 @@ struct NativeStart {
   std::string folder;   // the private folder (Unix path)
   std::string name;     // the start's folder's name in it
   bool stream = false;  // the player reads modrik's standard input
+  // The player writes its standard output, and its standard error, to
+  // modrik's (the handles modrik's caller gave it), through modrik.
+  bool output = false;
+  bool error = false;
   std::string workingFolder;  // the player's, on the host
   // Bound on modrik taking hold of the start (the host command gives up on
   // it, and ends the player, after this long).
@@ -166,7 +170,8 @@ struct NativeStart {
 // records its end: the player's status in the start's "status" file
 // ("unreachable" when Steam's launch client failed before the player
 // started); while modrik holds the FIFO "live" (and writes the stream into
-// the FIFO "in"), the player plays; when modrik lets go of "live", or its
+// the FIFO "in", and copies what it writes into "stdout" and "stderr"),
+// the player plays; when modrik lets go of "live", or its
 // process on the host (when known) ends before it took hold, the player is
 // ended. The start's folder is removed at the end, and those of earlier
 // starts whose host command is gone.

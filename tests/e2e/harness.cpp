@@ -486,6 +486,7 @@ std::string TestFolder::MakeNativePlayer(const std::string& rel, const std::stri
             "printf '%s\\0' REC \"$0\" \"$(pwd)\" \"$#\" \"$@\" END >> '" + quoted + "'\n" +
                 (acts.keepsEnvironment ? "env > '" + quote(path + ".env") + "'\n" : "") +
                 (printed.empty() ? "" : "printf '%s' '" + quote(printed) + "'\n") +
+                (acts.printedToError.empty() ? "" : "printf '%s' '" + quote(acts.printedToError) + "' >&2\n") +
                 (acts.keepsInput ? "cat > '" + quote(path + ".in") + "'\n" : "") +
                 (acts.playSeconds > 0 ? "trap 'kill $! 2>/dev/null; echo \"TERM" + ended +
                                             "; exit 143' TERM\nsleep " +
@@ -519,6 +520,8 @@ DriveResult DriveOnce(const TestFolder& folder, const std::string& commandLine,
   for (const auto& u : options.unsetEnv) job.push_back({"unset", u});
   for (const auto& s : options.setEnv) job.push_back({"set", s});
   if (!options.stdinFile.empty()) job.push_back({"stdin", wine.WindowsPath(options.stdinFile)});
+  for (const auto& [key, to] : {std::pair{"stdout", options.stdoutTo}, {"stderr", options.stderrTo}})
+    if (!to.empty()) job.push_back({key, to == "pipe" ? to : wine.WindowsPath(to)});
   if (!options.terminateWhen.empty()) {
     job.push_back({"terminate_when", wine.WindowsPath(options.terminateWhen)});
     job.push_back({"terminate_ms", std::to_string(options.terminateAfterMs)});
@@ -553,6 +556,8 @@ DriveResult DriveOnce(const TestFolder& folder, const std::string& commandLine,
     else if (x.key == "ms") d.ms = ToLong(x.value);
     else if (x.key == "end_at") d.endAt = std::strtoll(x.value.c_str(), nullptr, 10);
     else if (x.key == "terminated_at") d.terminatedAt = std::strtoll(x.value.c_str(), nullptr, 10);
+    else if (x.key == "stdout") d.out = x.value;
+    else if (x.key == "stderr") d.err = x.value;
     else if (x.key == "box") d.boxes.emplace_back();
     else if (!d.boxes.empty()) {
       Box& b = d.boxes.back();

@@ -163,6 +163,7 @@ struct NativePlayerActs {
   bool keepsInput = false; // copies its standard input to rel + ".in"
   int playSeconds = 0;     // plays this long, unless it is ended (SIGTERM)
   bool keepsEnvironment = false;  // writes its environment (env) to rel + ".env"
+  std::string printedToError = std::string();  // printed on its standard error after `printed`
 };
 
 // ---- per-test folders --------------------------------------------------------------
@@ -231,6 +232,9 @@ struct DriveOptions {
   std::vector<std::string> hostEnv;  // "NAME=VALUE" overrides for the host's wine command
   int timeoutMs = 90000;             // bound on the program's run
   std::string stdinFile;             // host file fed to the program's standard input (a pipe)
+  // "pipe": the program's standard output (error) is a pipe read to its
+  // end, into DriveResult's out (err); else a host file made for it.
+  std::string stdoutTo, stderrTo;
   std::string terminateWhen;         // host path: the program is terminated once it exists,
   int terminateAfterMs = 0;          //   this much later
   std::vector<std::string> inside;   // the command Wine runs under (a sandbox), if any
@@ -247,6 +251,7 @@ struct DriveResult {
   long ms = 0;             // its run time
   long long endAt = 0;     // Unix time in ms of its end
   long long terminatedAt = 0;  // Unix time in ms of TerminateProcess, 0 if not
+  std::string out, err;    // what its output pipes gave
   std::string raw;         // the result file's bytes, for failure messages
   std::string wineErr;     // Wine's standard error (with WINEDEBUG=+debugstr: the trace)
 };

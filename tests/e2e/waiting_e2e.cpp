@@ -147,6 +147,34 @@ TEST_F(Waiting, StreamOnStandardInputReachesThePlayerWhole) {
   EXPECT_TRUE(StartsRemoved());
 }
 
+// The player writes to the handles the caller gave vlc.exe: pipes read to
+// their end, or files, each stream to its own, whole, with the player's
+// exit code.
+TEST_F(Waiting, PlayersOutputReachesTheCallersPipesAndFiles) {
+  std::string out = "VLC media player 3.0.21 « été »\n";
+  for (int i = 0; out.size() < (300 << 10); ++i) out += "line " + std::to_string(i) + " of the stream\n";
+  const std::string err = "[0000] main interface error: no suitable interface module\n";
+  const std::string player = dir_.MakeNativePlayer("bin/player", out, {.status = 5, .printedToError = err});
+  WriteFile(dir_.Host("app/modrik.ini"), "[modrik]\r\nvlcpath=" + player + "\r\n");
+  const struct {
+    std::string stdoutTo, stderrTo;
+  } rows[] = {{"pipe", "pipe"}, {dir_.Host("out.txt"), dir_.Host("err.txt")}, {"pipe", dir_.Host("err 2.txt")}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.stdoutTo + " " + row.stderrTo);
+    options_.stdoutTo = row.stdoutTo;
+    options_.stderrTo = row.stderrTo;
+    DriveResult d = Run("--version");
+    ASSERT_TRUE(d.ran && d.started) << d.raw;
+    EXPECT_EQ(d.exitCode, 5) << d.raw;
+    const std::string gotOut = row.stdoutTo == "pipe" ? d.out : ReadFile(row.stdoutTo).value_or("no file");
+    const std::string gotErr = row.stderrTo == "pipe" ? d.err : ReadFile(row.stderrTo).value_or("no file");
+    EXPECT_EQ(gotOut.size(), out.size());
+    EXPECT_TRUE(gotOut == out) << gotOut.substr(0, 200);
+    EXPECT_EQ(gotErr, err);
+    EXPECT_TRUE(StartsRemoved());
+  }
+}
+
 // However early modrik is ended after the player started, the player gets
 // SIGTERM within a second; a Windows player ends with it too.
 TEST_F(Waiting, TerminatingTheCallerEndsThePlayer) {

@@ -516,6 +516,19 @@ void FakePlatform::ForwardStandardInput(platform::Handle file) {
   CloseFile(file);
 }
 
+bool FakePlatform::StandardOutputGiven(platform::StandardOutput which) {
+  return which == platform::StandardOutput::kOutput ? outputGiven : errorGiven;
+}
+
+platform::Handle FakePlatform::OpenForReading(const std::string& path) { return OpenForWriting(path); }
+
+void FakePlatform::ForwardToStandardOutput(platform::Handle file, platform::StandardOutput which) {
+  forwardedOut.push_back(writes[file - 1].first + (which == platform::StandardOutput::kOutput ? ">1" : ">2"));
+  CloseFile(file);
+}
+
+void FakePlatform::FinishForwarding() { ++forwardingFinished; }
+
 std::uint64_t FakePlatform::RandomNumber() { return randomNumber; }
 
 }  // namespace fake

@@ -101,6 +101,11 @@ class FakePlatform : public platform::Platform {
   // Standard input: a stream (pipe or file), and the files it was forwarded to.
   bool inputIsStream = false;
   std::vector<std::string> forwardedTo;
+  // Standard output and error given by the caller; the files forwarded to
+  // them ("PATH>1", "PATH>2"), and the calls that waited for the copying.
+  bool outputGiven = false, errorGiven = false;
+  std::vector<std::string> forwardedOut;
+  int forwardingFinished = 0;
   // Files opened for writing (by path, as given), with what was written, and
   // how many are still open.
   std::vector<std::pair<std::string, std::string>> writes;
@@ -204,6 +209,10 @@ class FakePlatform : public platform::Platform {
   bool WriteTo(platform::Handle file, const std::string& bytes) override;
   void CloseFile(platform::Handle file) override;
   void ForwardStandardInput(platform::Handle file) override;
+  bool StandardOutputGiven(platform::StandardOutput which) override;
+  platform::Handle OpenForReading(const std::string& path) override;
+  void ForwardToStandardOutput(platform::Handle file, platform::StandardOutput which) override;
+  void FinishForwarding() override;
   std::uint64_t RandomNumber() override;
 
  private:

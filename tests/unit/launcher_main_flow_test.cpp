@@ -605,9 +605,47 @@ TEST_F(UnixPlayerStart, CallersStreamIsForwardedOnlyWhenThePlayerReadsStandardIn
       const bool forwarded = stream && std::string(tail) != "D:\\a.mkv";
       EXPECT_EQ(sys.forwardedTo, forwarded ? std::vector<std::string>{in} : std::vector<std::string>{});
       const std::string script = fake::LastHostScript(sys);
-      EXPECT_EQ(script.find(" stream=1 launch= verify=\nset -- ") != std::string::npos, forwarded);
+      EXPECT_EQ(script.find(" stream=1 launch= out= err= verify=\nset -- ") != std::string::npos, forwarded);
     }
   }
+}
+
+// The player writes into the handles the caller gave modrik, through it;
+// what it wrote is copied before modrik ends. Without a handle, no FIFO.
+TEST_F(UnixPlayerStart, PlayersOutputGoesToTheHandlesTheCallerGave) {
+  const std::string start = "\\\\?\\unix\\home\\guest\\.cache\\modrik\\0000000000005eed\\";
+  sys.AddFile(start + "stdout", "");
+  sys.AddFile(start + "stderr", "");
+  const struct {
+    bool output, error;
+    std::string words;
+    std::vector<std::string> forwarded;
+  } rows[] = {
+      {false, false, " out= err= ", {}},
+      {true, false, " out=1 err= ", {start + "stdout>1"}},
+      {false, true, " out= err=1 ", {start + "stderr>2"}},
+      {true, true, " out=1 err=1 ", {start + "stdout>1", start + "stderr>2"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.words);
+    sys.outputGiven = row.output;
+    sys.errorGiven = row.error;
+    sys.forwardedOut.clear();
+    sys.forwardingFinished = 0;
+    sys.commandLine = "modrik.exe --version";
+    EXPECT_EQ(modrik::MainRoutine(), 0);
+    EXPECT_EQ(sys.forwardedOut, row.forwarded);
+    EXPECT_EQ(sys.forwardingFinished, 1);
+    EXPECT_NE(fake::LastHostScript(sys).find(row.words), std::string::npos);
+    EXPECT_EQ(sys.openWrites, 0);
+  }
+  // A FIFO that cannot be opened: the start is not taken hold of half.
+  sys.files.erase(fake::FakePlatform::Key(start + "stderr"));
+  sys.outputGiven = sys.errorGiven = true;
+  sys.forwardedOut.clear();
+  EXPECT_EQ(modrik::MainRoutine(), modrik::kExitNotStarted);
+  EXPECT_TRUE(sys.forwardedOut.empty());
+  EXPECT_EQ(sys.openWrites, 0);
 }
 
 TEST(MainRoutine, WindowsPlayerIsWaitedForAndItsExitCodeReturned) {

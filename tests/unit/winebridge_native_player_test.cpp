@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -25,7 +26,8 @@ namespace {
 // Records its start once it is ready for TERM; "play" plays until it is
 // ended (recording TERM), "stubborn" plays on after TERM; "x" ends at once;
 // "say TEXT SECONDS STATUS" writes the line on standard error and ends after
-// that long.
+// that long; "write OUT ERR" writes OUT on standard output and ERR on
+// standard error, and ends.
 const char kPlayer[] =
     "#!/bin/sh\n"
     "d=$(dirname \"$0\")\n"
@@ -33,6 +35,7 @@ const char kPlayer[] =
     "[ \"$1\" != stubborn ] || trap '' TERM\n"
     "echo \"$@\" > \"$d/argv.new\" && mv \"$d/argv.new\" \"$d/argv\"\n"
     "[ \"$1\" != say ] || { echo \"$2\" >&2; sleep \"$3\"; exit \"$4\"; }\n"
+    "[ \"$1\" != write ] || { printf %s \"$2\"; printf %s \"$3\" >&2; exit 0; }\n"
     "[ \"$1\" = x ] || { sleep 30 >/dev/null 2>&1 & wait $!; }\n";
 
 bool Eventually(const std::function<bool()>& done, int boundMs) {
@@ -77,6 +80,7 @@ class HostCommand : public ::testing::Test {
       setpgid(0, 0);
       if (parent != 0) setenv("MODRIK_PARENT", std::to_string(parent).c_str(), 1);
       dup2(open((folder.path() + "/stderr").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600), 2);
+      dup2(open((folder.path() + "/stdout").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600), 1);
       execv("/bin/sh", argv.data());
       _exit(127);
     }
@@ -171,6 +175,51 @@ TEST_F(HostCommand, LaunchClientsOwnFailureIsRecorded) {
   close(live);
   EXPECT_TRUE(Eventually([&] { return ReadAll(folder.path() + "/ended") == "TERM\n"; }, 3000));
   EXPECT_TRUE(ShellEnds(3000));
+}
+
+// The player's standard output and error go into the FIFOs modrik reads
+// when it asks for them, else where the host command's go. Each FIFO is
+// there, held, once "live" is, and ends with the player: the host command
+// keeps no copy of its own.
+TEST_F(HostCommand, PlayersOutputsGoThroughTheFifosAskedFor) {
+  const std::string out = "ligne d'été\n" + std::string(100000, 'o'), err = "an error\n";
+  const struct {
+    bool output, error;
+  } rows[] = {{true, true}, {true, false}, {false, true}, {false, false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::to_string(row.output) + std::to_string(row.error));
+    start.output = row.output;
+    start.error = row.error;
+    Run({"write", out, err});
+    ASSERT_TRUE(Eventually([&] { return Exists(Start() + "/live"); }, 5000));
+    EXPECT_EQ(Exists(Start() + "/stdout"), row.output);
+    EXPECT_EQ(Exists(Start() + "/stderr"), row.error);
+    // (Opened as Wine opens them: at once, without waiting for a writer.)
+    const int fifos[] = {row.output ? open((Start() + "/stdout").c_str(), O_RDONLY | O_NONBLOCK) : -1,
+                         row.error ? open((Start() + "/stderr").c_str(), O_RDONLY | O_NONBLOCK) : -1};
+    const int live = TakeHold();
+    std::string got[2];
+    for (int i = 0; i < 2; ++i) {
+      if (fifos[i] < 0) continue;
+      // To its end, which comes while the host command still runs.
+      char buffer[65536];
+      pollfd ready = {fifos[i], POLLIN, 0};
+      ssize_t n = 1;
+      while (n > 0 && poll(&ready, 1, 3000) == 1) {
+        n = read(fifos[i], buffer, sizeof(buffer));
+        if (n > 0) got[i].append(buffer, n);
+      }
+      EXPECT_EQ(n, 0) << "no end while modrik holds the start";
+      close(fifos[i]);
+    }
+    EXPECT_EQ(got[0], row.output ? out : "");
+    EXPECT_EQ(got[1], row.error ? err : "");
+    EXPECT_TRUE(Eventually([&] { return ReadAll(Start() + "/status") == "0\n"; }, 5000));
+    close(live);
+    EXPECT_TRUE(ShellEnds(3000));
+  }
+  EXPECT_EQ(ReadAll(folder.path() + "/stdout"), out + out);
+  EXPECT_EQ(ReadAll(folder.path() + "/stderr"), err + err);
 }
 
 // The folders of earlier starts whose host command is gone are removed;

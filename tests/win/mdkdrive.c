@@ -16,6 +16,8 @@
  *              when it is reached.
  *   stdin      FILE: the program's standard input is a pipe, into which the
  *              file's bytes are written (then the pipe is closed).
+ *   stdout, stderr  "pipe": the program's standard output (error) is a
+ *              pipe, read to its end; else FILE: a file made anew for it.
  *   terminate_when FILE: the program is terminated (TerminateProcess) once
  *              FILE exists, after
  *   terminate_ms   more milliseconds (default 0).
@@ -27,7 +29,7 @@
  *   none), answer (id pressed);
  *   terminated_at (Unix time in ms, when it was terminated);
  *   exit (exit code), timeout 1|0, ms (time from start to end), end_at
- *   (Unix time in ms of the end). */
+ *   (Unix time in ms of the end); stdout, stderr (what the pipes gave). */
 #include "fields.h"
 
 #define MAX_BOXES 64
@@ -143,6 +145,34 @@ static DWORD WINAPI feed_input(void *arg) {
   return 0;
 }
 
+typedef struct {
+  HANDLE pipe;
+  MdkOut got;
+} Drain;
+
+/* Reads the program's output pipe to its end. */
+static DWORD WINAPI drain_output(void *arg) {
+  Drain *d = (Drain *)arg;
+  char buffer[65536];
+  DWORD n = 0;
+  while (ReadFile(d->pipe, buffer, sizeof buffer, &n, NULL) && n) mdk_out_bytes(&d->got, buffer, n);
+  return 0;
+}
+
+/* The child's end of an output: a pipe whose other end `drain` reads, or a
+ * new file. NULL when none was asked for. */
+static HANDLE output_for(const char *how, Drain *drain, SECURITY_ATTRIBUTES *sa) {
+  HANDLE child = NULL;
+  if (!how) return NULL;
+  if (!strcmp(how, "pipe")) {
+    if (!CreatePipe(&drain->pipe, &child, sa, 0)) return NULL;
+    SetHandleInformation(drain->pipe, HANDLE_FLAG_INHERIT, 0);
+    return child;
+  }
+  child = CreateFileA(how, GENERIC_WRITE, FILE_SHARE_READ, sa, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  return child == INVALID_HANDLE_VALUE ? NULL : child;
+}
+
 int main(int argc, char **argv) {
   if (argc != 3) {
     fprintf(stderr, "usage: mdkdrive JOBFILE RESULTFILE\n");
@@ -153,7 +183,7 @@ int main(int argc, char **argv) {
     fprintf(stderr, "mdkdrive: bad job file %s\n", argv[1]);
     return 2;
   }
-  const char *cmd = NULL, *cwd = NULL, *input = NULL, *terminateWhen = NULL;
+  const char *cmd = NULL, *cwd = NULL, *input = NULL, *terminateWhen = NULL, *outputs[2] = {NULL, NULL};
   DWORD terminateMs = 0;
   int answers[MAX_BOXES], answerCount = 0, changesEnv = 0;
   DWORD timeoutMs = 90000;
@@ -165,6 +195,8 @@ int main(int argc, char **argv) {
     else if (!strcmp(f->key, "timeout_ms")) timeoutMs = (DWORD)strtoul(f->value, NULL, 10);
     else if (!strcmp(f->key, "unset") || !strcmp(f->key, "set")) changesEnv = 1;
     else if (!strcmp(f->key, "stdin")) input = f->value;
+    else if (!strcmp(f->key, "stdout")) outputs[0] = f->value;
+    else if (!strcmp(f->key, "stderr")) outputs[1] = f->value;
     else if (!strcmp(f->key, "terminate_when")) terminateWhen = f->value;
     else if (!strcmp(f->key, "terminate_ms")) terminateMs = (DWORD)strtoul(f->value, NULL, 10);
   }
@@ -192,8 +224,23 @@ int main(int argc, char **argv) {
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdInput = childInput;
   }
+  Drain drains[2];
+  HANDLE childOutputs[2];
+  memset(drains, 0, sizeof drains);
+  for (int i = 0; i < 2; i++) {
+    SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, TRUE};
+    childOutputs[i] = output_for(outputs[i], &drains[i], &sa);
+    if (outputs[i] && !childOutputs[i]) {
+      fprintf(stderr, "mdkdrive: cannot make %s\n", outputs[i]);
+      return 2;
+    }
+    if (outputs[i]) si.dwFlags = STARTF_USESTDHANDLES;
+  }
+  si.hStdOutput = childOutputs[0];
+  si.hStdError = childOutputs[1];
+  const BOOL inherits = input != NULL || outputs[0] || outputs[1];
   DWORD t0 = GetTickCount();
-  if (!CreateProcessA(NULL, line, NULL, NULL, input != NULL, 0, env, cwd, &si, &pi)) {
+  if (!CreateProcessA(NULL, line, NULL, NULL, inherits, 0, env, cwd, &si, &pi)) {
     mdk_out_long(&out, "started", 0);
     mdk_out_long(&out, "error", (long long)GetLastError());
     return mdk_out_save(&out, argv[2]) ? 0 : 3;
@@ -203,6 +250,11 @@ int main(int argc, char **argv) {
   if (input) {
     CloseHandle(childInput);
     CloseHandle(CreateThread(NULL, 0, feed_input, &feed, 0, NULL));
+  }
+  HANDLE drainers[2] = {NULL, NULL};
+  for (int i = 0; i < 2; i++) {
+    if (childOutputs[i]) CloseHandle(childOutputs[i]);
+    if (drains[i].pipe) drainers[i] = CreateThread(NULL, 0, drain_output, &drains[i], 0, NULL);
   }
   DWORD seenAt = 0;
 
@@ -261,6 +313,14 @@ int main(int argc, char **argv) {
   mdk_out_long(&out, "timeout", timedOut);
   mdk_out_long(&out, "ms", (long long)(GetTickCount() - t0));
   mdk_out_long(&out, "end_at", unix_ms());
+  static const char *const kOutputNames[2] = {"stdout", "stderr"};
+  for (int i = 0; i < 2; i++) {
+    if (!drainers[i]) continue;
+    /* (A pipe still held by something the program left running is not
+     * waited for past this.) */
+    WaitForSingleObject(drainers[i], 5000);
+    mdk_out_field(&out, kOutputNames[i], drains[i].got.data, drains[i].got.len);
+  }
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
   return mdk_out_save(&out, argv[2]) ? 0 : 3;

@@ -14,4 +14,4 @@ if [ -n "$verify" ]; then
   o=${f##*[!0-7]}
   [ -n "$a" ] && [ -n "$o" ] && [ $((0$a & 022)) = 0 ] && [ $((0$o & 077)) = 0 ] || exit 3
 fi
-/bin/sh -c "$b" sh "$P" "$d" "$cwd" "$hold" "$stream" "$launch" "$@" </dev/null &
+/bin/sh -c "$b" sh "$P" "$d" "$cwd" "$hold" "$stream" "$launch" "$out" "$err" "$@" </dev/null &

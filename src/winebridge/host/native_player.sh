@@ -6,11 +6,14 @@
 #   stream  "1" when the player reads modrik's stream from the FIFO "in"
 #   cwd     the folder the player works in
 #   launch  "1" when "$@" begins with Steam's launch client
+#   out     "1" when the player writes its standard output into the FIFO
+#           "stdout", which modrik copies to the caller's handle
+#   err     "1" likewise for its standard error, through "stderr"
 #   "$@"    the player and its arguments (after the channel's words)
 # and MODRIK_PARENT in the environment: modrik's process on the host, when
 # this program is a child of it.
-# The player runs in the background with the start's FIFOs closed, in the
-# host session's environment (without Wine's variables and Windows' own).
+# The player runs in the background with no other FIFO of the start open
+# than those it reads and writes, in the host session's environment (without Wine's variables and Windows' own).
 # A watcher waits for modrik's byte on "live" (while modrik's process lives,
 # when it is known, else within the bound), then for modrik to let go of
 # it, and tells the main shell (USR1), which ends the player if it still
@@ -37,15 +40,17 @@ if [ -n "${PATHEXT+set}" ]; then
   case $TEMP in /*) ;; *) unset TEMP ;; esac
   case $TMP in /*) ;; *) unset TMP ;; esac
 fi
-if [ -n "$stream" ]; then
-  mkdir -m 700 "$d" && mkfifo "$d/live.new" "$d/in" || exit 126
-  exec 3<>"$d/live.new" 5<>"$d/in"
-  input="$d/in"
-else
-  mkdir -m 700 "$d" && mkfifo "$d/live.new" || exit 126
-  exec 3<>"$d/live.new"
-  input=/dev/null
-fi
+mkdir -m 700 "$d" && mkfifo "$d/live.new" || exit 126
+exec 3<>"$d/live.new"
+# A FIFO modrik opens gets its name only once it is held open here, for
+# reading and writing: modrik never finds one without its other end (Wine
+# opens it at once, either way). "live" gets its name last, so all are
+# there once it is.
+fifo() { mkfifo "$d/$1.new" && eval "exec $2<>\"\$d/$1.new\"" && mv "$d/$1.new" "$d/$1"; }
+input=/dev/null o=1 e=2
+if [ -n "$stream" ]; then fifo in 5 || exit 126; input="$d/in"; fi
+if [ -n "$out" ]; then fifo stdout 6 || exit 126; o=6; fi
+if [ -n "$err" ]; then fifo stderr 7 || exit 126; e=7; fi
 trap '[ -z "$p" ] || { kill -TERM "$p" 2>/dev/null; kill_later; }' USR1 HUP INT TERM
 # KILL for the player 5 s after its TERM, unless the main shell ends this
 # first ($k) because the player has ended.
@@ -60,7 +65,7 @@ cd "$cwd" 2>/dev/null || cd 2>/dev/null
 if [ -n "$launch" ]; then
   mkfifo "$d/err" || exit 126
   # (Closed by exec: a subshell's own redirections would keep a copy of "live".)
-  (exec <"$d/err" >&2 2>/dev/null 3>&- 5>&-
+  (exec <"$d/err" >&$e 2>/dev/null 3>&- 5>&- 6>&- 7>&-
    while IFS= read -r l || [ -n "$l" ]; do
      printf '%s\n' "$l"
      case $l in *'Unable to connect to any of the specified bus names'*) : >"$d/unreachable" ;; esac
@@ -68,9 +73,9 @@ if [ -n "$launch" ]; then
   r=$!
   read -r u _ </proc/uptime
   t0=${u%.*}${u#*.}
-  "$@" <"$input" 2>"$d/err" 3>&- 5>&- &
+  "$@" <"$input" >&$o 2>"$d/err" 3>&- 5>&- 6>&- 7>&- &
 else
-  "$@" <"$input" 3>&- 5>&- &
+  "$@" <"$input" >&$o 2>&$e 3>&- 5>&- 6>&- 7>&- &
 fi
 p=$!
 # modrik's byte on "live": while modrik's process lives, else within the bound.
@@ -84,10 +89,12 @@ held() {
   done
   wait "$b"
 }
-(if held; then exec 4<"$d/live" 3>&- 5>&-; cat <&4 >/dev/null 2>&1; fi
+(if held; then exec 4<"$d/live" 3>&- 5>&- 6>&- 7>&-; cat <&4 >/dev/null 2>&1; fi
  kill -USR1 $$ 2>/dev/null) &
 w=$!
-exec 3>&- 5>&-
+# From here on the player (and what it leaves running) alone writes to
+# "stdout" and "stderr": modrik sees their end when it has ended.
+exec 3>&- 5>&- 6>&- 7>&-
 mv "$d/live.new" "$d/live"
 exec 9>"$d/lock.new" && flock 9 && mv "$d/lock.new" "$d/lock"
 # The folders of earlier starts whose host command is gone (their lock free).
