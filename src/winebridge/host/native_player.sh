@@ -29,7 +29,22 @@
 # the desktop's opener instead.
 m=$MODRIK_PARENT
 unset MODRIK_PARENT
-for v in $(env | sed -n 's/^\(WINE[A-Za-z0-9_]*\)=.*/\1/p'); do unset "$v"; done
+# (The shell's own list of the environment: no program is run for it.)
+v=$(export -p)
+o=$IFS
+IFS='
+'
+set -f
+for l in $v; do
+  case $l in
+    "export WINE"*)
+      l=${l#export }
+      l=${l%%=*}
+      case $l in *[!A-Za-z0-9_]*) ;; *) unset "$l" ;; esac ;;
+  esac
+done
+set +f
+IFS=$o
 if [ -n "${PATHEXT+set}" ]; then
   # Started as a Windows program is: without Windows' own variables.
   for v in PATHEXT HOMEDRIVE HOMEPATH ALLUSERSPROFILE APPDATA LOCALAPPDATA PUBLIC \
@@ -40,17 +55,19 @@ if [ -n "${PATHEXT+set}" ]; then
   case $TEMP in /*) ;; *) unset TEMP ;; esac
   case $TMP in /*) ;; *) unset TMP ;; esac
 fi
-mkdir -m 700 "$d" && mkfifo "$d/live.new" || exit 126
-exec 3<>"$d/live.new"
-# A FIFO modrik opens gets its name only once it is held open here, for
-# reading and writing: modrik never finds one without its other end (Wine
-# opens it at once, either way). "live" gets its name last, so all are
-# there once it is.
-fifo() { mkfifo "$d/$1.new" && eval "exec $2<>\"\$d/$1.new\"" && mv "$d/$1.new" "$d/$1"; }
+# The start's FIFOs are made in a folder of another name, and held open
+# here for reading and writing before the folder gets its name: modrik,
+# which looks for "live", finds them all there at once, none without its
+# other end (Wine opens a FIFO at once, either way).
+mkdir -m 700 "$d.new" &&
+  mkfifo "$d.new/live" ${stream:+"$d.new/in"} ${out:+"$d.new/stdout"} ${err:+"$d.new/stderr"} \
+    ${launch:+"$d.new/err"} || exit 126
+exec 3<>"$d.new/live"
 input=/dev/null o=1 e=2
-if [ -n "$stream" ]; then fifo in 5 || exit 126; input="$d/in"; fi
-if [ -n "$out" ]; then fifo stdout 6 || exit 126; o=6; fi
-if [ -n "$err" ]; then fifo stderr 7 || exit 126; e=7; fi
+if [ -n "$stream" ]; then exec 5<>"$d.new/in"; input="$d/in"; fi
+if [ -n "$out" ]; then exec 6<>"$d.new/stdout"; o=6; fi
+if [ -n "$err" ]; then exec 7<>"$d.new/stderr"; e=7; fi
+[ ! -e "$d" ] && mv "$d.new" "$d" || exit 126
 trap '[ -z "$p" ] || { kill -TERM "$p" 2>/dev/null; kill_later; }' USR1 HUP INT TERM
 # KILL for the player 5 s after its TERM, unless the main shell ends this
 # first ($k) because the player has ended.
@@ -63,13 +80,15 @@ kill_later() {
 }
 cd "$cwd" 2>/dev/null || cd 2>/dev/null
 if [ -n "$launch" ]; then
-  mkfifo "$d/err" || exit 126
   # (Closed by exec: a subshell's own redirections would keep a copy of "live".)
+  # It ends with 9 when it has seen the launch client's own failure.
   (exec <"$d/err" >&$e 2>/dev/null 3>&- 5>&- 6>&- 7>&-
+   x=0
    while IFS= read -r l || [ -n "$l" ]; do
      printf '%s\n' "$l"
-     case $l in *'Unable to connect to any of the specified bus names'*) : >"$d/unreachable" ;; esac
-   done) &
+     case $l in *'Unable to connect to any of the specified bus names'*) x=9 ;; esac
+   done
+   exit $x) &
   r=$!
   read -r u _ </proc/uptime
   t0=${u%.*}${u#*.}
@@ -95,7 +114,6 @@ w=$!
 # From here on the player (and what it leaves running) alone writes to
 # "stdout" and "stderr": modrik sees their end when it has ended.
 exec 3>&- 5>&- 6>&- 7>&-
-mv "$d/live.new" "$d/live"
 exec 9>"$d/lock.new" && flock 9 && mv "$d/lock.new" "$d/lock"
 # The folders of earlier starts whose host command is gone (their lock free).
 for l in "$P"/*/lock; do
@@ -119,7 +137,8 @@ if [ -n "$launch" ]; then
   while kill -0 "$r" 2>/dev/null && [ $n -lt 20 ]; do sleep 0.05; n=$((n + 1)); done
   # A player ended before it opened "err" leaves the reader waiting for it.
   kill "$r" 2>/dev/null
-  [ ! -e "$d/unreachable" ] || s=unreachable
+  wait "$r"
+  [ $? != 9 ] || s=unreachable
 fi
 [ -z "$k" ] || kill "$k" 2>/dev/null
 echo "$s" > "$d/status.new" && mv "$d/status.new" "$d/status"
