@@ -259,18 +259,28 @@ TEST_F(HostCommand, LeftoversOfEndedStartsAreRemoved) {
 // The part of a start modrik waits for, run as host_command.sh runs a
 // launch: it ends at once while the player plays, with 3 and nothing made
 // when the private folder an earlier process chose is not the user's alone
-// now; unchecked (verify off) the folder is used as modrik chose it.
+// now; unchecked (verify off) the folder is used as modrik chose it. A home
+// not found fit before is checked in the same program: 77 when others may
+// write it.
 TEST_F(HostCommand, LaunchChecksAnEarlierChoiceAndEndsAtOnce) {
   const struct Row {
     mode_t runMode, ownMode;
     bool ownIsLink, verify;
     int status;
+    mode_t homeMode = 0700;
+    bool homeChecked = true;
   } rows[] = {
       {0700, 0700, false, true, 0},  {0755, 0700, false, true, 0},  {0700, 0750, false, true, 3},
       {0770, 0700, false, true, 3},  {0700, 0700, true, true, 3},   {0700, 0701, false, false, 0},
+      {0700, 0700, false, true, 0, 0755, false},  {0700, 0700, false, false, 0, 0700, false},
+      {0700, 0700, false, true, 77, 0777, false}, {0700, 0700, false, false, 77, 0775, false},
+      {0700, 0750, false, true, 77, 0757, false}, {0700, 0750, false, true, 3, 0755, false},
+      {0700, 0700, false, true, 0, 0777, true},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(testing::Message() << std::oct << row.runMode << " " << row.ownMode << " link " << row.ownIsLink);
+    SCOPED_TRACE(testing::Message() << std::oct << row.runMode << " " << row.ownMode << " link " << row.ownIsLink
+                                    << " home " << row.homeMode << (row.homeChecked ? " checked" : ""));
+    chmod(folder.path().c_str(), row.homeMode);
     std::system(("rm -rf '" + folder.path() + "/run' '" + folder.path() + "/elsewhere'").c_str());
     mkdir((folder.path() + "/run").c_str(), 0700);
     if (row.ownIsLink) {
@@ -289,7 +299,7 @@ TEST_F(HostCommand, LaunchChecksAnEarlierChoiceAndEndsAtOnce) {
     if (shell == 0) {
       setpgid(0, 0);
       execl("/bin/sh", "sh", "-c", modrik::host::host_command_sh, "sh", (folder.path() + "/dues.sh").c_str(), "launch",
-            "child", "", "checked", command.c_str(), static_cast<char*>(nullptr));
+            "child", "", row.homeChecked ? "checked" : "", command.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
     int wstatus = 0;
@@ -306,6 +316,7 @@ TEST_F(HostCommand, LaunchChecksAnEarlierChoiceAndEndsAtOnce) {
       EXPECT_FALSE(Exists(Start()));
     }
     chmod((folder.path() + "/run").c_str(), 0700);
+    chmod(folder.path().c_str(), 0700);
     // (The start, not held, ends within its bound of 1 s.)
     start.holdSeconds = 1;
     Eventually([&] { return !Exists(Start()); }, 3000);

@@ -23,17 +23,22 @@
 # refused (status 77): nothing in it is read or run. Only its owner can
 # change a home found fit, so the check holds for the process's later
 # commands too.
+# A launch reads nothing from the home: its command checks the home itself
+# (as "$home", unless found fit before), with what else it checks, in the
+# same one program, and ends with 77 when it refuses it.
 h=${1%/*}
 h=${h:-/}
 c=
 s=77
-if [ "$5" = checked ] || { m=$(stat -L -c %a -- "$h/" 2>/dev/null) && [ -n "$m" ] && [ -O "$h/" ] &&
+home=
+if [ "$2" = launch ]; then
+  [ "$5" = checked ] || home=$h/
+  c=$6
+  s=0
+elif [ "$5" = checked ] || { m=$(stat -L -c %a -- "$h/" 2>/dev/null) && [ -n "$m" ] && [ -O "$h/" ] &&
     [ $((0$m & 022)) = 0 ]; }; then
   s=126
-  if [ "$2" = launch ]; then
-    c=$6
-    s=0
-  elif [ -r "$1" ]; then
+  if [ -r "$1" ]; then
     chmod +x "$1" 2>/dev/null &
     # Read with the shell's own read, which costs no process.
     while IFS= read -r l || [ -n "$l" ]; do
@@ -56,7 +61,6 @@ elif [ "$2" = launch ]; then
    export MODRIK_PARENT
    eval "$c") </dev/null
   s=$?
-  [ "$s" != 77 ] || s=1
 elif [ "$3" = child ]; then
   MODRIK_PARENT=$PPID /bin/sh -c "$c" "$1" </dev/null &
 else

@@ -29,6 +29,10 @@
 # the desktop's opener instead.
 m=$MODRIK_PARENT
 unset MODRIK_PARENT
+# This program's own process (also when it runs as a subshell, which
+# starts with none of its own values set).
+read -r me _ </proc/self/stat || me=$$
+p= k= r= w=
 # (The shell's own list of the environment: no program is run for it.)
 v=$(export -p)
 o=$IFS
@@ -109,7 +113,7 @@ held() {
   wait "$b"
 }
 (if held; then exec 4<"$d/live" 3>&- 5>&- 6>&- 7>&-; cat <&4 >/dev/null 2>&1; fi
- kill -USR1 $$ 2>/dev/null) &
+ kill -USR1 "$me" 2>/dev/null) &
 w=$!
 # From here on the player (and what it leaves running) alone writes to
 # "stdout" and "stderr": modrik sees their end when it has ended.
