@@ -34,8 +34,12 @@ namespace {
 // that the caller learns of the end within a small part of a second.
 constexpr unsigned kPauseMs = 50;
 // Until modrik has taken hold of the start, it looks for the files this
-// often: the host command makes them within milliseconds.
+// often for a while (the host command makes them within milliseconds),
+// then as often as for the end: many starts at once, their host commands
+// waiting for the CPU, would otherwise keep Wine's server busy with
+// looking. (The player does not wait for the hold.)
 constexpr unsigned kHoldPauseMs = 10;
+constexpr unsigned kHoldQuickMs = 100;
 // The status file holds a number and a line feed.
 constexpr std::size_t kStatusBytes = 16;
 // modrik gives up on a host command that has not made the start's files
@@ -112,7 +116,7 @@ int WaitForPlayer(const std::string& folder, const NativeStart& start) {
       sys.Trace("the player's host command ended without recording the player's end");
       return kExitNotStarted;
     }
-    const unsigned pause = live == 0 ? kHoldPauseMs : kPauseMs;
+    const unsigned pause = live == 0 && waited < kHoldQuickMs ? kHoldPauseMs : kPauseMs;
     sys.SleepMs(pause);
     waited += pause;
   }

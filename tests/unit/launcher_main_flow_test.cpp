@@ -550,6 +550,10 @@ TEST_F(UnixPlayerStart, ExitCodeIsThePlayersStatusOrWhyItDidNotPlay) {
   sys.sleeps.clear();
   EXPECT_EQ(modrik::MainRoutine(), modrik::kExitNotStarted);
   EXPECT_GE(sys.sleeps.size(), 100u);  // 25 s in quarter seconds
+  // Looked for often at first, then as often as for the player's end.
+  ASSERT_GT(sys.sleeps.size(), 11u);
+  EXPECT_EQ(std::vector<unsigned>(sys.sleeps.begin(), sys.sleeps.begin() + 11),
+            (std::vector<unsigned>{10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 50}));
   // Wine's start program cannot be started.
   sys.onStart = [](const std::string& line) { return line.find("/bin/sh") == std::string::npos; };
   EXPECT_EQ(modrik::MainRoutine(), modrik::kExitNotStarted);

@@ -145,6 +145,17 @@ static DWORD WINAPI feed_input(void *arg) {
   return 0;
 }
 
+/* The Unix time in ms at which the program ended, taken by a thread of its
+ * own: the main loop may be held up (EnumWindows waits for Wine's desktop
+ * process while that starts). */
+static volatile long long endedAt;
+
+static DWORD WINAPI note_end(void *process) {
+  WaitForSingleObject((HANDLE)process, INFINITE);
+  endedAt = unix_ms();
+  return 0;
+}
+
 typedef struct {
   HANDLE pipe;
   MdkOut got;
@@ -247,6 +258,7 @@ int main(int argc, char **argv) {
   }
   mdk_out_long(&out, "started", 1);
   mdk_out_long(&out, "pid", (long long)pi.dwProcessId);
+  HANDLE endNoter = CreateThread(NULL, 0, note_end, pi.hProcess, 0, NULL);
   if (input) {
     CloseHandle(childInput);
     CloseHandle(CreateThread(NULL, 0, feed_input, &feed, 0, NULL));
@@ -312,7 +324,8 @@ int main(int argc, char **argv) {
   mdk_out_long(&out, "exit", (long long)code);
   mdk_out_long(&out, "timeout", timedOut);
   mdk_out_long(&out, "ms", (long long)(GetTickCount() - t0));
-  mdk_out_long(&out, "end_at", unix_ms());
+  WaitForSingleObject(endNoter, 5000);
+  mdk_out_long(&out, "end_at", endedAt ? endedAt : unix_ms());
   static const char *const kOutputNames[2] = {"stdout", "stderr"};
   for (int i = 0; i < 2; i++) {
     if (!drainers[i]) continue;
