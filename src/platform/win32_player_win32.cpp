@@ -87,18 +87,21 @@ bool WriteToConsole(HANDLE console, std::string* carry, const char* bytes, DWORD
   return true;
 }
 
-// Copies the file into its output until the file ends or the output takes
-// no more, then closes the file: its writer learns that nobody reads.
+// Copies the file into its output until the file ends. Once the output
+// takes no more (a caller that closed its pipe), the rest is read and
+// dropped: the player's writes go on succeeding, as a Windows program's
+// fail without ending it, and it plays on.
 DWORD WINAPI ForwardOutput(void* forwarding) {
   auto* f = static_cast<Forwarding*>(forwarding);
   std::string buffer(kForwardBufferBytes, '\0'), carry;
+  bool taken = true;
   for (;;) {
     SetState(f, kWaitingForData);
     DWORD read = 0;
     if (!ReadFile(f->from, buffer.data(), kForwardBufferBytes, &read, nullptr) || read == 0) break;
     SetState(f, kCopying);
-    if (!(f->console ? WriteToConsole(f->to, &carry, buffer.data(), read) : WriteAll(f->to, buffer.data(), read)))
-      break;
+    taken = taken && (f->console ? WriteToConsole(f->to, &carry, buffer.data(), read)
+                                 : WriteAll(f->to, buffer.data(), read));
   }
   CloseHandle(f->from);
   SetState(f, kEnded);

@@ -521,7 +521,7 @@ DriveResult DriveOnce(const TestFolder& folder, const std::string& commandLine,
   for (const auto& s : options.setEnv) job.push_back({"set", s});
   if (!options.stdinFile.empty()) job.push_back({"stdin", wine.WindowsPath(options.stdinFile)});
   for (const auto& [key, to] : {std::pair{"stdout", options.stdoutTo}, {"stderr", options.stderrTo}})
-    if (!to.empty()) job.push_back({key, to == "pipe" ? to : wine.WindowsPath(to)});
+    if (!to.empty()) job.push_back({key, to == "pipe" || to == "closed" ? to : wine.WindowsPath(to)});
   if (!options.terminateWhen.empty()) {
     job.push_back({"terminate_when", wine.WindowsPath(options.terminateWhen)});
     job.push_back({"terminate_ms", std::to_string(options.terminateAfterMs)});

@@ -233,7 +233,8 @@ struct DriveOptions {
   int timeoutMs = 90000;             // bound on the program's run
   std::string stdinFile;             // host file fed to the program's standard input (a pipe)
   // "pipe": the program's standard output (error) is a pipe read to its
-  // end, into DriveResult's out (err); else a host file made for it.
+  // end, into DriveResult's out (err); "closed": a pipe nobody reads once
+  // the program has started; else a host file made for it.
   std::string stdoutTo, stderrTo;
   std::string terminateWhen;         // host path: the program is terminated once it exists,
   int terminateAfterMs = 0;          //   this much later

@@ -149,7 +149,7 @@ TEST_F(Waiting, StreamOnStandardInputReachesThePlayerWhole) {
 
 // The player writes to the handles the caller gave vlc.exe: pipes read to
 // their end, or files, each stream to its own, whole, with the player's
-// exit code.
+// exit code. A caller that closed its pipe does not end the player.
 TEST_F(Waiting, PlayersOutputReachesTheCallersPipesAndFiles) {
   std::string out = "VLC media player 3.0.21 « été »\n";
   for (int i = 0; out.size() < (300 << 10); ++i) out += "line " + std::to_string(i) + " of the stream\n";
@@ -158,7 +158,10 @@ TEST_F(Waiting, PlayersOutputReachesTheCallersPipesAndFiles) {
   WriteFile(dir_.Host("app/modrik.ini"), "[modrik]\r\nvlcpath=" + player + "\r\n");
   const struct {
     std::string stdoutTo, stderrTo;
-  } rows[] = {{"pipe", "pipe"}, {dir_.Host("out.txt"), dir_.Host("err.txt")}, {"pipe", dir_.Host("err 2.txt")}};
+  } rows[] = {{"pipe", "pipe"},
+              {dir_.Host("out.txt"), dir_.Host("err.txt")},
+              {"pipe", dir_.Host("err 2.txt")},
+              {"closed", dir_.Host("err 3.txt")}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.stdoutTo + " " + row.stderrTo);
     options_.stdoutTo = row.stdoutTo;
@@ -166,7 +169,9 @@ TEST_F(Waiting, PlayersOutputReachesTheCallersPipesAndFiles) {
     DriveResult d = Run("--version");
     ASSERT_TRUE(d.ran && d.started) << d.raw;
     EXPECT_EQ(d.exitCode, 5) << d.raw;
-    const std::string gotOut = row.stdoutTo == "pipe" ? d.out : ReadFile(row.stdoutTo).value_or("no file");
+    const std::string gotOut = row.stdoutTo == "closed" ? out
+                               : row.stdoutTo == "pipe" ? d.out
+                                                        : ReadFile(row.stdoutTo).value_or("no file");
     const std::string gotErr = row.stderrTo == "pipe" ? d.err : ReadFile(row.stderrTo).value_or("no file");
     EXPECT_EQ(gotOut.size(), out.size());
     EXPECT_TRUE(gotOut == out) << gotOut.substr(0, 200);

@@ -17,7 +17,9 @@
  *   stdin      FILE: the program's standard input is a pipe, into which the
  *              file's bytes are written (then the pipe is closed).
  *   stdout, stderr  "pipe": the program's standard output (error) is a
- *              pipe, read to its end; else FILE: a file made anew for it.
+ *              pipe, read to its end; "closed": a pipe whose reading end is
+ *              closed once the program has started; else FILE: a file made
+ *              anew for it.
  *   terminate_when FILE: the program is terminated (TerminateProcess) once
  *              FILE exists, after
  *   terminate_ms   more milliseconds (default 0).
@@ -175,7 +177,7 @@ static DWORD WINAPI drain_output(void *arg) {
 static HANDLE output_for(const char *how, Drain *drain, SECURITY_ATTRIBUTES *sa) {
   HANDLE child = NULL;
   if (!how) return NULL;
-  if (!strcmp(how, "pipe")) {
+  if (!strcmp(how, "pipe") || !strcmp(how, "closed")) {
     if (!CreatePipe(&drain->pipe, &child, sa, 0)) return NULL;
     SetHandleInformation(drain->pipe, HANDLE_FLAG_INHERIT, 0);
     return child;
@@ -266,6 +268,10 @@ int main(int argc, char **argv) {
   HANDLE drainers[2] = {NULL, NULL};
   for (int i = 0; i < 2; i++) {
     if (childOutputs[i]) CloseHandle(childOutputs[i]);
+    if (drains[i].pipe && !strcmp(outputs[i], "closed")) {
+      CloseHandle(drains[i].pipe);
+      drains[i].pipe = NULL;
+    }
     if (drains[i].pipe) drainers[i] = CreateThread(NULL, 0, drain_output, &drains[i], 0, NULL);
   }
   DWORD seenAt = 0;
