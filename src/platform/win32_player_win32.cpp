@@ -108,6 +108,14 @@ DWORD WINAPI ForwardOutput(void* forwarding) {
   return 0;
 }
 
+// An existing file (or a host FIFO: under Wine one opens at once, whether
+// or not it has its other end), for reading or writing; 0 when it cannot.
+Handle OpenExisting(const std::string& path, DWORD access) {
+  HANDLE file = CreateFileW(Wide(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  return file == INVALID_HANDLE_VALUE ? 0 : reinterpret_cast<Handle>(file);
+}
+
 DWORD StandardHandleId(StandardOutput which) {
   return which == StandardOutput::kOutput ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE;
 }
@@ -116,12 +124,6 @@ DWORD StandardHandleId(StandardOutput which) {
 
 bool Win32Platform::StandardOutputGiven(StandardOutput which) {
   return GetFileType(GetStdHandle(StandardHandleId(which))) != FILE_TYPE_UNKNOWN;
-}
-
-Handle Win32Platform::OpenForReading(const std::string& path) {
-  HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  return file == INVALID_HANDLE_VALUE ? 0 : reinterpret_cast<Handle>(file);
 }
 
 void Win32Platform::ForwardToStandardOutput(Handle file, StandardOutput which) {
@@ -176,12 +178,9 @@ bool Win32Platform::StandardInputIsStream() {
   return type == FILE_TYPE_PIPE || type == FILE_TYPE_DISK;
 }
 
-Handle Win32Platform::OpenForWriting(const std::string& path) {
-  // Under Wine a host FIFO opens at once, whether or not it has a reader.
-  HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  return file == INVALID_HANDLE_VALUE ? 0 : reinterpret_cast<Handle>(file);
-}
+Handle Win32Platform::OpenForWriting(const std::string& path) { return OpenExisting(path, GENERIC_WRITE); }
+
+Handle Win32Platform::OpenForReading(const std::string& path) { return OpenExisting(path, GENERIC_READ); }
 
 bool Win32Platform::WriteTo(Handle file, const std::string& bytes) {
   return file != 0 && WriteAll(AsHandle(file), bytes.data(), static_cast<DWORD>(bytes.size()));

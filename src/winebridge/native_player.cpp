@@ -167,7 +167,7 @@ std::string HostCommandLine(const std::vector<std::string>& words) {
 
 namespace {
 
-// native_player.sh with its values taken from its first six words.
+// native_player.sh with its values taken from its first eight words.
 std::string NativePlayerBody() {
   return std::string("P=$1 d=$2 cwd=$3 hold=$4 stream=$5 launch=$6 out=$7 err=$8\nshift 8\n") +
          host::native_player_sh;
@@ -206,7 +206,8 @@ std::string NativePlayerCommand(const std::string& playerPath, const std::vector
   return "P=" + ShellQuote(start.folder) + " d=" + ShellQuote(start.folder + "/" + start.name) +
          " cwd=" + ShellQuote(start.workingFolder) + " hold=" + std::to_string(start.holdSeconds) +
          " stream=" + (start.stream ? "1" : "") + " launch=" + (start.launchClient ? "1" : "") +
-         " out=" + (start.output ? "1" : "") + " err=" + (start.error ? "1" : "") + " verify=" + (start.verifyFolder ? "1" : "") + "\nset -- " + HostCommandLine(argv) +
+         " out=" + (start.output ? "1" : "") + " err=" + (start.error ? "1" : "") +
+         " verify=" + (start.verifyFolder ? "1" : "") + "\nset -- " + HostCommandLine(argv) +
          "\nb=" + ShellQuote(NativePlayerBody()) + "\n" + host::launch_sh;
 }
 

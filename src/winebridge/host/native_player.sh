@@ -13,7 +13,8 @@
 # and MODRIK_PARENT in the environment: modrik's process on the host, when
 # this program is a child of it.
 # The player runs in the background with no other FIFO of the start open
-# than those it reads and writes, in the host session's environment (without Wine's variables and Windows' own).
+# than those it reads and writes, in the host session's environment
+# (without Wine's variables and Windows' own).
 # A watcher waits for modrik's byte on "live" (while modrik's process lives,
 # when it is known, else within the bound), then for modrik to let go of
 # it, and tells the main shell (USR1), which ends the player if it still
