@@ -421,8 +421,7 @@ bool Wine::EnsureServer() {
 }
 
 void Wine::Shutdown() {
-  RunTool({"wineserver", "-k"}, 30000);
-  RunTool({"wineserver", "-w"}, 30000);
+  RunTool(kEndWineserver, 30000);
   RemoveTree(home_ + "/.mdk-e2e-display");
 }
 

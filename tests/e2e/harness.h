@@ -27,6 +27,10 @@ std::string WinBuildDir();
 // modrik.exe as built (may not exist yet), or the host path given in the
 // environment variable MODRIK_E2E_EXE (to try another build of the program).
 std::string ModrikExe();
+// Ends the wineserver of the environment's prefix and waits for its end.
+// It writes the registry first: `wineserver -k` asks it to end but kills it
+// after about 10 s, before it has written what changed, on a busy machine.
+inline const std::vector<std::string> kEndWineserver = {"sh", "-c", "wineserver -k15; exec wineserver -w"};
 // A Windows test tool by name, e.g. ToolExe("mdkdrive") -> .../tests/win/mdkdrive.exe.
 std::string ToolExe(const std::string& name);
 // The host command `modrik` as built (build/bin/modrik), or the one named in
