@@ -85,7 +85,8 @@ on_exit() {
     summary+=("$stage: could not run to its end (test.sh ended with exit $rc)")
     status=1
   fi
-  [ "${#children[@]}" -eq 0 ] || kill "${children[@]}" 2>/dev/null
+  [ "$summed" = 1 ] || [ "${joined:-1}" = 1 ] || status=1
+  [ "${#children[@]}" -eq 0 ] || kill -- "${children[@]}" 2>/dev/null
   print_summary
   exit "$status"
 }
@@ -205,21 +206,61 @@ if [ "$run_unit" = 1 ]; then
   fi
 fi
 
+# The fuzzing and the packages' two builds want the processors, the Wine
+# tests mostly wait: they run at the lowest priority beside the Wine tests,
+# in a process group of their own (ended with the script), their lines kept
+# in the summary's places and their logs shown when they are joined.
+background() {
+  local rc=0
+  if [ "$run_unit" = 1 ] && [ "$fuzz_seconds" != 0 ]; then
+    scripts/fuzz.sh "$fuzz_seconds" > "$logs/fuzz.log" 2>&1 || rc=$?
+    echo "$rc" > "$logs/fuzz.rc"
+  fi
+  if [ "$want_package" = 1 ] && [ "$built" = 1 ]; then
+    rm -f dist/modrik_*.deb
+    rc=0
+    scripts/package.sh --check > "$logs/package.log" 2>&1 || rc=$?
+    echo "$rc" > "$logs/package.rc"
+  fi
+}
+rm -f "$logs/fuzz.rc" "$logs/package.rc"
+fuzz_line=""
 if [ "$run_unit" = 1 ]; then
   if [ "$fuzz_seconds" = 0 ]; then
     summary+=("fuzzing: skipped (--fuzz 0)")
   else
-    stage="fuzzing"
-    echo "==== fuzzing ===="
-    rc=0
-    scripts/fuzz.sh "$fuzz_seconds" 2>&1 | tee "$logs/fuzz.log" || rc=$?
-    closing=$(tail -n1 "$logs/fuzz.log")
-    [[ "$closing" == fuzzing:* ]] || closing="fuzzing: did not finish (exit $rc; $logs/fuzz.log): $closing"
-    summary+=("$closing")
-    [ "$rc" -eq 0 ] || status=1
-    stage=""
+    summary+=("fuzzing: could not run to its end (test.sh ended first)")
+    fuzz_line=$((${#summary[@]} - 1))
   fi
 fi
+background_pid=""
+joined=1
+if [ -n "$fuzz_line" ] || { [ "$want_package" = 1 ] && [ "$built" = 1 ]; }; then
+  run_unit=$run_unit fuzz_seconds=$fuzz_seconds want_package=$want_package built=$built logs=$logs \
+    setsid nice -n 19 bash -c "$(declare -f background); background" < /dev/null &
+  background_pid=$!
+  children+=("-$background_pid")
+  joined=0
+fi
+# Waits for the background work, shows its logs and puts the fuzzing's line
+# in its place.
+join_background() {
+  [ "$joined" = 0 ] || return 0
+  joined=1
+  stage="fuzzing and packages"
+  wait "$background_pid"
+  stage=""
+  if [ -n "$fuzz_line" ]; then
+    echo "==== fuzzing ===="
+    cat "$logs/fuzz.log"
+    local rc closing
+    rc=$(cat "$logs/fuzz.rc" 2>/dev/null || echo "none")
+    closing=$(tail -n1 "$logs/fuzz.log")
+    [[ "$closing" == fuzzing:* ]] || closing="fuzzing: did not finish (exit $rc; $logs/fuzz.log): $closing"
+    summary[$fuzz_line]=$closing
+    [ "$rc" = 0 ] || status=1
+  fi
+}
 
 if [ "$want_wine8" = 1 ]; then
   title="Wine (this host)"
@@ -256,9 +297,10 @@ if [ "$want_package" = 1 ]; then
   if [ "$built" = 0 ]; then
     no_build "packages"
   else
+    join_background
     echo "==== packages ===="
-    rm -f dist/modrik_*.deb
-    if scripts/package.sh --check 2>&1 | tee "$logs/package.log"; then
+    cat "$logs/package.log"
+    if [ "$(cat "$logs/package.rc" 2>/dev/null)" = 0 ]; then
       summary+=("packages: $(ls dist | grep -v SHA256SUMS | tr '\n' ' ')made twice, identical bytes, lintian clean")
     else
       fail "packages: failed: two builds differ, lintian or mandoc complained, or the build failed ($logs/package.log): $(last_words "$logs/package.log")"
@@ -303,6 +345,7 @@ if [ "$want_package" = 1 ]; then
   fi
 fi
 
+join_background
 children=()
 stage=""
 print_summary
