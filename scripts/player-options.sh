@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Writes the tables of the player's long options into
-# src/launcher/player_options.cpp (between its "generated" marks): every
+# Writes the tables of the player's long options, the file
+# src/launcher/player_option_tables.inc (which player_options.cpp includes): every
 # long name the player's command-line parser matches, as that parser holds
 # them. The player takes any unique abbreviation of a name, so names it no
 # longer shows in its help (obsolete ones it still accepts, with a warning)
@@ -13,7 +13,7 @@
 #   scripts/player-options.sh [USER]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-TARGET=src/launcher/player_options.cpp
+TARGET=src/launcher/player_option_tables.inc
 
 USER_NAME=${1:-}
 if [ "$(id -u)" = 0 ] && [ -z "$USER_NAME" ]; then
@@ -172,10 +172,12 @@ generated=$(
   printf '%s\n' "$letter_names" | array kLetterOptions LetterOption
 )
 
-awk -v generated="$generated" '
-  /^\/\/ BEGIN generated/ { print; print generated; skip = 1; next }
-  /^\/\/ END generated/ { skip = 0 }
-  !skip { print }' "$TARGET" > "$TARGET.new"
+{
+  echo "// The player's option tables, written whole by scripts/player-options.sh"
+  echo "// from the player's own parser: run it again for another version of the"
+  echo "// player rather than editing this file. Included by player_options.cpp."
+  printf '%s\n' "$generated"
+} > "$TARGET.new"
 mv "$TARGET.new" "$TARGET"
 echo "player-options.sh: $(printf '%s\n' "$values" | wc -l) options that take a value," \
   "$(printf '%s\n' "$switches" | wc -l) switches, letters $letters," \
