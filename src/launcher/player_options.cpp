@@ -21,6 +21,7 @@ struct LetterOption {
   char letter;
   const char* name;
 };
+#include "launcher/player_value_options.inc"
 #include "launcher/player_option_tables.inc"
 
 // The options whose value names a file or a folder, each as the player's
