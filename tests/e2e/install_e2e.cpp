@@ -76,7 +76,7 @@ class Install : public ::testing::Test {
   // Left out: the network cards, which ndis.sys writes anew from the host's
   // network at each session's start.
   std::string SoftwareKeys(const std::string& prefix, const std::vector<std::string>& env) {
-    RunProcess(kEndWineserver, env, wine_.LogDir() + "/export-k", 30000);
+    RunProcess(kEndWineserver, env, wine_.LogDir() + "/registry-end", 30000);
     std::istringstream in(ReadFile(prefix + "/system.reg").value_or(""));
     std::string kept, line;
     bool software = false;
@@ -84,7 +84,8 @@ class Install : public ::testing::Test {
       if (line.rfind('[', 0) == 0) {
         software = (strncasecmp(line.c_str(), "[Software]", 10) == 0 || strncasecmp(line.c_str(), "[Software\\\\", 11) == 0) &&
                    line.find("\\\\CurrentVersion\\\\NetworkCards") == std::string::npos;
-        line.erase(line.rfind("] ") == std::string::npos ? line.size() : line.rfind("] ") + 1);
+        const size_t end = line.rfind("] ");
+        if (end != std::string::npos) line.erase(end + 1);
       } else if (line.rfind("#time=", 0) == 0) {
         continue;
       }
@@ -100,8 +101,7 @@ class Install : public ::testing::Test {
     if (a == b) return "";
     auto lines = [](const std::string& bytes) {
       std::set<std::string> found;
-      std::string key, line;
-      std::string text;
+      std::string key, line, text;
       for (char c : bytes) if (c != '\0' && c != '\r') text += c;  // (an export is UTF-16: its ASCII names a change)
       std::istringstream in(text);
       while (std::getline(in, line)) {
@@ -459,7 +459,6 @@ TEST_F(Install, AnUninstallCutShortIsFinishedByTheNext) {
       argv.insert(argv.end(), {"--prefix", p.given});
       return RunProcess(argv, env, wine_.LogDir() + "/cut-" + std::to_string(++n), 180000, p.cwd);
     };
-    wine_.RunTool(kEndWineserver, 30000);
     const std::string before = SoftwareKeys(p.prefix, env);
     ASSERT_GT(before.size(), 100000u);
     for (const auto& [signal, delay] : {std::pair<std::string, std::string>{"INT", "0.2"}, {"INT", "0.5"}, {"KILL", "2.5"}}) {
